@@ -1,0 +1,43 @@
+# Checks the include rules of the layers. Run as a script:
+#   cmake -DSOURCE_DIR=<repository> -P cmake/CheckLayering.cmake
+# Fails, naming every offending line, when
+#   - src/core includes an application, platform or desktop header,
+#   - src/platform (outside src/platform/linux) or src/app includes a desktop header,
+#   - src/app includes the Linux platform implementation.
+
+if(NOT SOURCE_DIR)
+    message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<repository root>")
+endif()
+
+set(desktop_headers "<(Q[A-Za-z0-9_]*|Qt[A-Za-z0-9_]*/[^>]*|X11/[^>]*|xcb/[^>]*|pulse/[^>]*|dbus/[^>]*|gtk/[^>]*|glib[^>]*|gio/[^>]*)>")
+
+set(violations "")
+
+function(check_layer dir forbidden_re why)
+    file(GLOB_RECURSE files LIST_DIRECTORIES false
+        "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.hpp" "${SOURCE_DIR}/${dir}/*.cpp")
+    foreach(file IN LISTS files)
+        if(dir STREQUAL "src/platform" AND file MATCHES "/src/platform/linux/")
+            continue()
+        endif()
+        file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include")
+        foreach(line IN LISTS lines)
+            if(line MATCHES "#[ \t]*include[ \t]*${forbidden_re}")
+                file(RELATIVE_PATH rel "${SOURCE_DIR}" "${file}")
+                string(APPEND violations "  ${rel}: ${line}   (${why})\n")
+            endif()
+        endforeach()
+    endforeach()
+    set(violations "${violations}" PARENT_SCOPE)
+endfunction()
+
+check_layer(src/core "(${desktop_headers}|\"(app|platform|server|cli)/[^\"]*\")"
+    "the core is portable: no desktop, platform or application headers")
+check_layer(src/platform "${desktop_headers}"
+    "platform interfaces stay free of desktop headers; implementations live in src/platform/linux")
+check_layer(src/app "(${desktop_headers}|\"platform/linux/[^\"]*\")"
+    "the application logic sees only core and platform interfaces")
+
+if(violations)
+    message(FATAL_ERROR "Layering broken:\n${violations}")
+endif()

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace sayloft {
+
+// Finds this application's crash reports ("Sayloft-*.ips") written since the last look. It only
+// lists and orders; it never opens, moves or deletes a report.
+struct CrashReporter {
+    using Time = std::chrono::system_clock::time_point;
+
+    static constexpr std::size_t maxPerLaunch = 3;
+
+    // <state home>/Sayloft/DiagnosticReports, where the crash handler writes.
+    static std::filesystem::path defaultDirectory(const std::filesystem::path& stateHome);
+
+    // At most maxPerLaunch entries of directory whose name begins with "Sayloft-" and ends with
+    // ".ips" (case-sensitive) and whose modification time is readable and strictly later than
+    // since (any time when since is absent); newest first, equal times in listing order. Every
+    // error yields fewer results, never a failure.
+    static std::vector<std::filesystem::path> newReports(const std::filesystem::path& directory,
+                                                         std::optional<Time> since);
+};
+
+}  // namespace sayloft

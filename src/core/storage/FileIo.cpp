@@ -1,0 +1,129 @@
+#include "core/storage/FileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+namespace sayloft {
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    // Closes now and reports whether the close (and so the last write-back) succeeded.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::string randomSuffix() {
+    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(alphabet) - 2);
+    std::string suffix;
+    for (int i = 0; i < 10; ++i) {
+        suffix += alphabet[pick(device)];
+    }
+    return suffix;
+}
+
+}  // namespace
+
+std::optional<std::string> FileIo::read(const std::filesystem::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool FileIo::replaceAtomically(const std::filesystem::path& path, std::string_view bytes,
+                               mode_t mode) {
+    std::filesystem::path temporary;
+    int raw = -1;
+    for (int attempt = 0; attempt < 8 && raw < 0; ++attempt) {
+        temporary = path;
+        temporary += ".tmp-" + randomSuffix();
+        // O_EXCL with the final mode: the file never exists with wider permissions, not even
+        // for an instant (umask can only narrow them).
+        raw = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (raw < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (raw < 0) {
+        return false;
+    }
+    FileDescriptor fd(raw);
+    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) &&
+                         ::fsync(fd.get()) == 0;
+    if (!fd.close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool FileIo::makeFolders(const std::filesystem::path& folder, bool privateFolder) {
+    if (folder.empty()) {
+        return false;
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    const auto parent = folder.parent_path();
+    if (parent != folder && !parent.empty() && !makeFolders(parent, privateFolder)) {
+        return false;
+    }
+    if (::mkdir(folder.c_str(), privateFolder ? 0700 : 0755) == 0) {
+        return true;
+    }
+    return errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace sayloft

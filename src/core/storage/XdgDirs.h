@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace sayloft {
+
+// The XDG base directories of the current user. A variable that is unset, empty or not an
+// absolute path falls back to its default under the home directory ($HOME, else the password
+// database).
+struct XdgDirs {
+    using GetEnv = std::function<const char*(const char*)>;
+
+    std::filesystem::path dataHome;    // $XDG_DATA_HOME or ~/.local/share
+    std::filesystem::path stateHome;   // $XDG_STATE_HOME or ~/.local/state
+    std::filesystem::path configHome;  // $XDG_CONFIG_HOME or ~/.config
+
+    static XdgDirs fromEnvironment(const GetEnv& getenv);
+    static XdgDirs current();
+};
+
+}  // namespace sayloft

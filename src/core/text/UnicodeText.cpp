@@ -1,0 +1,100 @@
+#include "core/text/UnicodeText.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace sayloft {
+namespace {
+
+// A character-boundary iterator per thread: creating one loads ICU's rules, which costs far more
+// than using it.
+icu::BreakIterator* characterIterator() {
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> created(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_SUCCESS(status) ? std::move(created) : nullptr;
+    }();
+    return iterator.get();
+}
+
+}  // namespace
+
+bool UnicodeText::isValidUtf8(std::string_view bytes) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length = static_cast<std::int32_t>(bytes.size());
+    if (static_cast<std::size_t>(length) != bytes.size()) {
+        return false;
+    }
+    std::int32_t offset = 0;
+    while (offset < length) {
+        UChar32 codePoint = 0;
+        U8_NEXT(data, offset, length, codePoint);
+        if (codePoint < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool UnicodeText::isWhitespaceOrNewline(char32_t codePoint) {
+    if (codePoint == 0x09 || (codePoint >= 0x0A && codePoint <= 0x0D) || codePoint == 0x85) {
+        return true;
+    }
+    const auto category = u_charType(static_cast<UChar32>(codePoint));
+    return category == U_SPACE_SEPARATOR || category == U_LINE_SEPARATOR ||
+           category == U_PARAGRAPH_SEPARATOR;
+}
+
+std::string UnicodeText::trim(std::string_view utf8) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int32_t>(utf8.size());
+
+    std::int32_t begin = 0;
+    while (begin < length) {
+        std::int32_t next = begin;
+        UChar32 codePoint = 0;
+        U8_NEXT(data, next, length, codePoint);
+        if (codePoint < 0 || !isWhitespaceOrNewline(static_cast<char32_t>(codePoint))) {
+            break;
+        }
+        begin = next;
+    }
+    std::int32_t end = length;
+    while (end > begin) {
+        std::int32_t previous = end;
+        UChar32 codePoint = 0;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"  // inside ICU's macro
+        U8_PREV(data, begin, previous, codePoint);
+#pragma GCC diagnostic pop
+        if (codePoint < 0 || !isWhitespaceOrNewline(static_cast<char32_t>(codePoint))) {
+            break;
+        }
+        end = previous;
+    }
+    return std::string(utf8.substr(static_cast<std::size_t>(begin),
+                                   static_cast<std::size_t>(end - begin)));
+}
+
+std::int64_t UnicodeText::graphemeCount(std::string_view utf8) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
+    icu::BreakIterator* iterator = characterIterator();
+    if (iterator == nullptr) {
+        return text.countChar32();  // ICU data missing: code points are the closest measure
+    }
+    iterator->setText(text);
+    std::int64_t count = 0;
+    for (std::int32_t boundary = iterator->next(); boundary != icu::BreakIterator::DONE;
+         boundary = iterator->next()) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace sayloft

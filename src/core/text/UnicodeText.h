@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sayloft {
+
+// Small Unicode helpers over UTF-8 text, independent of the process locale.
+struct UnicodeText {
+    // True when the bytes are well-formed UTF-8 (no surrogates, no overlong forms).
+    static bool isValidUtf8(std::string_view bytes);
+
+    // True for the white-space-and-line-break set: general categories Zs, Zl and Zp, the tab,
+    // U+000A to U+000D and U+0085.
+    static bool isWhitespaceOrNewline(char32_t codePoint);
+
+    // The text without leading and trailing white space and line breaks (the set above). Inner
+    // characters are untouched. Ill-formed UTF-8 is never trimmed into: trimming stops at it.
+    static std::string trim(std::string_view utf8);
+
+    // The number of user-perceived characters (extended grapheme clusters).
+    static std::int64_t graphemeCount(std::string_view utf8);
+};
+
+}  // namespace sayloft

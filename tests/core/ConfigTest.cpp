@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "core/config/Config.h"
+#include "core/config/Url.h"
+
+namespace sayloft {
+namespace {
+
+TEST(Config, Constants) {
+    EXPECT_EQ(Config::maxRecordSeconds * Config::sampleRate, 960000.0);
+    EXPECT_EQ(Config::blacklistMaxLen, 30);
+    EXPECT_EQ(Config::blacklist.size(), 12u);
+    EXPECT_EQ(Config::blacklist[3], "amara.org");
+    EXPECT_EQ(Config::blacklist[11], "優優独播剧场");
+}
+
+TEST(Config, VersionIsEmbeddedOrDev) {
+    EXPECT_EQ(Config::versionOrDev(""), "dev");
+    EXPECT_EQ(Config::versionOrDev(" 1.2.3 "), " 1.2.3 ");  // used as it stands
+    EXPECT_FALSE(Config::appVersion().empty());
+}
+
+TEST(Config, TheBuiltInServiceAddressParses) {
+    const Url& url = Config::backendURL();
+    EXPECT_TRUE(url.scheme() == "http" || url.scheme() == "https");
+    EXPECT_NE(url.text().back(), '/');
+}
+
+TEST(Url, AcceptsOnlyBaseUrls) {
+    for (const char* good : {"http://127.0.0.1:8177", "https://dictation.example.org",
+                             "https://example.org/", "http://[::1]:9000", "http://localhost"}) {
+        EXPECT_TRUE(Url::parse(good).has_value()) << good;
+    }
+    for (const char* bad :
+         {"", "example.org", "ftp://example.org", "https://example.org/v1", "https://",
+          "https://example.org?x=1", "https://example.org#top", "https://user:pw@example.org",
+          "http:/example.org", "https://exa mple.org", "https://example.org:99999"}) {
+        EXPECT_FALSE(Url::parse(bad).has_value()) << bad;
+    }
+}
+
+TEST(Url, LoopbackAndPaths) {
+    struct Case {
+        const char* url;
+        bool loopback;
+    };
+    for (const Case& c : {Case{"http://127.0.0.1:8177", true}, Case{"http://127.3.2.1", true},
+                          Case{"http://localhost:1", true}, Case{"http://[::1]:9", true},
+                          Case{"http://128.0.0.1", false}, Case{"http://10.0.0.1", false},
+                          Case{"http://localhost.example.org", false},
+                          Case{"http://[::2]", false}}) {
+        EXPECT_EQ(Url::parse(c.url)->isLoopback(), c.loopback) << c.url;
+    }
+    const auto base = Url::parse("https://example.org/");
+    EXPECT_EQ(base->text(), "https://example.org");
+    EXPECT_EQ(base->appending("v1/transcribe"), "https://example.org/v1/transcribe");
+    EXPECT_EQ(base->appending("/health"), "https://example.org/health");
+}
+
+}  // namespace
+}  // namespace sayloft

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "TempHome.h"
+#include "core/storage/UserDefaultsStore.h"
+
+namespace sayloft {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(UserDefaultsStore, TypedValuesSurviveARestart) {
+    test::TempHome home;
+    const auto file = UserDefaultsStore::defaultLocation(home.path());
+    const auto when = UserDefaultsStore::Date(
+        std::chrono::duration_cast<UserDefaultsStore::Date::duration>(
+            std::chrono::nanoseconds(1796472924123456789)));
+    {
+        UserDefaultsStore store(file);
+        EXPECT_TRUE(store.setInteger("hotkeyKeyCode", 58));
+        EXPECT_TRUE(store.setBoolean("insertByTyping", true));
+        EXPECT_TRUE(store.setDate("crashReportLastSeen", when));
+        EXPECT_TRUE(store.setText("note", "言泉"));
+        EXPECT_TRUE(store.setInteger("gone", 1));
+        EXPECT_TRUE(store.remove("gone"));
+    }
+    UserDefaultsStore reopened(file);
+    EXPECT_EQ(reopened.integer("hotkeyKeyCode"), 58);
+    EXPECT_EQ(reopened.boolean("insertByTyping"), true);
+    EXPECT_EQ(reopened.date("crashReportLastSeen"), when);
+    EXPECT_EQ(reopened.text("note"), "言泉");
+    EXPECT_EQ(reopened.integer("gone"), std::nullopt);
+    EXPECT_EQ(reopened.brokenFileSetAside(), std::nullopt);
+}
+
+TEST(UserDefaultsStore, AValueOfAnotherTypeReadsAsAbsent) {
+    test::TempHome home;
+    UserDefaultsStore store(home.path() / "defaults.json");
+    store.setText("hotkeyKeyCode", "61");
+    store.setInteger("flag", 1);
+    store.setInteger("when", 5);
+    EXPECT_EQ(store.integer("hotkeyKeyCode"), std::nullopt);
+    EXPECT_EQ(store.boolean("flag"), std::nullopt);
+    EXPECT_EQ(store.date("when"), std::nullopt);
+    EXPECT_EQ(store.text("missing"), std::nullopt);
+}
+
+TEST(UserDefaultsStore, UnknownShapesAreKeptOnWrite) {
+    test::TempHome home;
+    const auto file = home.write("defaults.json", R"({"future": [1, {"x": 2}], "n": 3})");
+    UserDefaultsStore store(file);
+    EXPECT_EQ(store.integer("n"), 3);
+    EXPECT_EQ(store.text("future"), std::nullopt);
+    store.setInteger("n", 4);
+    const auto written = nlohmann::json::parse(test::readAll(file));
+    EXPECT_EQ(written["future"], nlohmann::json::parse(R"([1, {"x": 2}])"));
+    EXPECT_EQ(written["n"], 4);
+}
+
+TEST(UserDefaultsStore, ABrokenFileReadsAsEmptyAndIsKeptAside) {
+    for (const std::string& broken : {std::string("{\"hotkeyKeyCode\": 58,"), std::string("[1, 2]"),
+                                     std::string("\xFF\xFE garbage"), std::string("")}) {
+        test::TempHome home;
+        const auto file = home.write("Sayloft/defaults.json", broken);
+        UserDefaultsStore store(file);
+        EXPECT_EQ(store.integer("hotkeyKeyCode"), std::nullopt);
+        const auto aside = store.brokenFileSetAside();
+        ASSERT_TRUE(aside.has_value()) << broken;
+        EXPECT_EQ(test::readAll(*aside), broken);
+        EXPECT_FALSE(fs::exists(file));
+
+        EXPECT_TRUE(store.setInteger("hotkeyKeyCode", 59));
+        EXPECT_EQ(UserDefaultsStore(file).integer("hotkeyKeyCode"), 59);
+        EXPECT_EQ(test::readAll(*aside), broken);  // the old content is never overwritten
+    }
+}
+
+TEST(UserDefaultsStore, AnUnreadableFileIsNeverOverwritten) {
+    test::TempHome home;
+    const auto file = home.path() / "defaults.json";
+    fs::create_directories(file / "inside");  // a folder where the file should be
+    UserDefaultsStore store(file);
+    EXPECT_FALSE(store.setBoolean("insertByTyping", true));
+    EXPECT_EQ(store.boolean("insertByTyping"), true);  // kept for this run
+    EXPECT_TRUE(fs::exists(file / "inside"));
+}
+
+}  // namespace
+}  // namespace sayloft
