@@ -1,11 +1,11 @@
 // Costs on the path between the key release and the upload: the gate and the WAV encoding run on
 // the main thread over a full 60 s recording, the filter on every transcript.
-#include <benchmark/benchmark.h>
-
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "core/audio/Recorder.h"
 #include "core/audio/SilenceGate.h"

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/config/Config.h"
 #include "core/text/BlacklistFilter.h"
@@ -73,7 +73,9 @@ TEST(BlacklistFilter, EveryListedPhraseIsCaught) {
 
 TEST(UnicodeText, TrimAndValidation) {
     EXPECT_EQ(UnicodeText::trim("\u200B x \u200B"), "\u200B x \u200B");  // ZWSP is not white space
-    EXPECT_EQ(UnicodeText::trim("\x0B\x0C" "a\x1C"), "a\x1C");
+    EXPECT_EQ(UnicodeText::trim("\x0B\x0C"
+                                "a\x1C"),
+              "a\x1C");
     EXPECT_EQ(UnicodeText::trim(" \xFF "), "\xFF");  // stops at ill-formed bytes
     EXPECT_TRUE(UnicodeText::isValidUtf8("言泉 Sayloft"));
     EXPECT_FALSE(UnicodeText::isValidUtf8("\xC0\xAF"));      // overlong

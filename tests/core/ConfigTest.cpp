@@ -44,11 +44,11 @@ TEST(Url, LoopbackAndPaths) {
         const char* url;
         bool loopback;
     };
-    for (const Case& c : {Case{"http://127.0.0.1:8177", true}, Case{"http://127.3.2.1", true},
-                          Case{"http://localhost:1", true}, Case{"http://[::1]:9", true},
-                          Case{"http://128.0.0.1", false}, Case{"http://10.0.0.1", false},
-                          Case{"http://localhost.example.org", false},
-                          Case{"http://[::2]", false}}) {
+    for (const Case& c :
+         {Case{"http://127.0.0.1:8177", true}, Case{"http://127.3.2.1", true},
+          Case{"http://localhost:1", true}, Case{"http://[::1]:9", true},
+          Case{"http://128.0.0.1", false}, Case{"http://10.0.0.1", false},
+          Case{"http://localhost.example.org", false}, Case{"http://[::2]", false}}) {
         EXPECT_EQ(Url::parse(c.url)->isLoopback(), c.loopback) << c.url;
     }
     const auto base = Url::parse("https://example.org/");

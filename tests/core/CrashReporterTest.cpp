@@ -1,11 +1,11 @@
+#include <chrono>
+#include <string>
+#include <vector>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <chrono>
-#include <string>
-#include <vector>
 
 #include "TempHome.h"
 #include "core/diagnostics/CrashReporter.h"
@@ -18,7 +18,7 @@ using Time = CrashReporter::Time;
 
 Time at(std::int64_t seconds, std::int64_t nanoseconds = 0) {
     return Time(std::chrono::duration_cast<Time::duration>(std::chrono::seconds(seconds) +
-                                                          std::chrono::nanoseconds(nanoseconds)));
+                                                           std::chrono::nanoseconds(nanoseconds)));
 }
 
 void setModified(const fs::path& path, std::int64_t seconds, long nanoseconds = 0) {

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/hotkey/HotkeyLatch.h"
 
@@ -20,9 +20,9 @@ struct Step {
 TEST(HotkeyLatch, UpdateFollowsTheStateTable) {
     // press, repeated down, release, stray up, press again
     const std::vector<Step> steps = {
-        {false, 1.0, Action::none, false},   {true, 2.0, Action::press, true},
-        {true, 3.0, Action::none, true},     {false, 4.0, Action::release, false},
-        {false, 5.0, Action::none, false},   {true, 6.0, Action::press, true},
+        {false, 1.0, Action::none, false}, {true, 2.0, Action::press, true},
+        {true, 3.0, Action::none, true},   {false, 4.0, Action::release, false},
+        {false, 5.0, Action::none, false}, {true, 6.0, Action::press, true},
     };
     HotkeyLatch latch(90.0);
     for (const auto& step : steps) {

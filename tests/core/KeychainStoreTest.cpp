@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempHome.h"
 #include "core/storage/KeychainStore.h"

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "TempHome.h"
 #include "core/l10n/L10n.h"
@@ -46,8 +46,7 @@ TEST(L10n, PreferredLanguagesFromTheEnvironment) {
     using List = std::vector<std::string>;
     EXPECT_EQ(from({{"LANGUAGE", "zh_CN:en"}, {"LANG", "de_DE.UTF-8"}}), (List{"zh_CN", "en"}));
     EXPECT_EQ(from({{"LANGUAGE", "::"}, {"LC_ALL", "zh_TW.UTF-8"}}), (List{"zh_TW.UTF-8"}));
-    EXPECT_EQ(from({{"LC_ALL", ""}, {"LC_MESSAGES", "fr_FR"}, {"LANG", "zh_CN"}}),
-              (List{"fr_FR"}));
+    EXPECT_EQ(from({{"LC_ALL", ""}, {"LC_MESSAGES", "fr_FR"}, {"LANG", "zh_CN"}}), (List{"fr_FR"}));
     EXPECT_EQ(from({{"LANG", "zh_CN.UTF-8"}}), (List{"zh_CN.UTF-8"}));
     EXPECT_EQ(from({}), List{});
 }

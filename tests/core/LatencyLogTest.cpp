@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <chrono>
+
+#include <gtest/gtest.h>
 
 #include "TempHome.h"
 #include "core/diagnostics/LatencyLog.h"
@@ -32,9 +32,10 @@ TEST(LatencyLog, Fields) {
         std::int64_t total;
         const char* expected;
     };
-    for (const Case& c : {Case{2.26, 1, "audio=2.3s\ttotal=1ms"}, Case{0.04, 0, "audio=0.0s\ttotal=0ms"},
-                          Case{61.0, 70000, "audio=61.0s\ttotal=70000ms"},
-                          Case{0.25, -5, "audio=0.2s\ttotal=-5ms"}}) {
+    for (const Case& c :
+         {Case{2.26, 1, "audio=2.3s\ttotal=1ms"}, Case{0.04, 0, "audio=0.0s\ttotal=0ms"},
+          Case{61.0, 70000, "audio=61.0s\ttotal=70000ms"},
+          Case{0.25, -5, "audio=0.2s\ttotal=-5ms"}}) {
         const auto line = LatencyLog::formatLine(fixedNow, c.audio, c.total);
         EXPECT_EQ(line, std::string("2026-12-05T12:15:24Z\t") + c.expected + "\n");
     }

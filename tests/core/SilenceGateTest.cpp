@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdint>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/audio/SilenceGate.h"
 

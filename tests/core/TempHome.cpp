@@ -1,10 +1,10 @@
 #include "TempHome.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include <stdlib.h>
 
 namespace sayloft::test {
 
@@ -22,8 +22,7 @@ TempHome::~TempHome() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::filesystem::path TempHome::write(const std::filesystem::path& relative,
-                                      std::string_view bytes,
+std::filesystem::path TempHome::write(const std::filesystem::path& relative, std::string_view bytes,
                                       std::filesystem::perms perms) const {
     const auto full = path_ / relative;
     std::filesystem::create_directories(full.parent_path());

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <chrono>
+
+#include <gtest/gtest.h>
 
 #include "TempHome.h"
 #include "core/storage/UserDefaultsStore.h"
@@ -13,8 +13,8 @@ namespace fs = std::filesystem;
 TEST(UserDefaultsStore, TypedValuesSurviveARestart) {
     test::TempHome home;
     const auto file = UserDefaultsStore::defaultLocation(home.path());
-    const auto when = UserDefaultsStore::Date(
-        std::chrono::duration_cast<UserDefaultsStore::Date::duration>(
+    const auto when =
+        UserDefaultsStore::Date(std::chrono::duration_cast<UserDefaultsStore::Date::duration>(
             std::chrono::nanoseconds(1796472924123456789)));
     {
         UserDefaultsStore store(file);
@@ -60,7 +60,7 @@ TEST(UserDefaultsStore, UnknownShapesAreKeptOnWrite) {
 
 TEST(UserDefaultsStore, ABrokenFileReadsAsEmptyAndIsKeptAside) {
     for (const std::string& broken : {std::string("{\"hotkeyKeyCode\": 58,"), std::string("[1, 2]"),
-                                     std::string("\xFF\xFE garbage"), std::string("")}) {
+                                      std::string("\xFF\xFE garbage"), std::string("")}) {
         test::TempHome home;
         const auto file = home.write("Sayloft/defaults.json", broken);
         UserDefaultsStore store(file);

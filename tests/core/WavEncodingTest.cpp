@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/audio/Recorder.h"
 
@@ -25,9 +25,9 @@ std::string tagAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
 
 TEST(WavEncoding, EmptyRecordingIsExactlyTheHeader) {
     const std::vector<std::uint8_t> expected = {
-        'R',  'I',  'F',  'F',  36,   0,    0,    0,    'W',  'A',  'V',  'E',  'f', 'm', 't',
-        ' ',  16,   0,    0,    0,    1,    0,    1,    0,    0x80, 0x3E, 0x00, 0x00, 0x00, 0x7D,
-        0x00, 0x00, 2,    0,    16,   0,    'd',  'a',  't',  'a',  0,    0,    0,    0};
+        'R',  'I',  'F', 'F', 36, 0, 0,   0,   'W', 'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  16,   0,   0,   0,  1, 0,   1,   0,   0x80, 0x3E, 0x00, 0x00, 0x00, 0x7D,
+        0x00, 0x00, 2,   0,   16, 0, 'd', 'a', 't', 'a',  0,    0,    0,    0};
     EXPECT_EQ(Recorder::encodeWav({}, 16000), expected);
 }
 
@@ -61,7 +61,8 @@ TEST(WavEncoding, SixtySecondsAtSixteenKilohertz) {
     EXPECT_EQ(u16At(wav, 34), 16);
     EXPECT_EQ(tagAt(wav, 36), "data");
     EXPECT_EQ(u32At(wav, 40), 1920000u);
-    for (std::size_t i : {std::size_t{0}, std::size_t{1}, std::size_t{480000}, std::size_t{959999}}) {
+    for (std::size_t i :
+         {std::size_t{0}, std::size_t{1}, std::size_t{480000}, std::size_t{959999}}) {
         EXPECT_EQ(static_cast<std::int16_t>(u16At(wav, 44 + 2 * i)), samples[i]) << "sample " << i;
     }
 }

@@ -16,7 +16,7 @@ namespace sayloft {
 // libsoxr at high quality, then scaled by 32768, rounded and clipped. The resampler holds back a
 // few milliseconds; flush() releases them at the end. Not thread-safe: one thread feeds it.
 class PcmConverter {
-  public:
+public:
     // Throws std::invalid_argument for a rate that is not positive and finite or 0 channels.
     PcmConverter(double inputRate, unsigned channels, double outputRate = 16000.0);
     ~PcmConverter();
@@ -36,7 +36,7 @@ class PcmConverter {
     // The float-to-16-bit step: x * 32768, rounded to nearest, clipped to the 16-bit range.
     static std::int16_t toInt16(float sample);
 
-  private:
+private:
     void resample(const float* mono, std::size_t frames, std::vector<std::int16_t>& out);
 
     unsigned channels_;

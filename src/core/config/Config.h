@@ -32,8 +32,8 @@ struct Config {
     // Phrases a recogniser produces on silence or noise (subtitle credits, sign-offs, channel
     // names). Compared case-insensitively as substrings of short transcripts.
     static constexpr std::array<std::string_view, 12> blacklist = {
-        "字幕志愿者", "柯远帆",   "字幕由",     "amara.org", "字幕组",     "中文字幕",
-        "请不吝点赞", "点赞订阅", "谢谢观看",   "感谢观看",  "明镜与点点", "優優独播剧场",
+        "字幕志愿者", "柯远帆",   "字幕由",   "amara.org", "字幕组",     "中文字幕",
+        "请不吝点赞", "点赞订阅", "谢谢观看", "感谢观看",  "明镜与点点", "優優独播剧场",
     };
     // Transcripts of this many user-perceived characters or more are never discarded.
     static constexpr std::int64_t blacklistMaxLen = 30;

@@ -1,9 +1,9 @@
 #include "core/config/Url.h"
 
+#include <memory>
+
 #include <arpa/inet.h>
 #include <curl/curl.h>
-
-#include <memory>
 
 namespace sayloft {
 namespace {

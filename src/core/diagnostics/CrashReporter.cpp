@@ -1,11 +1,11 @@
 #include "core/diagnostics/CrashReporter.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <memory>
 #include <string_view>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace sayloft {
 namespace {
@@ -30,8 +30,8 @@ std::filesystem::path CrashReporter::defaultDirectory(const std::filesystem::pat
     return stateHome / "Sayloft" / "DiagnosticReports";
 }
 
-std::vector<std::filesystem::path> CrashReporter::newReports(
-    const std::filesystem::path& directory, std::optional<Time> since) {
+std::vector<std::filesystem::path> CrashReporter::newReports(const std::filesystem::path& directory,
+                                                             std::optional<Time> since) {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
     if (!dir) {
         return {};

@@ -1,10 +1,10 @@
 #include "core/diagnostics/LatencyLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <ctime>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "core/storage/FileIo.h"
 
@@ -24,22 +24,22 @@ std::string isoTimestamp(std::chrono::system_clock::time_point when) {
 // printf("%.1f") without the locale's decimal separator.
 std::string oneDecimal(double value) {
     char text[64];
-    const auto result =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
     return std::string(text, result.ptr);
 }
 
 }  // namespace
 
 LatencyLog::LatencyLog(std::filesystem::path logURL, Clock now)
-    : logURL_(std::move(logURL)), now_(std::move(now)) {}
+    : logURL_(std::move(logURL)), now_(std::move(now)) {
+}
 
 std::filesystem::path LatencyLog::defaultLocation(const std::filesystem::path& stateHome) {
     return stateHome / "Sayloft" / "latency.log";
 }
 
-std::string LatencyLog::formatLine(std::chrono::system_clock::time_point when,
-                                   double audioSeconds, std::int64_t totalMs) {
+std::string LatencyLog::formatLine(std::chrono::system_clock::time_point when, double audioSeconds,
+                                   std::int64_t totalMs) {
     return isoTimestamp(when) + "\taudio=" + oneDecimal(audioSeconds) +
            "s\ttotal=" + std::to_string(totalMs) + "ms\n";
 }

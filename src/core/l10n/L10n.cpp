@@ -21,8 +21,8 @@ const std::string& L10n::lang() {
     static const std::string chosen = [] {
         const auto dir = executableDir();
         const auto resource = dir.empty() ? std::nullopt : readResource(resourceCandidates(dir));
-        return decide(resource, preferredLanguages(
-                                    [](const char* name) { return std::getenv(name); }));
+        return decide(resource,
+                      preferredLanguages([](const char* name) { return std::getenv(name); }));
     }();
     return chosen;
 }

@@ -1,11 +1,11 @@
 #include "core/storage/FileIo.h"
 
+#include <cerrno>
+#include <random>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <random>
 
 namespace sayloft {
 namespace {
@@ -99,8 +99,8 @@ bool FileIo::replaceAtomically(const std::filesystem::path& path, std::string_vi
         return false;
     }
     FileDescriptor fd(raw);
-    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) &&
-                         ::fsync(fd.get()) == 0;
+    const bool written =
+        ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     if (!fd.close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

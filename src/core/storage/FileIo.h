@@ -1,11 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <sys/types.h>
 
 namespace sayloft {
 

@@ -18,7 +18,8 @@ bool removeIfPresent(const std::filesystem::path& file) {
 
 }  // namespace
 
-KeychainStore::KeychainStore(std::filesystem::path dataHome) : dataHome_(std::move(dataHome)) {}
+KeychainStore::KeychainStore(std::filesystem::path dataHome) : dataHome_(std::move(dataHome)) {
+}
 
 std::filesystem::path KeychainStore::tokenFile() const {
     return dataHome_ / "Sayloft" / "device_token";

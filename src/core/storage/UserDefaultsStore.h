@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace sayloft {
 

@@ -1,10 +1,10 @@
 #include "core/storage/XdgDirs.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace sayloft {
 namespace {

@@ -1,9 +1,9 @@
 #include "core/text/BlacklistFilter.h"
 
+#include <array>
+
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
-
-#include <array>
 
 #include "core/config/Config.h"
 #include "core/text/UnicodeText.h"

@@ -1,11 +1,11 @@
 #include "core/text/UnicodeText.h"
 
+#include <memory>
+
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
-
-#include <memory>
 
 namespace sayloft {
 namespace {
@@ -77,8 +77,8 @@ std::string UnicodeText::trim(std::string_view utf8) {
         }
         end = previous;
     }
-    return std::string(utf8.substr(static_cast<std::size_t>(begin),
-                                   static_cast<std::size_t>(end - begin)));
+    return std::string(
+        utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
 }
 
 std::int64_t UnicodeText::graphemeCount(std::string_view utf8) {
