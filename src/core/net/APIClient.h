@@ -1,0 +1,114 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "core/config/Url.h"
+#include "core/model/APIError.h"
+#include "core/model/TranscribeResult.h"
+#include "core/net/HttpTransport.h"
+#include "core/net/Sleeper.h"
+
+namespace sayloft {
+
+// The one HTTP client of the application, talking to the transcription service at a base URL
+// (normally Config::backendURL()). Holds no mutable state after construction: every operation
+// may be called from any thread, several at once. Every operation blocks its calling thread;
+// run them on worker threads.
+//
+// Failures are exceptions:
+//  - an APIError is thrown as the enum value itself (`catch (APIError error)`);
+//  - RequestCancelled (core/net/RequestCancelled.h) when the caller's stop token was triggered;
+//  - anything else (std::bad_alloc, ...) is a failure that is not an APIError.
+//
+// A bearer token is never sent over plain HTTP to a host that is not a loopback address: such a
+// request fails as APIError::network without touching the network.
+class APIClient {
+public:
+    // Uses libcurl: one CurlSession for pings, crash uploads and first attempts, a fresh one for
+    // every hedged second attempt, and real time for the hedge's timers.
+    explicit APIClient(Url baseURL);
+
+    // session: the client's shared session (pings, sends, first transcription attempts).
+    // makeHedgeSession: makes the separate session of each hedged second attempt; it is destroyed
+    // (closed) when that attempt ends. sleeper: the clock of the hedge and deadline timers.
+    APIClient(Url baseURL, std::shared_ptr<HttpTransport> session,
+              HttpTransportFactory makeHedgeSession, std::shared_ptr<Sleeper> sleeper);
+
+    // Sends one recording (a WAV file's bytes) and returns the service's transcript. Races at most
+    // two identical attempts (the second after HedgedRequest::hedgeDelay(audioSeconds) or at once
+    // after a transient failure of the first) under HedgedRequest::deadline(audioSeconds).
+    // Throws APIError: unauthorized (401), rateLimited (429), badResponse (200 with a body that
+    // is not {"text": string, "duration": number}), network or asrFailed (both attempts failed
+    // without an answer or with another status; the later one's error), timedOut (deadline).
+    TranscribeResult transcribe(std::string_view token, std::span<const std::uint8_t> wav,
+                                double audioSeconds, std::stop_token stop = {}) const;
+
+    // The transcription request: POST <base>/v1/transcribe, 60 s, "Authorization: Bearer
+    // <token>", a multipart body with the WAV as part "file" ("a.wav", audio/wav) and the
+    // application version as part "app_version", under a new random boundary.
+    HttpRequest transcribeRequest(std::string_view token, std::span<const std::uint8_t> wav) const;
+
+    // One attempt: performs the request on the given session with no retry of its own. Returns
+    // the result of a 200 with a valid body; throws APIError::network (no answer),
+    // badResponse, unauthorized, rateLimited or asrFailed (any other status or a non-HTTP
+    // answer), or RequestCancelled when stop was requested.
+    static TranscribeResult transcribeOnce(const HttpRequest& request, HttpTransport& session,
+                                           std::stop_token stop = {});
+
+    // Performs the request on the client's session with the retry rule: at most three tries, no
+    // pause. A try without an answer is repeated when shouldRetry says so; an answer of status
+    // 500 or more is repeated once; any other answer (and the answer of a repeat) is returned
+    // as it stands, whatever its status. Throws APIError::network when no answer came,
+    // RequestCancelled when stop was requested.
+    HttpResponse send(const HttpRequest& request, std::stop_token stop = {}) const;
+
+    // True when a try that failed with this error may be repeated: false for the eight
+    // connectivity failures of TransportError (no network, connection lost, host not found,
+    // name lookup failed, cannot connect, timed out, roaming, data not allowed), true for every
+    // other TransportError (TLS failure, cancellation, ...) and for errors that are not
+    // TransportErrors.
+    static bool shouldRetry(const std::exception_ptr& error);
+
+    // Keep-alive: GET <base>/health with an 8 s time-out on the client's session, without retry.
+    // Never throws; the answer and any failure are ignored. Leaves a warm connection for the
+    // next transcription.
+    void ping(std::stop_token stop = {}) const noexcept;
+
+    // Uploads one crash report: POST <base>/v1/crash through send, 60 s, multipart with the
+    // report as part "file" ("crash.ips", application/octet-stream) and the fields
+    // "app_version", "os_version" and "platform" ("linux"). Returns normally exactly on status
+    // 200; throws APIError::badResponse for any other answer, APIError::network when none came.
+    void reportCrash(std::string_view token, std::span<const std::uint8_t> ips,
+                     std::string_view osVersion, std::stop_token stop = {}) const;
+
+    // Obtains a new service token: POST <base>/v1/register through send, answered by 200
+    // {"token": "<non-empty string>"}. Throws APIError::rateLimited on 429, badResponse on any
+    // other answer or body, network when no answer came.
+    std::string registerDevice(std::stop_token stop = {}) const;
+
+    // True when this request would carry an Authorization header over plain HTTP to a host that
+    // is not a loopback address, or to an address that cannot be read as http(s).
+    static bool exposesCredentials(const HttpRequest& request);
+
+    const Url& baseURL() const { return baseURL_; }
+
+    static constexpr std::chrono::milliseconds transcribeTimeout{60'000};
+    static constexpr std::chrono::milliseconds crashTimeout{60'000};
+    static constexpr std::chrono::milliseconds pingTimeout{8'000};
+    static constexpr std::chrono::milliseconds registerTimeout{20'000};
+
+private:
+    Url baseURL_;
+    std::shared_ptr<HttpTransport> session_;
+    HttpTransportFactory makeHedgeSession_;
+    std::shared_ptr<Sleeper> sleeper_;
+};
+
+}  // namespace sayloft
