@@ -1,0 +1,278 @@
+#include "core/net/APIClient.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "core/config/Config.h"
+#include "core/net/CurlSession.h"
+#include "core/net/DeadlineExceeded.h"
+#include "core/net/HedgedRequest.h"
+#include "core/net/MultipartBody.h"
+#include "core/net/RequestCancelled.h"
+#include "core/net/SteadySleeper.h"
+#include "core/net/TransportError.h"
+
+namespace sayloft {
+namespace {
+
+// The value of the "platform" field of a crash upload.
+constexpr std::string_view crashPlatform = "linux";
+
+// Recording lengths outside [0, 1 h] are not produced by the recorder; they are clamped so
+// that the hedge and deadline formulas always see a sane length.
+double saneAudioSeconds(double audioSeconds) {
+    if (!std::isfinite(audioSeconds) || audioSeconds < 0.0) {
+        return 0.0;
+    }
+    return std::min(audioSeconds, 3600.0);
+}
+
+std::string bearer(std::string_view token) {
+    return "Bearer " + std::string(token);
+}
+
+}  // namespace
+
+APIClient::APIClient(Url baseURL)
+    : APIClient(
+          std::move(baseURL), std::make_shared<CurlSession>(),
+          [] { return std::make_unique<CurlSession>(); }, std::make_shared<SteadySleeper>()) {
+}
+
+APIClient::APIClient(Url baseURL, std::shared_ptr<HttpTransport> session,
+                     HttpTransportFactory makeHedgeSession, std::shared_ptr<Sleeper> sleeper)
+    : baseURL_(std::move(baseURL)),
+      session_(std::move(session)),
+      makeHedgeSession_(std::move(makeHedgeSession)),
+      sleeper_(std::move(sleeper)) {
+}
+
+bool APIClient::exposesCredentials(const HttpRequest& request) {
+    if (request.header("Authorization") == nullptr) {
+        return false;
+    }
+    // The origin is everything up to the first '/', '?' or '#' after "scheme://".
+    const std::string& url = request.url;
+    const auto schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) {
+        return true;
+    }
+    const auto originEnd = url.find_first_of("/?#", schemeEnd + 3);
+    const auto origin = Url::parse(std::string_view(url).substr(0, originEnd));
+    if (!origin) {
+        return true;
+    }
+    return !origin->isHttps() && !origin->isLoopback();
+}
+
+bool APIClient::shouldRetry(const std::exception_ptr& error) {
+    if (!error) {
+        return true;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& transportError) {
+        return !transportError.isConnectivityFailure();
+    } catch (...) {
+        return true;
+    }
+}
+
+HttpResponse APIClient::send(const HttpRequest& request, std::stop_token stop) const {
+    if (exposesCredentials(request)) {
+        throw APIError::network;
+    }
+    struct Try {
+        std::optional<HttpResponse> response;
+        std::exception_ptr error;
+    };
+    auto once = [&]() -> Try {
+        Try result;
+        try {
+            result.response = session_->perform(request, stop);
+        } catch (...) {
+            // A caller who asked to stop gets the cancellation, not a retry.
+            if (stop.stop_requested()) {
+                throw RequestCancelled();
+            }
+            result.error = std::current_exception();
+        }
+        return result;
+    };
+
+    Try first = once();
+    if (!first.response) {
+        if (!shouldRetry(first.error)) {
+            throw APIError::network;
+        }
+        Try second = once();
+        if (second.response) {
+            return std::move(*second.response);
+        }
+        throw APIError::network;
+    }
+    if (first.response->isHttp() && first.response->status >= 500) {
+        Try second = once();
+        if (second.response) {
+            return std::move(*second.response);
+        }
+        if (!shouldRetry(second.error)) {
+            throw APIError::network;
+        }
+        Try third = once();
+        if (third.response) {
+            return std::move(*third.response);
+        }
+        throw APIError::network;
+    }
+    return std::move(*first.response);
+}
+
+void APIClient::ping(std::stop_token stop) const noexcept {
+    try {
+        HttpRequest request;
+        request.method = "GET";
+        request.url = baseURL_.appending("health");
+        request.timeout = pingTimeout;
+        session_->perform(request, stop);
+    } catch (...) {
+        // The answer and every failure are ignored: a ping only keeps a connection warm.
+    }
+}
+
+HttpRequest APIClient::transcribeRequest(std::string_view token,
+                                         std::span<const std::uint8_t> wav) const {
+    const std::string boundary = MultipartBody::newBoundary();
+    HttpRequest request;
+    request.method = "POST";
+    request.url = baseURL_.appending("v1/transcribe");
+    request.timeout = transcribeTimeout;
+    request.headers = {{"Authorization", bearer(token)},
+                       {"Content-Type", MultipartBody::contentType(boundary)}};
+    request.body = MultipartBody::transcription(boundary, wav, Config::appVersion());
+    return request;
+}
+
+TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTransport& session,
+                                           std::stop_token stop) {
+    if (exposesCredentials(request)) {
+        throw APIError::network;
+    }
+    HttpResponse response;
+    try {
+        response = session.perform(request, stop);
+    } catch (...) {
+        if (stop.stop_requested()) {
+            throw RequestCancelled();
+        }
+        throw APIError::network;
+    }
+    if (!response.isHttp()) {
+        throw APIError::asrFailed;
+    }
+    switch (response.status) {
+        case 200:
+            break;
+        case 401:
+            throw APIError::unauthorized;
+        case 429:
+            throw APIError::rateLimited;
+        default:
+            throw APIError::asrFailed;
+    }
+    const auto json = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) {
+        throw APIError::badResponse;  // also what a body that does not parse yields
+    }
+    const auto text = json.find("text");
+    const auto duration = json.find("duration");
+    if (text == json.end() || !text->is_string() || duration == json.end() ||
+        !duration->is_number()) {
+        throw APIError::badResponse;
+    }
+    return TranscribeResult{text->get<std::string>(), duration->get<double>()};
+}
+
+TranscribeResult APIClient::transcribe(std::string_view token, std::span<const std::uint8_t> wav,
+                                       double audioSeconds, std::stop_token stop) const {
+    const HttpRequest request = transcribeRequest(token, wav);
+    if (exposesCredentials(request)) {
+        throw APIError::network;  // refused before any attempt touches the network
+    }
+    const double seconds = saneAudioSeconds(audioSeconds);
+
+    const HedgedRequest::IsTransient isTransient = [](const std::exception_ptr& error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (APIError apiError) {
+            return apiError == APIError::network || apiError == APIError::asrFailed;
+        } catch (...) {
+            return false;
+        }
+    };
+    const HedgedRequest::Attempt<TranscribeResult> attempt =
+        [this, &request](int index, std::stop_token attemptStop) {
+            if (index == 0) {
+                return transcribeOnce(request, *session_, attemptStop);
+            }
+            // The hedge gets a connection pool of its own, so that it never queues behind the
+            // first attempt's connection; the pool is closed when this attempt ends, however
+            // it ends.
+            const std::unique_ptr<HttpTransport> hedgeSession = makeHedgeSession_();
+            return transcribeOnce(request, *hedgeSession, attemptStop);
+        };
+
+    try {
+        return HedgedRequest::run<TranscribeResult>(HedgedRequest::hedgeDelay(seconds),
+                                                    HedgedRequest::deadline(seconds), isTransient,
+                                                    attempt, *sleeper_, stop);
+    } catch (const DeadlineExceeded&) {
+        throw APIError::timedOut;
+    }
+}
+
+void APIClient::reportCrash(std::string_view token, std::span<const std::uint8_t> ips,
+                            std::string_view osVersion, std::stop_token stop) const {
+    const std::string boundary = MultipartBody::newBoundary();
+    HttpRequest request;
+    request.method = "POST";
+    request.url = baseURL_.appending("v1/crash");
+    request.timeout = crashTimeout;
+    request.headers = {{"Authorization", bearer(token)},
+                       {"Content-Type", MultipartBody::contentType(boundary)}};
+    request.body =
+        MultipartBody::crashReport(boundary, ips, Config::appVersion(), osVersion, crashPlatform);
+    const HttpResponse response = send(request, stop);
+    if (response.status != 200) {
+        throw APIError::badResponse;  // 201, 204, any error status, or not HTTP
+    }
+}
+
+std::string APIClient::registerDevice(std::stop_token stop) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = baseURL_.appending("v1/register");
+    request.timeout = registerTimeout;
+    const HttpResponse response = send(request, stop);
+    if (response.status == 429) {
+        throw APIError::rateLimited;
+    }
+    if (response.status != 200) {
+        throw APIError::badResponse;
+    }
+    const auto json = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) {
+        throw APIError::badResponse;
+    }
+    const auto token = json.find("token");
+    if (token == json.end() || !token->is_string() || token->get<std::string>().empty()) {
+        throw APIError::badResponse;
+    }
+    return token->get<std::string>();
+}
+
+}  // namespace sayloft

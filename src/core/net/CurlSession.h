@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+
+#include "core/net/HttpTransport.h"
+
+namespace sayloft {
+
+// An HTTP session over libcurl's multi interface: one connection pool that every request
+// performed on the session reuses, driven by one worker thread that the session owns. Nothing is
+// kept on disk (no cookies, cache, HSTS or alt-svc files); TLS peer and host verification are
+// always on; only http and https are spoken; redirects are not followed.
+//
+// Each request ends by the first of: its answer, its own total time-out (HttpRequest::timeout),
+// the session's idle time-out (no data moving for that long), or a stop request, which the
+// worker sees at once (curl_multi_wakeup) rather than on libcurl's once-a-second progress tick.
+// Destroying the session cancels what is still running, joins the worker and closes every
+// connection: no thread, socket or handle outlives it.
+class CurlSession final : public HttpTransport {
+public:
+    struct Options {
+        // No byte moving in either direction for this long ends a request (checked at least
+        // once a second); also the limit for opening a connection.
+        std::chrono::seconds idleTimeout{20};
+        // Answers larger than this fail with TransportError::Code::responseTooLarge.
+        std::size_t maxResponseBytes = 16 * 1024 * 1024;
+    };
+
+    CurlSession();
+    explicit CurlSession(Options options);
+    ~CurlSession() override;
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    HttpResponse perform(const HttpRequest& request, std::stop_token stop) override;
+
+    // Connections this session has opened so far (a reused connection does not count).
+    std::size_t connectionsOpened() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sayloft

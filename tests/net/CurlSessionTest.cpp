@@ -1,0 +1,210 @@
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackServer.h"
+#include "core/net/CurlSession.h"
+#include "core/net/TransportError.h"
+
+namespace sayloft {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LoopbackServer;
+using Code = TransportError::Code;
+
+HttpRequest get(const LoopbackServer& server, std::string path = "health") {
+    HttpRequest request;
+    request.url = server.url().appending(path);
+    request.timeout = 10s;
+    return request;
+}
+
+Code failureOf(CurlSession& session, const HttpRequest& request, std::stop_token stop = {}) {
+    try {
+        session.perform(request, stop);
+    } catch (const TransportError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << "no transport error";
+    return Code::unknown;
+}
+
+TEST(CurlSession, SendsOnlyTheRequestsHeadersAndExactBody) {
+    LoopbackServer server(
+        [](const auto&, auto& res, std::size_t) { LoopbackServer::reply(res, 201, "answer"); });
+    CurlSession session;
+    HttpRequest request = get(server, "v1/x");
+    request.method = "POST";
+    request.headers = {{"Authorization", "Bearer x"}, {"Content-Type", "text/plain"}};
+    request.body = std::string(3 * 1024 * 1024, '\0');  // large enough for libcurl's Expect
+    const HttpResponse response = session.perform(request, {});
+    EXPECT_EQ(response.status, 201);
+    EXPECT_EQ(response.body, "answer");
+
+    HttpRequest bare = get(server, "v1/register");
+    bare.method = "POST";
+    session.perform(bare, {});
+
+    const auto received = server.requests();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].path, "/v1/x");
+    EXPECT_EQ(received[0].body, request.body);
+    EXPECT_EQ(received[0].headers.find("Authorization")->second, "Bearer x");
+    for (const auto& r : received) {
+        for (const char* absent : {"Accept", "Expect", "User-Agent", "Cookie"}) {
+            EXPECT_EQ(r.headers.count(absent), 0u) << absent;
+        }
+    }
+    EXPECT_EQ(received[1].headers.count("Content-Type"), 0u);
+    EXPECT_EQ(received[1].headers.find("Content-Length")->second, "0");
+}
+
+TEST(CurlSession, ReusesItsConnectionWhileAnotherSessionOpensItsOwn) {
+    LoopbackServer server(
+        [](const auto&, auto& res, std::size_t) { LoopbackServer::reply(res, 200, "{}"); });
+    {
+        CurlSession first;
+        CurlSession other;
+        first.perform(get(server), {});
+        first.perform(get(server), {});
+        other.perform(get(server), {});
+        EXPECT_EQ(first.connectionsOpened(), 1u);
+        EXPECT_EQ(other.connectionsOpened(), 1u);
+    }
+    const auto received = server.requests();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[0].remotePort, received[1].remotePort);
+    EXPECT_NE(received[0].remotePort, received[2].remotePort);
+}
+
+TEST(CurlSession, ClassifiesFailuresWithoutAnAnswer) {
+    LoopbackServer server(
+        [](const auto&, auto& res, std::size_t) { LoopbackServer::dropMidAnswer(res); });
+    CurlSession session;
+    EXPECT_EQ(failureOf(session, get(server)), Code::networkConnectionLost);
+
+    HttpRequest refused;
+    refused.url = "http://127.0.0.1:" + std::to_string(testing::unusedPort()) + "/health";
+    EXPECT_EQ(failureOf(session, refused), Code::cannotConnectToHost);
+
+    // TLS spoken to a plain HTTP server: the handshake fails, verification stays on.
+    HttpRequest tls = get(server);
+    tls.url = "https://127.0.0.1:" + std::to_string(server.port()) + "/health";
+    EXPECT_EQ(failureOf(session, tls), Code::secureConnectionFailed);
+
+    HttpRequest otherScheme = get(server);
+    otherScheme.url = "file:///etc/passwd";
+    EXPECT_EQ(failureOf(session, otherScheme), Code::badURL);
+}
+
+TEST(CurlSession, RefusesAnAnswerLargerThanItsLimit) {
+    LoopbackServer server([](const auto&, auto& res, std::size_t) {
+        LoopbackServer::reply(res, 200, std::string(4096, 'x'));
+    });
+    CurlSession session(CurlSession::Options{std::chrono::seconds(20), 1024});
+    EXPECT_EQ(failureOf(session, get(server)), Code::responseTooLarge);
+}
+
+TEST(CurlSession, HonoursTheRequestsTotalTimeout) {
+    LoopbackServer server(
+        [&](const auto&, auto& res, std::size_t) { LoopbackServer::reply(res, 200, "late"); });
+    // The handler above answers at once; a second server stalls until released.
+    testing::Gate* stall = nullptr;
+    LoopbackServer stalling([&](const auto&, auto& res, std::size_t index) {
+        stall->wait();
+        LoopbackServer::reply(res, 200, std::to_string(index));
+    });
+    stall = &stalling.gate(0);
+    CurlSession session;
+    HttpRequest request = get(stalling);
+    request.timeout = 200ms;
+    EXPECT_EQ(failureOf(session, request), Code::timedOut);
+    stall->open();
+    EXPECT_EQ(session.perform(get(server), {}).body, "late");
+}
+
+TEST(CurlSession, HonoursTheIdleTimeoutWhileABodyStalls) {
+    testing::Gate* stall = nullptr;
+    LoopbackServer server([&](const auto&, auto& res, std::size_t) {
+        res.status = 200;
+        res.set_content_provider(100, "text/plain",
+                                 [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) {
+                                         sink.write("first", 5);
+                                         return true;
+                                     }
+                                     stall->wait();
+                                     return false;
+                                 });
+    });
+    stall = &server.gate(0);
+    CurlSession session(CurlSession::Options{std::chrono::seconds(1), 1024});
+    HttpRequest request = get(server);
+    request.timeout = 60s;
+    EXPECT_EQ(failureOf(session, request), Code::timedOut);
+}
+
+TEST(CurlSession, StopEndsARequestPromptly) {
+    LoopbackServer server([&](const auto&, auto& res, std::size_t) {
+        server.gate(0).wait();
+        LoopbackServer::reply(res, 200, "{}");
+    });
+    CurlSession session;
+    std::stop_source stop;
+    auto outcome = std::async(std::launch::async,
+                              [&] { return failureOf(session, get(server), stop.get_token()); });
+    server.waitForRequests(1);
+    const auto asked = std::chrono::steady_clock::now();
+    stop.request_stop();
+    EXPECT_EQ(outcome.get(), Code::cancelled);
+    // Well under 50 ms in practice (see the benchmark); bounded generously for loaded machines.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+}
+
+TEST(CurlSession, ClosingTheSessionCancelsWhatRuns) {
+    LoopbackServer server([&](const auto&, auto& res, std::size_t) {
+        server.gate(0).wait();
+        LoopbackServer::reply(res, 200, "{}");
+    });
+    auto session = std::make_unique<CurlSession>();
+    auto outcome = std::async(std::launch::async, [&] { return failureOf(*session, get(server)); });
+    server.waitForRequests(1);
+    std::thread closer([&] { session.reset(); });
+    EXPECT_EQ(outcome.get(), Code::cancelled);
+    closer.join();
+}
+
+TEST(CurlSession, LeavesNoThreadOrSocketBehind) {
+    const std::size_t threads = testing::threadCount();
+    const std::size_t descriptors = testing::openDescriptorCount();
+    {
+        LoopbackServer server([&](const auto&, auto& res, std::size_t index) {
+            if (index % 3 == 2) {
+                server.gate(index).wait();  // the request the client cancels
+            }
+            LoopbackServer::reply(res, 200, "{}");
+        });
+        for (std::size_t round = 0; round < 3; ++round) {
+            CurlSession session;
+            session.perform(get(server), {});
+            CurlSession hedge;
+            hedge.perform(get(server), {});
+            std::stop_source stop;
+            auto cancelled = std::async(std::launch::async, [&] {
+                return failureOf(session, get(server), stop.get_token());
+            });
+            server.waitForRequests(3 * round + 3);
+            stop.request_stop();
+            EXPECT_EQ(cancelled.get(), Code::cancelled);
+        }
+        // The server's side of every connection closes with the server.
+    }
+    EXPECT_EQ(testing::threadCount(), threads);
+    EXPECT_EQ(testing::openDescriptorCount(), descriptors);
+}
+
+}  // namespace
+}  // namespace sayloft

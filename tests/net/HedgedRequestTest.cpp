@@ -1,0 +1,321 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "VirtualSleeper.h"
+#include "core/net/HedgedRequest.h"
+
+namespace sayloft {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::VirtualSleeper;
+
+struct Transient : std::runtime_error {
+    explicit Transient(const std::string& what) : std::runtime_error(what) {}
+};
+struct Final : std::runtime_error {
+    explicit Final(const std::string& what) : std::runtime_error(what) {}
+};
+
+// Attempts whose outcome the test decides while they run. An attempt waits until the test
+// settles it or its stop token fires; it records when (in virtual time) it was called, whether
+// it was stopped, and that it has ended.
+class ScriptedAttempts {
+public:
+    explicit ScriptedAttempts(VirtualSleeper& clock) : clock_(clock) {}
+
+    int operator()(int index, std::stop_token stop) {
+        std::function<int()> outcome;
+        {
+            std::unique_lock lock(mutex_);
+            calledAt_[index] = clock_.now();
+            changed_.notify_all();
+            changed_.wait(lock, stop, [&] { return outcomes_.count(index) != 0; });
+            if (outcomes_.count(index) == 0) {
+                stopped_[index] = true;
+            } else {
+                outcome = outcomes_[index];
+            }
+        }
+        struct MarkEnded {
+            ScriptedAttempts& self;
+            int index;
+            ~MarkEnded() {
+                std::lock_guard lock(self.mutex_);
+                self.ended_[index] = true;
+            }
+        } markEnded{*this, index};
+        if (!outcome) {
+            // A cancelled attempt takes a moment to wind down; the run must wait for it.
+            std::this_thread::sleep_for(5ms);
+            throw Transient("cancelled");
+        }
+        return outcome();
+    }
+
+    void settle(int index, std::function<int()> outcome) {
+        std::lock_guard lock(mutex_);
+        outcomes_[index] = std::move(outcome);
+        changed_.notify_all();
+    }
+    void succeed(int index, int value) {
+        settle(index, [value] { return value; });
+    }
+    void failTransiently(int index) {
+        settle(index, [index]() -> int { throw Transient("attempt " + std::to_string(index)); });
+    }
+    void failFinally(int index) {
+        settle(index, [index]() -> int { throw Final("attempt " + std::to_string(index)); });
+    }
+
+    void waitForCall(int index) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return calledAt_.count(index) != 0; });
+    }
+    int calls() {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(calledAt_.size());
+    }
+    std::chrono::nanoseconds calledAt(int index) {
+        std::lock_guard lock(mutex_);
+        return calledAt_.at(index);
+    }
+    bool stopped(int index) {
+        std::lock_guard lock(mutex_);
+        return stopped_[index];
+    }
+    bool ended(int index) {
+        std::lock_guard lock(mutex_);
+        return ended_[index];
+    }
+
+private:
+    VirtualSleeper& clock_;
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    std::map<int, std::chrono::nanoseconds> calledAt_;
+    std::map<int, std::function<int()>> outcomes_;
+    std::map<int, bool> stopped_;
+    std::map<int, bool> ended_;
+};
+
+bool isTransient(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Transient&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// One run with hedge 5.5 s and deadline 13 s (a 10-second recording) on its own thread.
+struct HedgedRun {
+    VirtualSleeper clock;
+    ScriptedAttempts attempts{clock};
+    std::stop_source cancel;
+    std::future<int> result;
+
+    std::mutex mutex;
+    std::condition_variable classifiedChanged;
+    int classified = 0;  // failures the loop has judged so far
+
+    explicit HedgedRun(double hedge = 5.5, double deadline = 13.0) {
+        result = std::async(std::launch::async, [this, hedge, deadline] {
+            return HedgedRequest::run<int>(
+                hedge, deadline,
+                [this](const std::exception_ptr& error) {
+                    std::lock_guard lock(mutex);
+                    ++classified;
+                    classifiedChanged.notify_all();
+                    return isTransient(error);
+                },
+                [this](int index, std::stop_token stop) { return attempts(index, stop); }, clock,
+                cancel.get_token());
+        });
+        attempts.waitForCall(0);
+        clock.waitForSleeps(2);  // both timers are running from time 0
+    }
+    void advanceTo(std::chrono::nanoseconds t) { clock.advanceTo(t); }
+    void waitUntilClassified(int n) {
+        std::unique_lock lock(mutex);
+        classifiedChanged.wait(lock, [&] { return classified >= n; });
+    }
+};
+
+std::string errorOf(std::future<int>& result) {
+    try {
+        result.get();
+    } catch (const DeadlineExceeded&) {
+        return "deadline";
+    } catch (const RequestCancelled&) {
+        return "cancelled";
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+TEST(HedgedRequest, FormulasGrowWithTheRecording) {
+    struct Row {
+        double audio, hedge, deadline;
+    };
+    for (Row row : {Row{0, 4.5, 10.0}, Row{5, 5.0, 11.5}, Row{10, 5.5, 13.0}, Row{30, 7.5, 19.0},
+                    Row{60, 10.5, 28.0}}) {
+        EXPECT_DOUBLE_EQ(HedgedRequest::hedgeDelay(row.audio), row.hedge);
+        EXPECT_DOUBLE_EQ(HedgedRequest::deadline(row.audio), row.deadline);
+    }
+}
+
+TEST(HedgedRequest, TimersSleepTheDelaysTruncatedToNanoseconds) {
+    HedgedRun run(5.5, 13.0000000019);
+    run.attempts.succeed(0, 1);
+    EXPECT_EQ(run.result.get(), 1);
+    const auto requested = run.clock.requested();
+    ASSERT_EQ(requested.size(), 2u);
+    EXPECT_EQ(requested[0], 5'500'000'000ns);
+    EXPECT_EQ(requested[1], 13'000'000'001ns);
+}
+
+TEST(HedgedRequest, FirstSuccessBeforeTheHedgeEndsEverything) {
+    HedgedRun run;
+    run.advanceTo(2s);
+    run.attempts.succeed(0, 7);
+    EXPECT_EQ(run.result.get(), 7);
+    EXPECT_EQ(run.attempts.calls(), 1);
+    run.clock.waitUntilNoneAsleep();  // returns at once: both timers were stopped and ended
+}
+
+TEST(HedgedRequest, HedgeStartsTheSecondAttemptWhichMayWin) {
+    HedgedRun run;
+    run.advanceTo(5500ms);
+    run.attempts.waitForCall(1);
+    EXPECT_EQ(run.attempts.calledAt(1), 5500ms);
+    run.attempts.succeed(1, 2);
+    EXPECT_EQ(run.result.get(), 2);
+    EXPECT_TRUE(run.attempts.stopped(0));
+    EXPECT_TRUE(run.attempts.ended(0));  // the run waited for the cancelled attempt
+    EXPECT_EQ(run.attempts.calls(), 2);
+}
+
+TEST(HedgedRequest, TransientFailureStartsTheSecondAttemptAtOnce) {
+    HedgedRun run;
+    run.advanceTo(1s);
+    run.attempts.failTransiently(0);
+    run.attempts.waitForCall(1);
+    EXPECT_EQ(run.attempts.calledAt(1), 1s);
+    run.advanceTo(5500ms);  // the hedge event now starts nothing
+    run.attempts.succeed(1, 3);
+    EXPECT_EQ(run.result.get(), 3);
+    EXPECT_EQ(run.attempts.calls(), 2);
+}
+
+TEST(HedgedRequest, BothTransientFailuresThrowTheLaterOneBeforeTheDeadline) {
+    HedgedRun run;
+    run.advanceTo(5500ms);
+    run.attempts.waitForCall(1);
+    run.attempts.failTransiently(1);
+    run.attempts.failTransiently(0);
+    EXPECT_EQ(errorOf(run.result).substr(0, 7), "attempt");
+    EXPECT_LT(run.clock.now(), 13s);
+}
+
+TEST(HedgedRequest, TheErrorOfTheAttemptThatFailedLastIsThrown) {
+    for (int last : {0, 1}) {
+        HedgedRun run;
+        run.advanceTo(5500ms);
+        run.attempts.waitForCall(1);
+        run.attempts.failTransiently(1 - last);
+        run.waitUntilClassified(1);
+        run.attempts.failTransiently(last);
+        EXPECT_EQ(errorOf(run.result), "attempt " + std::to_string(last));
+    }
+}
+
+TEST(HedgedRequest, FirstFailsTransientlyAfterTheHedgeAndSecondSucceeds) {
+    HedgedRun run;
+    run.advanceTo(5500ms);
+    run.attempts.waitForCall(1);
+    run.attempts.failTransiently(0);
+    run.attempts.succeed(1, 4);
+    EXPECT_EQ(run.result.get(), 4);
+}
+
+TEST(HedgedRequest, FinalErrorIsThrownAtOnceAndStopsTheOtherAttempt) {
+    HedgedRun run;
+    run.advanceTo(5500ms);
+    run.attempts.waitForCall(1);
+    run.attempts.failFinally(0);
+    EXPECT_EQ(errorOf(run.result), "attempt 0");
+    EXPECT_TRUE(run.attempts.stopped(1));
+    EXPECT_TRUE(run.attempts.ended(1));
+}
+
+TEST(HedgedRequest, FinalErrorBeforeTheHedgeStartsNoSecondAttempt) {
+    HedgedRun run;
+    run.attempts.failFinally(0);
+    EXPECT_EQ(errorOf(run.result), "attempt 0");
+    EXPECT_EQ(run.attempts.calls(), 1);
+}
+
+TEST(HedgedRequest, DeadlineWinsOverARecordedTransientError) {
+    HedgedRun run;
+    run.attempts.failTransiently(0);
+    run.attempts.waitForCall(1);  // the second attempt now hangs
+    run.advanceTo(13s);
+    EXPECT_EQ(errorOf(run.result), "deadline");
+    EXPECT_TRUE(run.attempts.stopped(1));
+    EXPECT_TRUE(run.attempts.ended(1));
+}
+
+TEST(HedgedRequest, DeadlineEndsTwoHangingAttempts) {
+    HedgedRun run;
+    run.advanceTo(13s);  // passes the hedge too: both attempts hang until the deadline
+    EXPECT_EQ(errorOf(run.result), "deadline");
+    EXPECT_TRUE(run.attempts.ended(0));
+    EXPECT_LE(run.attempts.calls(), 2);
+}
+
+TEST(HedgedRequest, ZeroHedgeDelayStartsTheSecondAttemptRightAway) {
+    HedgedRun run(0.0, 10.0);
+    run.attempts.waitForCall(1);
+    EXPECT_EQ(run.attempts.calledAt(1), 0ns);
+    run.attempts.succeed(0, 5);
+    EXPECT_EQ(run.result.get(), 5);
+}
+
+TEST(HedgedRequest, CancellationStopsEveryChildAndThrowsRequestCancelled) {
+    HedgedRun run;
+    run.advanceTo(5500ms);
+    run.attempts.waitForCall(1);
+    run.cancel.request_stop();
+    EXPECT_EQ(errorOf(run.result), "cancelled");
+    EXPECT_TRUE(run.attempts.ended(0));
+    EXPECT_TRUE(run.attempts.ended(1));
+}
+
+TEST(HedgedRequest, RejectsDelaysThatAreNegativeOrNotFinite) {
+    VirtualSleeper clock;
+    std::atomic<int> calls = 0;
+    auto attempt = [&](int, std::stop_token) { return ++calls; };
+    for (auto [hedge, deadline] :
+         {std::pair{-1.0, 10.0}, std::pair{1.0, -0.5}, std::pair{std::nan(""), 10.0},
+          std::pair{1.0, std::numeric_limits<double>::infinity()}}) {
+        EXPECT_THROW(HedgedRequest::run<int>(hedge, deadline, isTransient, attempt, clock),
+                     std::invalid_argument);
+    }
+    EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
+}  // namespace sayloft

@@ -1,0 +1,153 @@
+#include "LoopbackServer.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sayloft::testing {
+
+LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+    server_.set_keep_alive_timeout(1);
+    // The server would parse a multipart body into parts and leave the raw bytes unrecorded;
+    // hiding its type keeps the exact bytes in req.body. The type is restored when recording.
+    server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        auto& request = const_cast<httplib::Request&>(req);
+        const auto type = request.headers.find("Content-Type");
+        if (type != request.headers.end() && type->second.rfind("multipart/", 0) == 0) {
+            const std::string original = type->second;
+            request.headers.erase(type);
+            request.headers.emplace("Content-Type", "application/octet-stream");
+            request.headers.emplace("X-Recorded-Content-Type", original);
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
+        std::size_t index = 0;
+        {
+            std::lock_guard lock(mutex_);
+            index = requests_.size();
+            httplib::Headers headers = req.headers;
+            if (const auto original = headers.find("X-Recorded-Content-Type");
+                original != headers.end()) {
+                const std::string type = original->second;
+                headers.erase("X-Recorded-Content-Type");
+                headers.erase("Content-Type");
+                headers.emplace("Content-Type", type);
+            }
+            requests_.push_back({req.method, req.path, headers, req.body, req.remote_port});
+            arrived_.notify_all();
+        }
+        handler_(req, res, index);
+    };
+    server_.Get(".*", dispatch);
+    server_.Post(".*", dispatch);
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) {
+        throw std::runtime_error("test server: cannot bind");
+    }
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    stop();
+}
+
+void LoopbackServer::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return;
+        }
+        stopped_ = true;
+        for (auto& gate : gates_) {
+            gate->open();
+        }
+    }
+    server_.stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+Url LoopbackServer::url() const {
+    return *Url::parse("http://127.0.0.1:" + std::to_string(port_));
+}
+
+std::vector<RecordedRequest> LoopbackServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::size_t LoopbackServer::requestCount() const {
+    std::lock_guard lock(mutex_);
+    return requests_.size();
+}
+
+void LoopbackServer::waitForRequests(std::size_t n) const {
+    std::unique_lock lock(mutex_);
+    arrived_.wait(lock, [&] { return requests_.size() >= n; });
+}
+
+Gate& LoopbackServer::gate(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    while (gates_.size() <= index) {
+        gates_.push_back(std::make_unique<Gate>());
+        if (stopped_) {
+            gates_.back()->open();
+        }
+    }
+    return *gates_[index];
+}
+
+void LoopbackServer::reply(httplib::Response& res, int status, const std::string& body) {
+    res.status = status;
+    res.set_content(body, "application/json");
+}
+
+void LoopbackServer::dropMidAnswer(httplib::Response& res) {
+    res.status = 200;
+    res.set_content_provider(1000, "application/json",
+                             [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) {
+                                     sink.write("{\"text\"", 7);
+                                     return true;
+                                 }
+                                 return false;  // abandons the answer and closes the connection
+                             });
+}
+
+std::size_t threadCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+std::size_t openDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+int unusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof(address);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace sayloft::testing
