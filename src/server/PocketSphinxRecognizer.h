@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/SpeechRecognizer.h"
+
+struct ps_decoder_s;
+
+namespace sayloft {
+
+// Recognition with CMU pocketsphinx and an acoustic model, language model and dictionary in one
+// folder (Debian's pocketsphinx-en-us: <model>/en-us/, en-us.lm.bin, cmudict-en-us.dict).
+// A pool of decoders is loaded once; each request takes a free one and gives it back, waiting at
+// most queueTimeout for one before it is answered 503. pocketsphinx's own log (which would hold
+// every transcript) is switched off.
+class PocketSphinxRecognizer : public SpeechRecognizer {
+public:
+    static constexpr const char* defaultModelDir = "/usr/share/pocketsphinx/model/en-us";
+
+    // nullptr with *error set when the model cannot be loaded.
+    static std::unique_ptr<PocketSphinxRecognizer> load(const std::filesystem::path& modelDir,
+                                                        std::size_t decoders,
+                                                        std::chrono::milliseconds queueTimeout,
+                                                        std::string* error);
+    ~PocketSphinxRecognizer() override;
+
+    Result recognize(std::span<const std::int16_t> samples) override;
+    std::string describe() const override;
+
+private:
+    PocketSphinxRecognizer(std::vector<ps_decoder_s*> decoders,
+                           std::chrono::milliseconds queueTimeout);
+
+    std::vector<ps_decoder_s*> all_;
+    std::vector<ps_decoder_s*> free_;
+    std::chrono::milliseconds queueTimeout_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+};
+
+}  // namespace sayloft

@@ -1,0 +1,218 @@
+#include "server/ServerOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+#include <arpa/inet.h>
+
+#include "server/PocketSphinxRecognizer.h"
+
+namespace sayloft {
+namespace {
+
+template <typename T>
+std::optional<T> parseNumber(std::string_view text) {
+    T value{};
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(value)) {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
+}  // namespace
+
+bool ServerOptions::isLoopbackHost(std::string_view host) {
+    if (host == "localhost") {
+        return true;
+    }
+    const std::string text(host);
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) {
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    in6_addr v6{};
+    return ::inet_pton(AF_INET6, text.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_view> args,
+                                                  const std::filesystem::path& defaultDataDir,
+                                                  std::string* error) {
+    ServerOptions o;
+    o.dataDir = defaultDataDir;
+    o.modelDir = PocketSphinxRecognizer::defaultModelDir;
+    std::string problem;
+
+    // Each value option: its setter answers false for a value it cannot use.
+    using Setter = std::function<bool(std::string_view)>;
+    auto positive = [](double& field) {
+        return Setter([&field](std::string_view v) {
+            const auto n = parseNumber<double>(v);
+            return n && *n > 0 ? (field = *n, true) : false;
+        });
+    };
+    auto count = [](auto& field, long long minimum) {
+        return Setter([&field, minimum](std::string_view v) {
+            const auto n = parseNumber<long long>(v);
+            if (!n || *n < minimum) {
+                return false;
+            }
+            field = static_cast<std::remove_reference_t<decltype(field)>>(*n);
+            return true;
+        });
+    };
+    auto text = [](auto& field) {
+        return Setter([&field](std::string_view v) { return !v.empty() && (field = v, true); });
+    };
+    std::uint64_t crashTotalMiB = o.crashTotalBytes / (1024 * 1024);
+    std::uint64_t chaosSeed = 0;
+    bool seedGiven = false;
+    const std::map<std::string_view, Setter> valued = {
+        {"--host", text(o.host)},
+        {"--port", count(o.port, 0)},
+        {"--data-dir", text(o.dataDir)},
+        {"--cert", text(o.certFile)},
+        {"--key", text(o.keyFile)},
+        {"--max-body-bytes", count(o.maxBodyBytes, 1024)},
+        {"--max-audio-seconds", positive(o.maxAudioSeconds)},
+        {"--rate-per-minute", positive(o.ratePerMinute)},
+        {"--rate-burst", positive(o.rateBurst)},
+        {"--register-per-hour", positive(o.registerPerHour)},
+        {"--register-burst", positive(o.registerBurst)},
+        {"--token-max-age-days", count(o.tokenMaxAgeDays, 0)},
+        {"--decoders", count(o.decoders, 1)},
+        {"--threads", count(o.threads, 2)},
+        {"--queue-timeout", positive(o.queueTimeoutSeconds)},
+        {"--model", text(o.modelDir)},
+        {"--upstream", text(o.upstream)},
+        {"--upstream-model", text(o.upstreamModel)},
+        {"--upstream-timeout", positive(o.upstreamTimeoutSeconds)},
+        {"--crash-per-device", count(o.crashPerDevice, 1)},
+        {"--crash-total-mib", count(crashTotalMiB, 1)},
+        {"--chaos", text(o.chaos)},
+        {"--chaos-seed", Setter([&](std::string_view v) {
+             const auto n = parseNumber<std::uint64_t>(v);
+             return n && (chaosSeed = *n, seedGiven = true);
+         })},
+    };
+    const std::map<std::string_view, bool*> flags = {{"--help", &o.help},
+                                                     {"-h", &o.help},
+                                                     {"--version", &o.version},
+                                                     {"--rotate-secret", &o.rotateSecret}};
+
+    for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
+        std::string_view name = args[i];
+        std::optional<std::string_view> value;
+        if (const auto eq = name.find('=');
+            name.starts_with("--") && eq != std::string_view::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (const auto flag = flags.find(name); flag != flags.end() && !value) {
+            *flag->second = true;
+            continue;
+        }
+        const auto option = valued.find(name);
+        if (option == valued.end()) {
+            problem = "unknown option '" + std::string(args[i]) + "' (see --help)";
+            break;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                problem = std::string(name) + " needs a value";
+                break;
+            }
+            value = args[++i];
+        }
+        if (!option->second(*value)) {
+            problem = "invalid value '" + std::string(*value) + "' for " + std::string(name);
+        }
+    }
+    o.crashTotalBytes = crashTotalMiB * 1024 * 1024;
+    if (seedGiven) {
+        o.chaosSeed = chaosSeed;
+    }
+    if (problem.empty() && o.port > 65535) {
+        problem = "--port must be between 0 and 65535";
+    }
+    if (problem.empty() && o.certFile.empty() != o.keyFile.empty()) {
+        problem = "--cert and --key go together";
+    }
+    const bool loopback = isLoopbackHost(o.host);
+    if (problem.empty() && !loopback && !o.tls()) {
+        problem = "refusing to serve plain HTTP on " + o.host +
+                  ": tokens and audio would cross the network unencrypted. Give --cert and --key "
+                  "for HTTPS, or listen on a loopback address such as 127.0.0.1";
+    }
+    if (problem.empty() && !o.chaos.empty() && !loopback) {
+        problem =
+            "--chaos injects faults for tests and is refused unless the server listens on "
+            "a loopback address";
+    }
+    if (problem.empty() && !o.upstream.empty() && !o.upstream.starts_with("http://") &&
+        !o.upstream.starts_with("https://")) {
+        problem = "--upstream needs an http:// or https:// URL";
+    }
+    if (!problem.empty()) {
+        if (error != nullptr) {
+            *error = problem;
+        }
+        return std::nullopt;
+    }
+    return o;
+}
+
+std::string ServerOptions::usage() {
+    return R"(Usage: sayloft-server [options]
+
+The reference transcription service of Sayloft: issues device tokens and turns WAV recordings
+into text with a built-in speech recogniser (pocketsphinx, US English) or an upstream service.
+
+  --host ADDR              address to listen on (default 127.0.0.1). Plain HTTP is served only on
+                           loopback addresses; any other address needs --cert and --key
+  --port N                 port (default 8177; 0 picks a free one)
+  --cert FILE --key FILE   serve HTTPS with this PEM certificate chain and private key
+  --data-dir DIR           token secret and crash reports (default $XDG_DATA_HOME/sayloft-server)
+  --rotate-secret          replace the token secret with a new one and exit; every token issued
+                           so far stops working and clients must register again
+  --token-max-age-days N   refuse tokens older than N days (default 0: never)
+
+Limits:
+  --max-body-bytes N       largest request body (default 4194304); larger ones get 413
+  --max-audio-seconds S    longest recording accepted (default 120)
+  --rate-per-minute R      transcriptions and crash uploads per token per minute (default 30)
+  --rate-burst B           how many of them may come at once (default 10)
+  --register-per-hour R    new tokens per client address per hour (default 10)
+  --register-burst B       how many of them may come at once (default 5)
+  --crash-per-device N     crash reports kept per token (default 20)
+  --crash-total-mib N      crash reports kept in all, in MiB (default 256)
+
+Recognition:
+  --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
+  --decoders N             decoders loaded (default: one per processor core)
+  --queue-timeout S        longest wait for a free decoder before answering 503 (default 30)
+  --threads N              HTTP worker threads; each open connection holds one (default 64)
+  --upstream URL           forward audio to URL/v1/audio/transcriptions (OpenAI-compatible)
+                           instead; the bearer key comes from $SAYLOFT_UPSTREAM_API_KEY
+  --upstream-model NAME    the "model" field sent upstream (default whisper-1)
+  --upstream-timeout S     (default 60)
+
+Testing:
+  --chaos LIST             inject faults into v1/ requests, loopback only, e.g.
+                           stall=0.1,stall-seconds=5,reset=0.05,503=0.1,401=0.02,429=0.02,json=0.05
+  --chaos-seed N           make the fault sequence repeatable
+
+  --help, --version
+SIGTERM or SIGINT stops accepting, lets requests in flight finish, then exits 0.
+)";
+}
+
+}  // namespace sayloft

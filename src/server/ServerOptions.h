@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace sayloft {
+
+// The command line of sayloft-server, with its defaults. parse() checks every value and the rules
+// that combine them (plain HTTP only on loopback, chaos only on loopback, --cert with --key).
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    int port = 8177;  // 0: any free port (the "listening" line names it)
+    std::filesystem::path dataDir;
+    std::filesystem::path certFile;
+    std::filesystem::path keyFile;
+
+    std::size_t maxBodyBytes = 4 * 1024 * 1024;
+    double maxAudioSeconds = 120.0;
+    double ratePerMinute = 30.0;  // transcriptions and crash uploads per token
+    double rateBurst = 10.0;
+    double registerPerHour = 10.0;  // new tokens per client address
+    double registerBurst = 5.0;
+    std::int64_t tokenMaxAgeDays = 0;  // 0: tokens never expire
+
+    std::size_t decoders = 0;  // 0: one per processor core
+    std::size_t threads = 64;  // HTTP worker threads (each open connection holds one)
+    double queueTimeoutSeconds = 30.0;
+    std::filesystem::path modelDir;
+
+    std::string upstream;  // base URL of an OpenAI-compatible service; empty: built-in recogniser
+    std::string upstreamModel = "whisper-1";
+    double upstreamTimeoutSeconds = 60.0;
+
+    std::size_t crashPerDevice = 20;
+    std::uint64_t crashTotalBytes = 256ull * 1024 * 1024;
+
+    std::string chaos;  // empty: no faults
+    std::optional<std::uint64_t> chaosSeed;
+
+    bool rotateSecret = false;
+    bool help = false;
+    bool version = false;
+
+    bool tls() const { return !certFile.empty(); }
+
+    // args excludes the program name. defaultDataDir is used unless --data-dir is given.
+    static std::optional<ServerOptions> parse(std::span<const std::string_view> args,
+                                              const std::filesystem::path& defaultDataDir,
+                                              std::string* error);
+    static std::string usage();
+
+    // "localhost", 127.0.0.0/8 and ::1.
+    static bool isLoopbackHost(std::string_view host);
+
+    // The environment variable holding the bearer key sent to the upstream service.
+    static constexpr const char* upstreamKeyVariable = "SAYLOFT_UPSTREAM_API_KEY";
+};
+
+}  // namespace sayloft

@@ -1,0 +1,147 @@
+// sayloft-server: see ServerOptions::usage() and the README's "sayloft-server" section.
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <iomanip>
+#include <iostream>
+#include <random>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include "core/storage/XdgDirs.h"
+#include "server/ChaosPlan.h"
+#include "server/CrashStore.h"
+#include "server/PocketSphinxRecognizer.h"
+#include "server/SayloftServer.h"
+#include "server/ServerOptions.h"
+#include "server/TokenAuthority.h"
+#include "server/UpstreamRecognizer.h"
+
+namespace {
+
+using namespace sayloft;
+
+int fail(const std::string& message, int code = 1) {
+    std::cerr << "sayloft-server: " << message << std::endl;
+    return code;
+}
+
+std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, std::string* error) {
+    if (!options.upstream.empty()) {
+        const char* key = std::getenv(ServerOptions::upstreamKeyVariable);
+        return UpstreamRecognizer::create(
+            options.upstream, options.upstreamModel, key != nullptr ? key : "",
+            std::chrono::milliseconds(
+                static_cast<long long>(options.upstreamTimeoutSeconds * 1000)),
+            error);
+    }
+    const std::size_t decoders = options.decoders != 0
+                                     ? options.decoders
+                                     : std::max(1u, std::thread::hardware_concurrency());
+    const auto start = std::chrono::steady_clock::now();
+    auto recognizer = PocketSphinxRecognizer::load(
+        options.modelDir, decoders,
+        std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
+        error);
+    if (recognizer) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
+                  << " into " << decoders << " decoder(s) in " << std::fixed << std::setprecision(2)
+                  << seconds << " s" << std::endl;
+    }
+    return recognizer;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    std::string error;
+    const auto xdg = XdgDirs::current();
+    const auto parsed = ServerOptions::parse(args, xdg.dataHome / "sayloft-server", &error);
+    if (!parsed) {
+        return fail(error, 2);
+    }
+    const ServerOptions& options = *parsed;
+    if (options.help) {
+        std::cout << ServerOptions::usage();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "sayloft-server " << SayloftServer::version << "\n";
+        return 0;
+    }
+    if (options.rotateSecret) {
+        if (!TokenAuthority::rotateSecret(options.dataDir, &error)) {
+            return fail(error);
+        }
+        std::cerr << "sayloft-server: wrote a new token secret to "
+                  << (options.dataDir / TokenAuthority::secretFileName).string()
+                  << "; every earlier token is now refused" << std::endl;
+        return 0;
+    }
+
+    // Signals are taken by one thread with sigwait, so they must be blocked before any other
+    // thread exists (decoders and HTTP workers inherit the mask).
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    const auto secret = TokenAuthority::loadOrCreateSecret(options.dataDir, &error);
+    if (!secret) {
+        return fail(error);
+    }
+    const TokenAuthority tokens(*secret, options.tokenMaxAgeDays * 86400,
+                                [] { return static_cast<std::int64_t>(std::time(nullptr)); });
+    std::optional<ChaosPlan> chaos =
+        options.chaos.empty()
+            ? std::nullopt
+            : ChaosPlan::parse(options.chaos, options.chaosSeed.value_or(std::random_device()()),
+                               &error);
+    if (!options.chaos.empty()) {
+        if (!chaos) {
+            return fail(error, 2);
+        }
+        std::cerr << "sayloft-server: fault injection on: " << options.chaos << std::endl;
+    }
+    auto recognizer = makeRecognizer(options, &error);
+    if (!recognizer) {
+        return fail(error);
+    }
+    CrashStore crashes(options.dataDir / "crash-reports", options.crashPerDevice,
+                       options.crashTotalBytes);
+    SayloftServer server(options, tokens, *recognizer, crashes, std::move(chaos), std::cerr);
+    const int port = server.bind(&error);
+    if (port < 0) {
+        return fail(error);
+    }
+
+    std::thread signalWaiter([&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        std::cerr << "sayloft-server: " << (received == SIGINT ? "SIGINT" : "SIGTERM")
+                  << ": finishing requests in flight" << std::endl;
+        server.stop();
+    });
+    std::cerr << "sayloft-server " << SayloftServer::version << ": recogniser "
+              << recognizer->describe() << "; listening on "
+              << (options.tls() ? "https://" : "http://")
+              << (options.host.find(':') != std::string::npos ? "[" + options.host + "]"
+                                                              : options.host)
+              << ":" << port << std::endl;
+    server.run();
+    // Wake the signal thread if the server ended by itself.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    std::cerr << "sayloft-server: stopped" << std::endl;
+    return 0;
+}

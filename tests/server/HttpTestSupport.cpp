@@ -1,0 +1,149 @@
+#include "HttpTestSupport.h"
+
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sayloft::test {
+
+FakeUpstream::FakeUpstream() {
+    server_.Post(
+        "/v1/audio/transcriptions", [this](const httplib::Request& req, httplib::Response& res) {
+            std::unique_lock lock(mutex_);
+            ++requests_;
+            model_ = req.has_file("model") ? req.get_file_value("model").content : "";
+            wav_ = req.has_file("file") ? req.get_file_value("file").content : "";
+            authorization_ = req.get_header_value("Authorization");
+            changed_.notify_all();
+            if (mode_ == Mode::hold) {
+                changed_.wait(lock, [this] { return released_; });
+            }
+            if (mode_ == Mode::fail500) {
+                res.status = 500;
+                res.set_content("{\"error\":\"boom\"}", "application/json");
+                return;
+            }
+            res.set_content(std::string("{\"text\":\"") + text + "\"}", "application/json");
+        });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+}
+
+FakeUpstream::~FakeUpstream() {
+    release();
+    server_.stop();
+    thread_.join();
+}
+
+void FakeUpstream::setMode(Mode mode) {
+    std::lock_guard lock(mutex_);
+    mode_ = mode;
+    released_ = false;
+}
+
+void FakeUpstream::release() {
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool FakeUpstream::waitForRequests(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return requests_ >= count; });
+}
+
+int FakeUpstream::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+std::string FakeUpstream::lastModel() const {
+    std::lock_guard lock(mutex_);
+    return model_;
+}
+std::string FakeUpstream::lastWav() const {
+    std::lock_guard lock(mutex_);
+    return wav_;
+}
+std::string FakeUpstream::lastAuthorization() const {
+    std::lock_guard lock(mutex_);
+    return authorization_;
+}
+
+RawConnection::RawConnection(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("cannot connect");
+    }
+}
+
+RawConnection::~RawConnection() {
+    ::close(fd_);
+}
+
+bool RawConnection::send(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string RawConnection::readResponse(int timeoutMs) {
+    std::string in;
+    for (;;) {
+        const auto headerEnd = in.find("\r\n\r\n");
+        if (headerEnd != std::string::npos) {
+            const auto at = in.find("Content-Length: ");
+            const std::size_t length =
+                at != std::string::npos && at < headerEnd ? std::stoul(in.substr(at + 16)) : 0;
+            if (in.size() >= headerEnd + 4 + length) {
+                return in;
+            }
+        }
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) {
+            return in;
+        }
+        char buffer[4096];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            return in;
+        }
+        in.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+int unusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+int statusOf(const std::string& raw) {
+    if (raw.size() < 12 || !raw.starts_with("HTTP/1.1 ")) {
+        return 0;
+    }
+    return std::stoi(raw.substr(9, 3));
+}
+
+}  // namespace sayloft::test

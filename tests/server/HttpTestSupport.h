@@ -1,0 +1,65 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <httplib.h>
+
+namespace sayloft::test {
+
+// A stand-in for an OpenAI-compatible transcription service: records what it received and
+// answers as told. It can hold requests until released, to keep one in flight.
+class FakeUpstream {
+public:
+    enum class Mode { answer, fail500, hold };
+
+    FakeUpstream();
+    ~FakeUpstream();
+
+    int port() const { return port_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    void setMode(Mode mode);
+    void release();                   // lets held requests answer
+    bool waitForRequests(int count);  // true once `count` requests have arrived
+    int requests() const;
+    std::string lastModel() const;
+    std::string lastWav() const;
+    std::string lastAuthorization() const;
+
+    static constexpr const char* text = "fake words from upstream";
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    Mode mode_ = Mode::answer;
+    bool released_ = false;
+    int requests_ = 0;
+    std::string model_, wav_, authorization_;
+};
+
+// Talks HTTP/1.1 over a plain socket, for bodies sent in pieces and answers read by hand.
+class RawConnection {
+public:
+    explicit RawConnection(int port);
+    ~RawConnection();
+    bool send(const std::string& bytes);
+    // Reads until a whole response (headers and Content-Length body) or EOF or the timeout; ""
+    // when the connection was reset or closed without an answer.
+    std::string readResponse(int timeoutMs);
+
+private:
+    int fd_ = -1;
+};
+
+// A loopback port that nothing listens on (bound once, then closed).
+int unusedPort();
+
+// The status line's code of a raw response, or 0.
+int statusOf(const std::string& rawResponse);
+
+}  // namespace sayloft::test

@@ -1,0 +1,193 @@
+// Recognition through the whole service with the built-in recogniser: human recordings shipped
+// with their transcripts by Debian's pocketsphinx-testdata, and sentences spoken by flite's slt
+// voice. The thresholds sit a little above the word error rates measured when the tests were
+// written, so that a fault in the audio path (wrong rate, clipping, channels mixed wrong) fails.
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <regex>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "HttpTestSupport.h"
+#include "ServerProcess.h"
+#include "TestForms.h"
+#include "WordErrorRate.h"
+
+namespace sayloft::test {
+namespace {
+
+using nlohmann::json;
+
+const std::string librivox = "/usr/share/pocketsphinx/test/data/librivox/";
+
+struct Utterance {
+    std::string reference;
+    std::string wav;  // file bytes
+};
+
+std::vector<Utterance> librivoxUtterances() {
+    std::ifstream in(librivox + "transcription");
+    std::vector<Utterance> out;
+    static const std::regex line("<s> (.*) </s> \\((.*)\\)");
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (std::regex_search(text, m, line)) {
+            out.push_back({m[1].str(), TestForms::readFile(librivox + m[2].str() + ".wav")});
+        }
+    }
+    return out;
+}
+
+const char* const sentences[] = {
+    "please send the report to the team before noon",
+    "the weather will be cold and windy tomorrow morning",
+    "we need three more chairs for the meeting room",
+    "call me when you get home tonight",
+    "the train to the city leaves at seven",
+    "she bought a new phone last week",
+    "turn left at the next street and drive slowly",
+    "thank you for the kind letter",
+};
+
+// The same audio as 48 kHz stereo 32-bit float (linear interpolation up, both channels equal).
+std::string asStereoFloat48k(const std::string& wav16kFile) {
+    std::vector<std::int16_t> mono;
+    {
+        // The test files are canonical 16 kHz mono 16-bit.
+        const std::size_t count = (wav16kFile.size() - 44) / 2;
+        mono.resize(count);
+        std::memcpy(mono.data(), wav16kFile.data() + 44, count * 2);
+    }
+    std::vector<float> out;
+    out.reserve(mono.size() * 6);
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        const float a = mono[i] / 32768.0f;
+        const float b = (i + 1 < mono.size() ? mono[i + 1] : mono[i]) / 32768.0f;
+        for (int k = 0; k < 3; ++k) {
+            const float v = a + (b - a) * static_cast<float>(k) / 3.0f;
+            out.push_back(v);
+            out.push_back(v);
+        }
+    }
+    return TestForms::wavFloat(out, 48000, 2);
+}
+
+class Recognition : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new ServerProcess({"--decoders", "2", "--rate-burst", "1000"});
+        ASSERT_TRUE(server_->started()) << server_->output();
+        httplib::Client c("127.0.0.1", server_->port());
+        const auto res = c.Post("/v1/register");
+        ASSERT_TRUE(res && res->status == 200);
+        token_ = json::parse(res->body)["token"];
+
+        spoken_ = new TempDir();
+        for (const char* sentence : sentences) {
+            const auto file = (spoken_->path() / (std::to_string(flite_.size()) + ".wav")).string();
+            const std::string command =
+                std::string("flite -voice slt -t \"") + sentence + "\" -o " + file;
+            ASSERT_EQ(std::system(command.c_str()), 0) << "flite (Debian package flite) is needed";
+            flite_.push_back({sentence, TestForms::readFile(file)});
+        }
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        delete spoken_;
+    }
+
+    // text and duration of one transcription; fails the test on anything but 200.
+    static std::pair<std::string, double> transcribe(const std::string& wav) {
+        httplib::Client c("127.0.0.1", server_->port());
+        c.set_read_timeout(std::chrono::seconds(120));
+        const auto b = TestForms::newBoundary();
+        const auto res =
+            c.Post("/v1/transcribe", {{"Authorization", "Bearer " + token_}},
+                   TestForms::transcribeBody(b, wav), TestForms::contentType(b).c_str());
+        if (!res || res->status != 200) {
+            ADD_FAILURE() << "transcription failed: " << (res ? res->body : "no answer");
+            return {"", 0};
+        }
+        const auto body = json::parse(res->body);
+        return {body["text"], body["duration"]};
+    }
+
+    static double wordErrorRate(const std::vector<Utterance>& set,
+                                const std::function<std::string(const Utterance&)>& audio) {
+        // Two at a time: one per decoder.
+        std::vector<std::future<std::pair<std::string, double>>> results;
+        for (const auto& u : set) {
+            results.push_back(
+                std::async(std::launch::async, [&, u] { return transcribe(audio(u)); }));
+        }
+        std::size_t errors = 0, words = 0;
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            const auto [text, duration] = results[i].get();
+            errors += WordErrorRate::errors(set[i].reference, text);
+            words += WordErrorRate::words(set[i].reference).size();
+        }
+        return static_cast<double>(errors) / static_cast<double>(words);
+    }
+
+    static ServerProcess* server_;
+    static std::string token_;
+    static TempDir* spoken_;
+    static std::vector<Utterance> flite_;
+};
+ServerProcess* Recognition::server_ = nullptr;
+std::string Recognition::token_;
+TempDir* Recognition::spoken_ = nullptr;
+std::vector<Utterance> Recognition::flite_;
+
+TEST(WordErrorRateHelper, CountsEditsOverReferenceWords) {
+    EXPECT_EQ(WordErrorRate::errors("the cat sat", "the cat sat"), 0u);
+    EXPECT_EQ(WordErrorRate::errors("the cat sat", "The cat, sat."), 0u);
+    EXPECT_EQ(WordErrorRate::errors("the cat sat", "a cat sat down"), 2u);
+    EXPECT_EQ(WordErrorRate::errors("the cat sat", ""), 3u);
+}
+
+TEST_F(Recognition, HumanRecordings) {
+    const auto set = librivoxUtterances();
+    ASSERT_EQ(set.size(), 5u) << "Debian package pocketsphinx-testdata is needed";
+    const double wer = wordErrorRate(set, [](const Utterance& u) { return u.wav; });
+    RecordProperty("word_error_rate", std::to_string(wer));
+    std::printf("librivox word error rate (16 kHz mono): %.3f\n", wer);
+    EXPECT_LT(wer, 0.33);
+}
+
+TEST_F(Recognition, HumanRecordingsAt48kStereoFloat) {
+    const auto set = librivoxUtterances();
+    ASSERT_EQ(set.size(), 5u);
+    const double wer =
+        wordErrorRate(set, [](const Utterance& u) { return asStereoFloat48k(u.wav); });
+    RecordProperty("word_error_rate", std::to_string(wer));
+    std::printf("librivox word error rate (48 kHz stereo float, converted): %.3f\n", wer);
+    EXPECT_LT(wer, 0.33);
+}
+
+TEST_F(Recognition, SynthesisedSentencesEightAtOnce) {
+    // All eight are sent together: each answer must be its own sentence.
+    const double wer = wordErrorRate(flite_, [](const Utterance& u) { return u.wav; });
+    RecordProperty("word_error_rate", std::to_string(wer));
+    std::printf("flite slt word error rate: %.3f\n", wer);
+    EXPECT_LT(wer, 0.22);
+}
+
+TEST_F(Recognition, DurationIsTheAudioLength) {
+    const auto& u = flite_.front();
+    const auto [text, duration] = transcribe(u.wav);
+    EXPECT_NEAR(duration, static_cast<double>(u.wav.size() - 44) / 32000.0, 0.01);
+    // Silence is recognised as nothing rather than failing.
+    const auto [silentText, silentDuration] =
+        transcribe(TestForms::wav16(std::vector<std::int16_t>(16000, 0), 16000));
+    EXPECT_DOUBLE_EQ(silentDuration, 1.0);
+    EXPECT_LE(WordErrorRate::words(silentText).size(), 1u);
+}
+
+}  // namespace
+}  // namespace sayloft::test

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "server/ServerOptions.h"
+
+namespace sayloft {
+namespace {
+
+std::optional<ServerOptions> parse(std::vector<std::string_view> args, std::string* error) {
+    return ServerOptions::parse(args, "/data/default", error);
+}
+
+TEST(ServerOptions, DefaultsServeLoopbackOnThePortOfTheClientsDefaultAddress) {
+    std::string error;
+    const auto o = parse({}, &error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->host, "127.0.0.1");
+    EXPECT_EQ(o->port, 8177);
+    EXPECT_EQ(o->dataDir, "/data/default");
+    EXPECT_EQ(o->maxBodyBytes, 4u * 1024 * 1024);
+    EXPECT_FALSE(o->tls());
+}
+
+TEST(ServerOptions, ReadsValuesInBothSpellings) {
+    std::string error;
+    const auto o = parse(
+        {"--port=0", "--data-dir", "/d", "--rate-per-minute", "2.5", "--max-body-bytes=5000",
+         "--decoders", "3", "--chaos", "503=1", "--chaos-seed", "9", "--crash-total-mib", "2"},
+        &error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->port, 0);
+    EXPECT_EQ(o->dataDir, "/d");
+    EXPECT_DOUBLE_EQ(o->ratePerMinute, 2.5);
+    EXPECT_EQ(o->maxBodyBytes, 5000u);
+    EXPECT_EQ(o->decoders, 3u);
+    EXPECT_EQ(o->chaos, "503=1");
+    EXPECT_EQ(o->chaosSeed, 9u);
+    EXPECT_EQ(o->crashTotalBytes, 2u * 1024 * 1024);
+}
+
+TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
+    const std::pair<std::vector<std::string_view>, std::string> cases[] = {
+        {{"--bogus"}, "unknown option"},
+        {{"--port"}, "needs a value"},
+        {{"--port", "70000"}, "--port"},
+        {{"--port", "-1"}, "--port"},
+        {{"--rate-per-minute", "0"}, "--rate-per-minute"},
+        {{"--decoders", "x"}, "--decoders"},
+        {{"--host", "0.0.0.0"}, "refusing to serve plain HTTP"},
+        {{"--host", "192.168.1.5"}, "refusing to serve plain HTTP"},
+        {{"--cert", "c.pem"}, "--cert and --key"},
+        {{"--host", "0.0.0.0", "--cert", "c", "--key", "k", "--chaos", "503=1"}, "loopback"},
+        {{"--upstream", "ftp://x"}, "--upstream"},
+    };
+    for (const auto& [args, reason] : cases) {
+        std::string error;
+        EXPECT_FALSE(parse(args, &error)) << args.front();
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+TEST(ServerOptions, LoopbackHosts) {
+    for (const char* host : {"127.0.0.1", "127.1.2.3", "::1", "localhost"}) {
+        EXPECT_TRUE(ServerOptions::isLoopbackHost(host)) << host;
+    }
+    for (const char* host : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "localhost.example", ""}) {
+        EXPECT_FALSE(ServerOptions::isLoopbackHost(host)) << host;
+    }
+    std::string error;
+    EXPECT_TRUE(parse({"--host", "0.0.0.0", "--cert", "c", "--key", "k"}, &error)) << error;
+}
+
+}  // namespace
+}  // namespace sayloft
