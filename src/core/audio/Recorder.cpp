@@ -3,7 +3,13 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
+#include <utility>
+
+#include "core/audio/PcmConverter.h"
+#include "core/audio/RecorderError.h"
+#include "core/config/Config.h"
 
 namespace sayloft {
 namespace {
@@ -25,6 +31,121 @@ constexpr bool hostIsLittleEndian() {
 }
 
 }  // namespace
+
+static_assert(Recorder::maxSamples ==
+              static_cast<std::size_t>(Config::maxRecordSeconds * Config::sampleRate));
+
+// What the tap shares with the recorder. A new one is made at every start(), so a late block from
+// an earlier engine can never reach a later capture.
+struct Recorder::Capture {
+    std::mutex mutex;
+    bool open = true;                         // the tap may still append
+    std::unique_ptr<PcmConverter> converter;  // absent: the capture collects nothing
+    std::vector<std::int16_t> samples;
+};
+
+Recorder::Recorder(AudioEngineFactory makeEngine) : makeEngine_(std::move(makeEngine)) {
+}
+
+Recorder::~Recorder() {
+    if (capture_) {
+        std::lock_guard lock(capture_->mutex);
+        capture_->open = false;
+    }
+    retireEngine();
+}
+
+void Recorder::validateInput(double sampleRate, std::uint32_t channels) {
+    if (!(sampleRate > 0) || channels == 0) {
+        throw RecorderError::noInputDevice;
+    }
+}
+
+void Recorder::retireEngine() {
+    if (engine_) {
+        engine_->removeTap();
+        engine_->stop();
+    }
+}
+
+void Recorder::start() {
+    if (capture_) {
+        std::lock_guard lock(capture_->mutex);
+        capture_->open = false;
+    }
+    capture_.reset();
+    retireEngine();
+    engine_.reset();
+
+    engine_ = makeEngine_ ? makeEngine_() : nullptr;
+    if (!engine_) {
+        throw RecorderError::noInputDevice;
+    }
+    const AudioFormat format = engine_->inputFormat();
+    validateInput(format.sampleRate, format.channels);
+
+    auto capture = std::make_shared<Capture>();
+    try {
+        capture->converter =
+            std::make_unique<PcmConverter>(format.sampleRate, format.channels, Config::sampleRate);
+    } catch (const std::exception&) {
+        // No converter: the capture runs but collects nothing, and the silence gate drops it.
+    }
+    // The whole capture fits without growing on the audio thread (two blocks of headroom).
+    capture->samples.reserve(maxSamples + 2 * tapBufferFrames);
+
+    // The engine outlives every call of its tap: it is only destroyed after removeTap().
+    AudioEngine* engine = engine_.get();
+    engine_->installTap(tapBufferFrames, [capture, engine](std::span<const float> block) {
+        bool limitReached = false;
+        {
+            std::lock_guard lock(capture->mutex);
+            if (!capture->open || !capture->converter) {
+                return;
+            }
+            try {
+                capture->converter->process(block, capture->samples);
+            } catch (const std::exception&) {
+                return;  // this block is lost; the capture goes on
+            }
+            if (capture->samples.size() > maxSamples) {
+                capture->open = false;
+                limitReached = true;
+            }
+        }
+        if (limitReached) {
+            engine->removeTap();
+            engine->stop();
+        }
+    });
+    capture_ = capture;
+    try {
+        engine_->start();
+    } catch (...) {
+        std::lock_guard lock(capture->mutex);
+        capture->open = false;
+        capture_.reset();
+        throw;
+    }
+}
+
+std::vector<std::int16_t> Recorder::stop() {
+    retireEngine();
+    const auto capture = std::exchange(capture_, nullptr);
+    if (!capture) {
+        return {};
+    }
+    std::lock_guard lock(capture->mutex);
+    capture->open = false;
+    if (capture->converter) {
+        try {
+            capture->converter->flush(capture->samples);
+        } catch (const std::exception&) {
+            // The held-back tail is lost; everything before it is kept.
+        }
+    }
+    return std::move(capture->samples);
+}
 
 std::size_t Recorder::encodedWavSize(std::size_t sampleCount) {
     constexpr std::uint64_t maxRiffSize = std::numeric_limits<std::uint32_t>::max();

@@ -97,4 +97,53 @@ std::int64_t UnicodeText::graphemeCount(std::string_view utf8) {
     return count;
 }
 
+std::vector<std::string> UnicodeText::graphemeChunks(std::string_view utf8,
+                                                     std::size_t maxGraphemes) {
+    std::vector<std::string> pieces;
+    if (utf8.empty() || maxGraphemes == 0) {
+        return pieces;
+    }
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
+    auto appendPiece = [&](std::int32_t begin, std::int32_t end) {
+        std::string piece;
+        text.tempSubStringBetween(begin, end).toUTF8String(piece);
+        pieces.push_back(std::move(piece));
+    };
+    icu::BreakIterator* iterator = characterIterator();
+    std::int32_t pieceStart = 0;
+    std::size_t inPiece = 0;
+    if (iterator == nullptr) {  // ICU data missing: code points are the closest measure
+        for (std::int32_t offset = 0; offset < text.length();
+             offset = text.moveIndex32(offset, 1)) {
+            if (inPiece == maxGraphemes) {
+                appendPiece(pieceStart, offset);
+                pieceStart = offset;
+                inPiece = 0;
+            }
+            ++inPiece;
+        }
+    } else {
+        iterator->setText(text);
+        for (std::int32_t boundary = iterator->next(); boundary != icu::BreakIterator::DONE;
+             boundary = iterator->next()) {
+            if (++inPiece == maxGraphemes) {
+                appendPiece(pieceStart, boundary);
+                pieceStart = boundary;
+                inPiece = 0;
+            }
+        }
+    }
+    if (pieceStart < text.length()) {
+        appendPiece(pieceStart, text.length());
+    }
+    return pieces;
+}
+
+std::u16string UnicodeText::toUtf16(std::string_view utf8) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
+    return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
+}
+
 }  // namespace sayloft

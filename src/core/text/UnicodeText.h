@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sayloft {
 
@@ -21,6 +22,13 @@ struct UnicodeText {
 
     // The number of user-perceived characters (extended grapheme clusters).
     static std::int64_t graphemeCount(std::string_view utf8);
+
+    // The text cut into consecutive pieces of maxGraphemes user-perceived characters (the last
+    // piece may hold fewer); a character is never split. Empty text gives no pieces.
+    static std::vector<std::string> graphemeChunks(std::string_view utf8, std::size_t maxGraphemes);
+
+    // The text as UTF-16 code units; ill-formed bytes become U+FFFD.
+    static std::u16string toUtf16(std::string_view utf8);
 };
 
 }  // namespace sayloft

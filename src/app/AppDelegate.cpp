@@ -1,0 +1,274 @@
+#include "app/AppDelegate.h"
+
+#include <exception>
+#include <utility>
+
+#include "core/audio/RecorderError.h"
+#include "core/audio/SilenceGate.h"
+#include "core/config/Config.h"
+#include "core/text/BlacklistFilter.h"
+
+namespace sayloft {
+
+AppDelegate::AppDelegate(Dependencies deps)
+    : deps_(std::move(deps)),
+      menuBar_(deps_.runLoop, deps_.statusItem, deps_.defaults, deps_.bundle, deps_.texts),
+      hotkey_(deps_.runLoop, deps_.keyEvents, deps_.sessionEvents, deps_.defaults),
+      recorder_(deps_.makeAudioEngine),
+      hud_(deps_.runLoop, deps_.screens, deps_.makePanel),
+      media_(deps_.mediaPlayers, deps_.mediaQueue),
+      inserter_(deps_.runLoop, deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
+      onboarding_(deps_.defaults, deps_.keychain) {
+}
+
+AppDelegate::~AppDelegate() {
+    if (keepAliveTimer_) {
+        keepAliveTimer_->invalidate();
+    }
+}
+
+std::function<void()> AppDelegate::guarded(std::function<void(AppDelegate&)> fn) {
+    std::weak_ptr<AppDelegate*> weak = self_;
+    return [weak, fn = std::move(fn)] {
+        if (const auto self = weak.lock()) {
+            fn(**self);
+        }
+    };
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    installEditMenu();
+    menuBar_.onQuit = guarded([](AppDelegate& self) { self.deps_.runLoop.quit(); });
+    menuBar_.onRetry = guarded([](AppDelegate& self) { self.retry(); });
+    menuBar_.onCheckUpdates = guarded([](AppDelegate& self) {
+        if (self.deps_.checkForUpdates) {
+            self.deps_.checkForUpdates();
+        }
+    });
+    deps_.notifications.requestAuthorization();
+    onboarding_.onAccessibilityGranted = guarded([](AppDelegate& self) {
+        self.axWarned_ = false;
+        self.hotkey_.ensureAlive();
+        self.menuBar_.set(AppState::idle);
+    });
+    onboarding_.runIfNeeded(guarded([](AppDelegate& self) {
+        self.startHotkey();
+        self.startKeepAlive();
+    }));
+}
+
+void AppDelegate::startHotkey() {
+    hotkey_.onPress = guarded([](AppDelegate& self) { self.beginRecording(); });
+    hotkey_.onRelease = guarded([](AppDelegate& self) { self.endRecordingAndTranscribe(); });
+    hotkey_.onAbort = guarded([](AppDelegate& self) { self.abortRecording(); });
+    hotkey_.onUnavailable = guarded([](AppDelegate& self) { self.hotkeyUnavailable(); });
+    hotkey_.start();
+}
+
+void AppDelegate::abortRecording() {
+    if (!isRecording_) {
+        return;
+    }
+    isRecording_ = false;
+    recorder_.stop();  // a forced end is thrown away, never sent
+    media_.resumeIfPaused();
+    menuBar_.set(AppState::idle);
+    hud_.hide();
+}
+
+void AppDelegate::hotkeyUnavailable() {
+    if (axWarned_) {
+        return;
+    }
+    axWarned_ = true;
+    menuBar_.set(AppState::error);
+    notify(deps_.texts.hotkeyLostTitle, deps_.texts.hotkeyLostBody);
+}
+
+void AppDelegate::beginRecording() {
+    if (busy_) {
+        return;
+    }
+    media_.pauseIfPlaying();
+    std::optional<std::string> failure;
+    try {
+        recorder_.start();
+    } catch (RecorderError error) {
+        failure = std::string(errorDescription(error));
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (failure) {
+        // Nothing is recorded, so nothing will resume what the pause check just paused: resume it
+        // now rather than leave the user's music off until some later recording.
+        media_.resumeIfPaused();
+        notify(deps_.texts.recordingFailedTitle, *failure);
+        menuBar_.set(AppState::error);
+        hud_.hide();
+        return;
+    }
+    isRecording_ = true;
+    menuBar_.set(AppState::recording);
+    hud_.show(deps_.texts.listening);
+}
+
+void AppDelegate::endRecordingAndTranscribe() {
+    if (!isRecording_) {
+        return;
+    }
+    isRecording_ = false;
+    std::vector<std::int16_t> samples = recorder_.stop();
+    if (samples.size() > Recorder::maxSamples) {
+        samples.resize(Recorder::maxSamples);
+    }
+    media_.resumeIfPaused();
+    if (SilenceGate::shouldSkip(samples, Config::sampleRate)) {
+        hud_.hide();
+        menuBar_.set(AppState::idle);
+        return;
+    }
+    const auto token = deps_.keychain.loadToken();
+    if (!token) {
+        notify(deps_.texts.noTokenTitle, deps_.texts.noTokenBody);
+        hud_.hide();
+        menuBar_.set(AppState::error);
+        return;
+    }
+    auto wav = std::make_shared<const std::vector<std::uint8_t>>(
+        Recorder::encodeWav(samples, static_cast<std::int32_t>(Config::sampleRate)));
+    const double seconds = static_cast<double>(samples.size()) / Config::sampleRate;
+    transcribe(*token, std::move(wav), seconds);
+}
+
+void AppDelegate::retry() {
+    if (busy_ || isRecording_ || !pending_) {
+        return;
+    }
+    const auto token = deps_.keychain.loadToken();
+    if (!token) {
+        return;
+    }
+    // The pending recording stays until a transcription of the same bytes succeeds.
+    transcribe(*token, pending_->wav, pending_->seconds);
+}
+
+void AppDelegate::transcribe(const std::string& token,
+                             std::shared_ptr<const std::vector<std::uint8_t>> wav, double seconds) {
+    busy_ = true;
+    menuBar_.set(AppState::transcribing);
+    hud_.show(deps_.texts.transcribing);
+    const double startedAt = deps_.runLoop.now();
+
+    std::weak_ptr<AppDelegate*> weak = self_;
+    RunLoop& runLoop = deps_.runLoop;
+    TranscriptionService& service = deps_.service;
+    deps_.tasks.run([weak, &runLoop, &service, token, wav = std::move(wav), seconds,
+                     startedAt](std::stop_token stop) {
+        if (weak.expired()) {
+            return;
+        }
+        Outcome outcome;
+        try {
+            outcome.result = service.transcribe(token, *wav, seconds, stop);
+        } catch (APIError error) {
+            outcome.error = error;
+        } catch (...) {
+            // Not an APIError (a deadline, a cancellation, anything else): told as such.
+        }
+        outcome.finishedAt = runLoop.now();
+        runLoop.post([weak, outcome = std::move(outcome), wav, seconds, startedAt] {
+            if (const auto self = weak.lock()) {
+                (*self)->finishTranscription(outcome, wav, seconds, startedAt);
+            }
+        });
+    });
+}
+
+void AppDelegate::finishTranscription(const Outcome& outcome,
+                                      const std::shared_ptr<const std::vector<std::uint8_t>>& wav,
+                                      double seconds, double startedAt) {
+    if (outcome.result) {
+        if (pending_ && (pending_->wav == wav || *pending_->wav == *wav)) {
+            setPending(std::nullopt);
+        }
+        const std::string text = BlacklistFilter::clean(outcome.result->text);
+        if (!text.empty()) {
+            inserter_.insert(text);
+        }
+        const double elapsedMs = (outcome.finishedAt - startedAt) * 1000.0;
+        deps_.latencyLog.record(outcome.result->duration,
+                                static_cast<std::int64_t>(elapsedMs > 0 ? elapsedMs : 0.0));
+        menuBar_.set(AppState::idle);
+        hud_.hide();
+    } else {
+        menuBar_.set(AppState::error);
+        hud_.hide();
+        const FailureReaction reaction = reactionTo(outcome.error, deps_.texts);
+        if (reaction.keepRecording) {
+            setPending(PendingRecording{wav, seconds});
+        }
+        if (outcome.error == APIError::unauthorized) {
+            // The service no longer accepts this token: forget it, so that the next launch
+            // obtains a new one and "Reopen the app" is true advice.
+            deps_.keychain.deleteToken();
+        }
+        notify(reaction.title, reaction.body);
+    }
+    busy_ = false;
+}
+
+AppDelegate::FailureReaction AppDelegate::reactionTo(std::optional<APIError> error,
+                                                     const Texts& texts) {
+    if (!error) {
+        return {texts.transcriptionFailedTitle, texts.otherFailureBody, false};
+    }
+    switch (*error) {
+        case APIError::network:
+        case APIError::timedOut:
+            return {texts.networkTitle, texts.recordingSavedBody, true};
+        case APIError::asrFailed:
+        case APIError::badResponse:
+            return {texts.transcriptionFailedTitle, texts.recordingSavedBody, true};
+        case APIError::unauthorized:
+            return {texts.unauthorizedTitle, texts.unauthorizedBody, false};
+        case APIError::rateLimited:
+            return {texts.rateLimitedTitle, texts.rateLimitedBody, false};
+    }
+    return {texts.transcriptionFailedTitle, texts.otherFailureBody, false};
+}
+
+void AppDelegate::setPending(std::optional<PendingRecording> pending) {
+    const bool available = pending.has_value();
+    pending_ = std::move(pending);
+    menuBar_.setRetryAvailable(available);
+}
+
+void AppDelegate::notify(const std::string& title, const std::string& body) {
+    deps_.notifications.post(title, body);
+}
+
+void AppDelegate::startKeepAlive() {
+    if (keepAliveTimer_) {
+        keepAliveTimer_->invalidate();
+    }
+    keepAliveTimer_ = deps_.runLoop.schedule(
+        keepAliveSeconds, true, guarded([](AppDelegate& self) { self.keepAliveTick(); }));
+    ping();
+}
+
+void AppDelegate::keepAliveTick() {
+    hotkey_.ensureAlive();
+    if (deps_.keyEvents.isTrusted()) {
+        axWarned_ = false;  // a later loss of the hotkey is reported again
+    }
+    if (!busy_) {
+        ping();
+    }
+}
+
+void AppDelegate::ping() {
+    TranscriptionService& service = deps_.service;
+    deps_.tasks.run([&service](std::stop_token stop) { service.ping(stop); });
+}
+
+}  // namespace sayloft

@@ -1,0 +1,172 @@
+#include "app/MenuBarController.h"
+
+#include <optional>
+#include <utility>
+
+#include "app/HotkeySetting.h"
+
+namespace sayloft {
+namespace {
+
+struct Icon {
+    const char* symbol;
+    std::optional<StatusItem::Tint> tint;
+};
+
+Icon iconFor(AppState state) {
+    switch (state) {
+        case AppState::idle:
+            return {"mic", std::nullopt};
+        case AppState::recording:
+            return {"mic.fill", StatusItem::Tint::red};
+        case AppState::transcribing:
+            return {"ellipsis.circle", std::nullopt};
+        case AppState::error:
+            return {"exclamationmark.triangle", std::nullopt};
+    }
+    return {"mic", std::nullopt};
+}
+
+// The title up to its first "(", without outer spaces and tabs: "Right Alt (default)" gives
+// "Right Alt".
+std::string shortTitle(const std::string& title) {
+    std::string piece = title.substr(0, title.find('('));
+    const auto first = piece.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = piece.find_last_not_of(" \t");
+    return piece.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+MenuBarController::MenuBarController(RunLoop& runLoop, StatusItem& item, UserDefaults& defaults,
+                                     const Bundle& bundle, const Texts& texts)
+    : runLoop_(runLoop), item_(item), defaults_(defaults), bundle_(bundle), texts_(texts) {
+    set(AppState::idle);
+    buildMenu();
+}
+
+MenuBarController::~MenuBarController() {
+    if (errorResetTimer_) {
+        errorResetTimer_->invalidate();
+    }
+}
+
+MenuBarController::Callback MenuBarController::guarded(std::function<void(MenuBarController&)> fn) {
+    std::weak_ptr<MenuBarController*> weak = self_;
+    return [weak, fn = std::move(fn)] {
+        if (const auto self = weak.lock()) {
+            fn(**self);
+        }
+    };
+}
+
+void MenuBarController::set(AppState state) {
+    runLoop_.post(guarded([state](MenuBarController& self) { self.apply(state); }));
+}
+
+void MenuBarController::setRetryAvailable(bool available) {
+    runLoop_.post(guarded([available](MenuBarController& self) {
+        if (MenuItem* retry = self.menu_.find(retryTag)) {
+            retry->hidden = !available;
+            self.item_.setMenu(self.menu_);
+        }
+    }));
+}
+
+void MenuBarController::apply(AppState state) {
+    if (errorResetTimer_) {
+        errorResetTimer_->invalidate();
+        errorResetTimer_.reset();
+    }
+    const Icon icon = iconFor(state);
+    item_.setIcon(icon.symbol, icon.tint);
+    if (state == AppState::error) {
+        errorResetTimer_ =
+            runLoop_.schedule(errorResetSeconds, false,
+                              guarded([](MenuBarController& self) { self.apply(AppState::idle); }));
+    }
+}
+
+void MenuBarController::buildMenu() {
+    MenuItem retry;
+    retry.title = texts_.retryItem;
+    retry.tag = retryTag;
+    retry.hidden = true;
+    retry.action = guarded([](MenuBarController& self) {
+        if (self.onRetry) {
+            self.onRetry();
+        }
+    });
+
+    MenuItem hotkey;
+    hotkey.title = texts_.hotkeyItem;
+    for (const auto& choice : texts_.hotkeyChoices) {
+        MenuItem entry;
+        entry.title = choice.title;
+        entry.tag = choice.keyCode;
+        const std::uint16_t code = choice.keyCode;
+        entry.action = guarded([code](MenuBarController& self) { self.selectHotkey(code); });
+        hotkey.submenu.push_back(std::move(entry));
+    }
+
+    MenuItem versionLine;
+    versionLine.title = texts_.versionPrefix + version(bundle_);
+    versionLine.enabled = false;
+
+    MenuItem updates;
+    updates.title = texts_.checkUpdatesItem;
+    updates.action = guarded([](MenuBarController& self) {
+        if (self.onCheckUpdates) {
+            self.onCheckUpdates();
+        }
+    });
+
+    MenuItem quit;
+    quit.title = texts_.quitItem;
+    quit.shortcut = "q";
+    quit.action = guarded([](MenuBarController& self) {
+        if (self.onQuit) {
+            self.onQuit();
+        }
+    });
+
+    menu_.items = {std::move(retry),      MenuItem::separator(),  std::move(hotkey),
+                   MenuItem::separator(), std::move(versionLine), std::move(updates),
+                   std::move(quit)};
+    refreshHotkeyChecks();
+}
+
+void MenuBarController::refreshHotkeyChecks() {
+    const std::uint16_t code = HotkeySetting::read(defaults_);
+    for (const auto& choice : texts_.hotkeyChoices) {
+        if (MenuItem* entry = menu_.find(choice.keyCode)) {
+            entry->checked = choice.keyCode == code;
+        }
+    }
+    item_.setMenu(menu_);
+}
+
+void MenuBarController::selectHotkey(std::uint16_t keyCode) {
+    HotkeySetting::write(defaults_, keyCode);
+    refreshHotkeyChecks();
+}
+
+std::string MenuBarController::currentHotkeyTitle(const UserDefaults& defaults,
+                                                  const Texts& texts) {
+    const std::uint16_t code = HotkeySetting::read(defaults);
+    for (const auto& choice : texts.hotkeyChoices) {
+        if (choice.keyCode == code) {
+            return shortTitle(choice.title);
+        }
+    }
+    return texts.defaultHotkeyTitle;
+}
+
+std::string MenuBarController::version(const Bundle& bundle) {
+    return bundle.shortVersion().value_or("?");
+}
+
+}  // namespace sayloft

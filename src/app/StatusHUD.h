@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Panel.h"
+#include "platform/RunLoop.h"
+#include "platform/Screens.h"
+
+namespace sayloft {
+
+// The floating panel that says "Listening…" or "Transcribing…" near the bottom centre of the
+// screen under the mouse pointer. The panel is made at the first show and kept; hide only takes
+// it off the screen. Errors never go here (they are notifications).
+class StatusHUD {
+public:
+    using PanelFactory = std::function<std::unique_ptr<Panel>()>;
+
+    // Gap between the panel's bottom edge and the bottom of the screen's visible area.
+    static constexpr double bottomMargin = 120.0;
+
+    StatusHUD(RunLoop& runLoop, Screens& screens, PanelFactory makePanel);
+
+    // Any thread; return at once. On the main thread, in call order: show builds the panel if
+    // needed, sets the text, places the panel and brings it to the front; hide takes it away if
+    // it exists.
+    void show(std::string text);
+    void hide();
+
+private:
+    void reposition();
+
+    RunLoop& runLoop_;
+    Screens& screens_;
+    PanelFactory makePanel_;
+    std::unique_ptr<Panel> panel_;
+    std::shared_ptr<StatusHUD*> self_ = std::make_shared<StatusHUD*>(this);
+};
+
+}  // namespace sayloft

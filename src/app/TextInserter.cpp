@@ -1,0 +1,51 @@
+#include "app/TextInserter.h"
+
+#include <utility>
+
+#include "core/text/UnicodeText.h"
+
+namespace sayloft {
+
+TextInserter::TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
+                           KeyboardEvents& keyboard, Pause pause)
+    : runLoop_(runLoop),
+      defaults_(defaults),
+      pasteboard_(pasteboard),
+      keyboard_(keyboard),
+      pause_(std::move(pause)) {
+}
+
+void TextInserter::insert(std::string text) {
+    std::weak_ptr<TextInserter*> weak = self_;
+    runLoop_.post([weak, text = std::move(text)] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        TextInserter& inserter = **self;
+        if (inserter.defaults_.boolean(settingKey).value_or(false)) {
+            inserter.type(text);
+        } else {
+            inserter.paste(text);
+        }
+    });
+}
+
+void TextInserter::paste(const std::string& text) {
+    pasteboard_.setText(text);
+    const std::uint64_t flags = keyboard_.pasteModifiers();
+    keyboard_.post(KeyStroke{keyV, true, flags, {}});
+    keyboard_.post(KeyStroke{keyV, false, flags, {}});
+}
+
+void TextInserter::type(const std::string& text) {
+    for (const auto& piece : UnicodeText::graphemeChunks(text, charactersPerEvent)) {
+        keyboard_.post(KeyStroke{carrierKey, true, 0, UnicodeText::toUtf16(piece)});
+        keyboard_.post(KeyStroke{carrierKey, false, 0, {}});
+        if (pause_) {
+            pause_(pauseAfterPiece);
+        }
+    }
+}
+
+}  // namespace sayloft

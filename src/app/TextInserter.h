@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/KeyboardEvents.h"
+#include "platform/Pasteboard.h"
+#include "platform/RunLoop.h"
+#include "platform/UserDefaults.h"
+
+namespace sayloft {
+
+// Puts a transcript at the cursor of the focused application, by paste (the default) or, when
+// the setting "insertByTyping" is true, by synthesised typing. The setting is read at every
+// insertion. Nothing is reported back.
+class TextInserter {
+public:
+    // Blocks the main thread for the given time; the pause after each typed piece lets the
+    // receiving application keep up. Real one: std::this_thread::sleep_for.
+    using Pause = std::function<void(std::chrono::microseconds)>;
+
+    static constexpr const char* settingKey = "insertByTyping";
+    static constexpr std::size_t charactersPerEvent = 20;
+    static constexpr std::chrono::microseconds pauseAfterPiece{8000};
+    static constexpr std::uint16_t keyV = 9;        // the V position: with the paste modifiers
+    static constexpr std::uint16_t carrierKey = 0;  // the key that carries typed text
+
+    TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
+                 KeyboardEvents& keyboard, Pause pause);
+
+    // Any thread; returns at once. The insertion runs later on the main thread, after any
+    // insertion queued before it. Paste replaces the clipboard with the text for good (the
+    // previous content is not restored) and posts the paste chord right after. Typing posts the
+    // text in pieces of 20 user-perceived characters: each a key-down carrying the piece and a
+    // key-up carrying nothing, followed by an 8 ms pause.
+    void insert(std::string text);
+
+private:
+    void paste(const std::string& text);
+    void type(const std::string& text);
+
+    RunLoop& runLoop_;
+    UserDefaults& defaults_;
+    Pasteboard& pasteboard_;
+    KeyboardEvents& keyboard_;
+    Pause pause_;
+    std::shared_ptr<TextInserter*> self_ = std::make_shared<TextInserter*>(this);
+};
+
+}  // namespace sayloft

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stop_token>
+#include <string>
+
+#include "core/model/TranscribeResult.h"
+
+namespace sayloft {
+
+// What the dictation session needs of the transcription service. Called on worker threads,
+// possibly several at once (a ping beside a transcription): implementations are thread-safe.
+class TranscriptionService {
+public:
+    virtual ~TranscriptionService() = default;
+
+    // Sends one recording (WAV bytes, its length in seconds) with the device token and returns
+    // the service's answer. Blocks until then. Failures are exceptions: an APIError thrown as the
+    // enum value itself; anything else (DeadlineExceeded, std::exception, ...) is a failure that
+    // is not an APIError. A stop request ends the call early with some failure.
+    virtual TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
+                                        double audioSeconds, std::stop_token stop) = 0;
+
+    // Keeps the connection to the service warm. The outcome does not matter; never throws.
+    virtual void ping(std::stop_token stop) noexcept = 0;
+};
+
+}  // namespace sayloft

@@ -1,0 +1,218 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/HotkeyMonitor.h"
+#include "fakes/FakeKeyEventMonitor.h"
+#include "fakes/FakeSessionEvents.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/VirtualRunLoop.h"
+
+namespace sayloft::test {
+namespace {
+
+constexpr std::uint64_t alt = ModifierFlag::option;
+constexpr std::uint64_t super = ModifierFlag::command;
+constexpr std::uint64_t ctrl = ModifierFlag::control;
+
+class HotkeyMonitorTest : public ::testing::Test {
+protected:
+    HotkeyMonitorTest() {
+        monitor.onPress = [this] { events.push_back("press"); };
+        monitor.onRelease = [this] { events.push_back("release"); };
+        monitor.onAbort = [this] { events.push_back("abort"); };
+        monitor.onUnavailable = [this] { events.push_back("unavailable"); };
+    }
+
+    // Sends a key change and runs what it posted.
+    void key(std::uint16_t code, std::uint64_t flags) {
+        keys.send(code, flags);
+        loop.runUntilIdle();
+    }
+
+    VirtualRunLoop loop;
+    FakeKeyEventMonitor keys;
+    FakeSessionEvents session;
+    FakeUserDefaults defaults;
+    HotkeyMonitor monitor{loop, keys, session, defaults};
+    std::vector<std::string> events;
+};
+
+using Events = std::vector<std::string>;
+
+TEST(HotkeyMonitorFlags, KeyCodeTable) {
+    struct Row {
+        std::uint16_t code;
+        std::optional<std::uint64_t> flag;
+    };
+    const Row rows[] = {{61, alt},
+                        {58, alt},
+                        {54, super},
+                        {55, super},
+                        {62, ctrl},
+                        {59, ctrl},
+                        {63, ModifierFlag::function},
+                        {56, std::nullopt},
+                        {60, std::nullopt},
+                        {57, std::nullopt},
+                        {0, std::nullopt}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(HotkeyMonitor::flagFor(row.code), row.flag) << "key " << row.code;
+    }
+}
+
+TEST_F(HotkeyMonitorTest, DefaultHotkeyIsRightAltAndLeftAltDoesNothing) {
+    monitor.start();
+    key(58, alt);
+    key(58, 0);
+    EXPECT_TRUE(events.empty());
+    key(61, alt);
+    key(61, 0);
+    EXPECT_EQ(events, (Events{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, TheCallbackRunsAfterTheEventHasBeenHandled) {
+    monitor.start();
+    keys.send(61, alt);
+    EXPECT_TRUE(events.empty());  // posted, not called inside the event
+    loop.runUntilIdle();
+    EXPECT_EQ(events, (Events{"press"}));
+}
+
+TEST_F(HotkeyMonitorTest, TwinKeyRule) {
+    monitor.start();
+    // Left Alt pressed and released during a Right Alt hold: no event for 61, nothing happens.
+    key(61, alt);
+    key(58, alt);
+    key(58, alt);
+    EXPECT_EQ(events, (Events{"press"}));
+    // Right Alt released while Left Alt is still held: the flag is still set, no release.
+    key(61, alt);
+    EXPECT_EQ(events, (Events{"press"}));
+    // Another modifier changing while the hotkey is held reports nothing either.
+    key(61, alt | ctrl);
+    EXPECT_EQ(events, (Events{"press"}));
+    // A later event for 61 without the flag ends the hold.
+    key(61, 0);
+    EXPECT_EQ(events, (Events{"press", "release"}));
+}
+
+TEST_F(HotkeyMonitorTest, StoredKeyCodesAreReadAtEveryEvent) {
+    struct Row {
+        std::optional<std::int64_t> stored;
+        std::uint16_t pressed;
+        std::uint64_t flag;
+        bool fires;
+    };
+    const Row rows[] = {
+        {54, 54, super, true},                   // Right Super
+        {62, 62, ctrl, true},                    // Right Ctrl
+        {63, 63, ModifierFlag::function, true},  // Fn, where a keyboard reports it
+        {63, 63, alt, false},                    // Fn is tested against its own flag
+        {56, 56, ModifierFlag::shift, false},    // Shift is not in the table
+        {70000, 61, alt, true},                  // out of range: the default
+        {-1, 61, alt, true},
+        {std::nullopt, 61, alt, true},
+    };
+    monitor.start();
+    for (const auto& row : rows) {
+        if (row.stored) {
+            defaults.setInteger("hotkeyKeyCode", *row.stored);
+        } else {
+            defaults.remove("hotkeyKeyCode");
+        }
+        events.clear();
+        key(row.pressed, row.flag);
+        key(row.pressed, 0);
+        EXPECT_EQ(events, (row.fires ? Events{"press", "release"} : Events{}))
+            << "stored " << row.stored.value_or(-999) << " pressed " << row.pressed;
+    }
+    defaults.setText("hotkeyKeyCode", "54");  // not an integer: the default
+    events.clear();
+    key(61, alt);
+    EXPECT_EQ(events, (Events{"press"}));
+}
+
+TEST_F(HotkeyMonitorTest, EnsureAliveLeavesAGenuineHoldAloneAndAbortsAnOldOne) {
+    monitor.start();
+    key(61, alt);
+    loop.advance(30);
+    monitor.ensureAlive();
+    EXPECT_EQ(events, (Events{"press"}));
+    EXPECT_EQ(keys.installs, 1);
+    EXPECT_EQ(keys.removals, 0);
+
+    loop.advance(61);  // held 91 s
+    monitor.ensureAlive();
+    EXPECT_EQ(events, (Events{"press", "abort"}));  // synchronous, not posted
+    EXPECT_EQ(keys.removals, 1);
+    EXPECT_EQ(keys.installs, 2);
+    EXPECT_EQ(keys.installed(), 1u);
+    key(61, 0);  // the matching key-up finds the latch already up
+    EXPECT_EQ(events, (Events{"press", "abort"}));
+}
+
+TEST_F(HotkeyMonitorTest, EnsureAliveWithoutAHoldReinstallsTheMonitor) {
+    monitor.start();
+    monitor.ensureAlive();
+    EXPECT_EQ(keys.installs, 2);
+    EXPECT_EQ(keys.installed(), 1u);
+    keys.trusted = false;
+    monitor.ensureAlive();
+    EXPECT_EQ(events, (Events{"unavailable"}));
+    EXPECT_FALSE(monitor.isInstalled());
+}
+
+TEST_F(HotkeyMonitorTest, WakeWhileHeldAbortsAtOnceAndReinstalls) {
+    monitor.start();
+    key(61, alt);
+    session.wake();
+    EXPECT_EQ(events, (Events{"press", "abort"}));
+    EXPECT_EQ(keys.installs, 2);
+    key(61, 0);
+    EXPECT_EQ(events, (Events{"press", "abort"}));
+    session.wake();  // not held: only the monitor is recreated
+    EXPECT_EQ(events, (Events{"press", "abort"}));
+    EXPECT_EQ(keys.installs, 3);
+    EXPECT_EQ(keys.installed(), 1u);
+}
+
+TEST_F(HotkeyMonitorTest, StartTwiceInstallsOneMonitorAndOneSetOfObservers) {
+    monitor.start();
+    monitor.start();
+    EXPECT_EQ(keys.installs, 1);
+    EXPECT_EQ(session.observers(), 1u);
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(HotkeyMonitorTest, UnavailableWhenNotTrustedOrRefused) {
+    keys.trusted = false;
+    monitor.start();
+    EXPECT_EQ(events, (Events{"unavailable"}));
+    EXPECT_EQ(keys.installs, 0);
+    keys.trusted = true;
+    keys.refuseInstall = true;
+    monitor.start();
+    EXPECT_EQ(events, (Events{"unavailable", "unavailable"}));
+    keys.refuseInstall = false;
+    monitor.ensureAlive();
+    EXPECT_TRUE(monitor.isInstalled());
+    EXPECT_EQ(events.size(), 2u);
+}
+
+TEST_F(HotkeyMonitorTest, NothingArrivesAfterTheMonitorIsGone) {
+    auto shortLived = std::make_unique<HotkeyMonitor>(loop, keys, session, defaults);
+    int presses = 0;
+    shortLived->onPress = [&] { ++presses; };
+    shortLived->start();
+    keys.send(61, alt);
+    shortLived.reset();
+    loop.runUntilIdle();
+    session.wake();
+    EXPECT_EQ(presses, 0);
+    EXPECT_EQ(keys.installed(), 0u);
+}
+
+}  // namespace
+}  // namespace sayloft::test

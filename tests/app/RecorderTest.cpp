@@ -1,0 +1,218 @@
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/audio/Recorder.h"
+#include "core/audio/RecorderError.h"
+#include "fakes/FakeMicrophone.h"
+
+namespace sayloft::test {
+namespace {
+
+double rms(std::span<const std::int16_t> samples) {
+    double sum = 0;
+    for (const auto sample : samples) {
+        sum += double(sample) * sample;
+    }
+    return samples.empty() ? 0.0 : std::sqrt(sum / double(samples.size()));
+}
+
+// Delivers `seconds` of a 440 Hz tone in 4096-frame blocks (the last one shorter).
+void deliverTone(FakeMicrophone& mic, double seconds, double amplitude = 0.5) {
+    auto frames = static_cast<std::size_t>(seconds * mic.format.sampleRate);
+    while (frames > 0) {
+        const std::size_t block = std::min<std::size_t>(frames, 4096);
+        ASSERT_TRUE(mic.deliver(mic.sine(block, 440.0, amplitude)));
+        frames -= block;
+    }
+}
+
+TEST(Recorder, ConvertsNativeFormatsTo16kHzMono) {
+    struct Row {
+        AudioFormat format;
+    };
+    for (const AudioFormat format :
+         {AudioFormat{48000.0, 2}, AudioFormat{44100.0, 1}, AudioFormat{16000.0, 1}}) {
+        FakeMicrophone mic;
+        mic.format = format;
+        Recorder recorder(mic.factory());
+        recorder.start();
+        EXPECT_EQ(mic.askedBufferFrames, Recorder::tapBufferFrames);
+        deliverTone(mic, 2.0);
+        const auto samples = recorder.stop();
+        // Two seconds in, two seconds out: nothing lost at block borders, the tail flushed.
+        EXPECT_NEAR(double(samples.size()), 32000.0, 2.0) << format.sampleRate;
+        // A 0.5 sine has an rms of 0.5/sqrt(2) of full scale, whatever the channel count.
+        EXPECT_NEAR(rms(std::span(samples).subspan(1000, 30000)), 0.5 / std::sqrt(2.0) * 32768,
+                    120.0)
+            << format.sampleRate;
+    }
+}
+
+TEST(Recorder, AveragesChannels) {
+    FakeMicrophone mic;
+    mic.format = {48000.0, 2};
+    Recorder recorder(mic.factory());
+    recorder.start();
+    auto block = mic.sine(4096);
+    for (std::size_t frame = 0; frame < 4096; ++frame) {
+        block[2 * frame + 1] = -block[2 * frame];  // right is the left inverted
+    }
+    for (int i = 0; i < 10; ++i) {
+        mic.deliver(block);
+    }
+    const auto samples = recorder.stop();
+    ASSERT_FALSE(samples.empty());
+    EXPECT_LT(rms(samples), 1.0);
+}
+
+TEST(Recorder, TheEndOfSpeechIsPresentAfterStop) {
+    FakeMicrophone mic;
+    mic.format = {48000.0, 2};
+    Recorder recorder(mic.factory());
+    recorder.start();
+    deliverTone(mic, 0.9, 0.0);  // silence
+    deliverTone(mic, 0.1, 0.5);  // the last word
+    const auto samples = recorder.stop();
+    ASSERT_NEAR(double(samples.size()), 16000.0, 2.0);
+    // The last 5 ms still carry the tone: the resampler's held-back tail was flushed.
+    EXPECT_GT(rms(std::span(samples).last(80)), 5000.0);
+}
+
+TEST(Recorder, StopsItselfOnceMoreThan960000SamplesAreCollected) {
+    FakeMicrophone mic;
+    mic.format = {16000.0, 1};
+    Recorder recorder(mic.factory());
+    recorder.start();
+    const std::vector<float> block(4000, 0.25f);
+    for (int i = 0; i < 240; ++i) {  // exactly 960,000 samples
+        ASSERT_TRUE(mic.deliver(block));
+    }
+    EXPECT_TRUE(mic.running());
+    EXPECT_TRUE(mic.deliver(block));  // 964,000: the tap stops the engine from the audio thread
+    EXPECT_FALSE(mic.running());
+    EXPECT_EQ(mic.tapRemovals, 1);
+    EXPECT_FALSE(mic.deliver(block));
+    const auto samples = recorder.stop();
+    EXPECT_EQ(samples.size(), 964000u);
+    EXPECT_EQ(samples.back(), 8192);
+}
+
+TEST(Recorder, StopTwiceReturnsNothingTheSecondTime) {
+    FakeMicrophone mic;
+    Recorder recorder(mic.factory());
+    recorder.start();
+    deliverTone(mic, 0.5);
+    EXPECT_FALSE(recorder.stop().empty());
+    EXPECT_TRUE(recorder.stop().empty());
+    EXPECT_TRUE(Recorder(mic.factory()).stop().empty());  // never started
+}
+
+TEST(Recorder, StartUsesANewEngineAndTheInputOfThatMoment) {
+    FakeMicrophone mic;
+    Recorder recorder(mic.factory());
+    recorder.start();
+    deliverTone(mic, 0.5);
+    recorder.stop();
+    mic.format = {44100.0, 1};  // the default input changed
+    recorder.start();
+    EXPECT_EQ(mic.enginesMade, 2);
+    deliverTone(mic, 1.0);
+    EXPECT_NEAR(double(recorder.stop().size()), 16000.0, 2.0);
+}
+
+TEST(Recorder, StartDiscardsWhatWasNotTaken) {
+    FakeMicrophone mic;
+    mic.format = {16000.0, 1};
+    Recorder recorder(mic.factory());
+    recorder.start();
+    mic.deliver(std::vector<float>(1000, 0.1f));
+    recorder.start();
+    mic.deliver(std::vector<float>(300, 0.1f));
+    EXPECT_EQ(recorder.stop().size(), 300u);
+}
+
+TEST(Recorder, NoUsableInputIsNoInputDevice) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const AudioFormat format : {AudioFormat{0.0, 2}, AudioFormat{44100.0, 0},
+                                     AudioFormat{-48000.0, 1}, AudioFormat{nan, 1}}) {
+        FakeMicrophone mic;
+        mic.format = format;
+        Recorder recorder(mic.factory());
+        try {
+            recorder.start();
+            ADD_FAILURE() << "started with rate " << format.sampleRate;
+        } catch (RecorderError error) {
+            EXPECT_EQ(error, RecorderError::noInputDevice);
+        }
+        EXPECT_FALSE(mic.running());
+        EXPECT_TRUE(recorder.stop().empty());
+    }
+    EXPECT_NO_THROW(Recorder::validateInput(48000.0, 1));
+    EXPECT_THROW(Recorder::validateInput(44100.0, 0), RecorderError);
+    EXPECT_THROW(Recorder::validateInput(0.0, 2), RecorderError);
+    EXPECT_THROW(Recorder::validateInput(-1.0, 2), RecorderError);
+    EXPECT_EQ(errorDescription(RecorderError::noInputDevice),
+              "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / "
+              "Microphone unavailable \u2014 input device changed or disconnected");
+
+    Recorder noAudioSystem([] { return std::unique_ptr<AudioEngine>(); });
+    EXPECT_THROW(noAudioSystem.start(), RecorderError);
+}
+
+TEST(Recorder, AnEngineThatFailsToStartPassesItsErrorOn) {
+    FakeMicrophone mic;
+    mic.failStart = true;
+    Recorder recorder(mic.factory());
+    try {
+        recorder.start();
+        ADD_FAILURE() << "started";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "the input device is busy");
+    }
+    EXPECT_TRUE(recorder.stop().empty());
+    mic.failStart = false;
+    recorder.start();
+    deliverTone(mic, 0.5);
+    EXPECT_FALSE(recorder.stop().empty());
+}
+
+TEST(Recorder, ABlockArrivingDuringStopLandsWhollyOrNotAtAll) {
+    FakeMicrophone mic;
+    mic.format = {16000.0, 1};
+    Recorder recorder(mic.factory());
+    for (int round = 0; round < 20; ++round) {
+        recorder.start();
+        std::atomic<int> delivered{0};
+        std::jthread audio([&] {
+            const std::vector<float> block(1000, 0.1f);
+            while (mic.deliver(block)) {
+                ++delivered;
+            }
+        });
+        while (delivered.load() < 3) {
+            std::this_thread::yield();
+        }
+        const auto samples = recorder.stop();
+        audio.join();
+        EXPECT_EQ(samples.size() % 1000, 0u);
+        EXPECT_GE(samples.size(), 3000u);
+    }
+}
+
+TEST(Recorder, ABlockAfterTheRecorderIsGoneDoesNothing) {
+    FakeMicrophone mic;
+    {
+        Recorder recorder(mic.factory());
+        recorder.start();
+    }
+    EXPECT_FALSE(mic.deliver(std::vector<float>(2000, 0.1f)));
+}
+
+}  // namespace
+}  // namespace sayloft::test

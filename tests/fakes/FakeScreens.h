@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "platform/Screens.h"
+
+namespace sayloft::test {
+
+class FakeScreens final : public Screens {
+public:
+    Point mouse;
+    std::vector<Screen> all;
+    std::optional<Screen> main;
+
+    Point mouseLocation() const override { return mouse; }
+    std::vector<Screen> screens() const override { return all; }
+    std::optional<Screen> mainScreen() const override { return main; }
+};
+
+}  // namespace sayloft::test

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/TranscriptionService.h"
+#include "core/model/APIError.h"
+
+namespace sayloft::test {
+
+// Answers transcriptions from a script, in order: a result, an APIError (thrown as the value) or
+// another exception. With the script empty it answers an empty transcript. Records every call.
+class FakeTranscriptionService final : public TranscriptionService {
+public:
+    using Answer = std::variant<TranscribeResult, APIError, std::exception_ptr>;
+
+    struct Call {
+        std::string token;
+        std::vector<std::uint8_t> wav;
+        double audioSeconds;
+    };
+
+    void script(Answer answer) {
+        std::lock_guard lock(mutex_);
+        answers_.push_back(std::move(answer));
+    }
+    void scriptText(const std::string& text, double duration = 1.0) {
+        script(TranscribeResult{text, duration});
+    }
+
+    std::vector<Call> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    int pings() const { return pings_.load(); }
+
+    TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
+                                double audioSeconds, std::stop_token) override {
+        Answer answer = TranscribeResult{};
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back({token, {wav.begin(), wav.end()}, audioSeconds});
+            if (!answers_.empty()) {
+                answer = std::move(answers_.front());
+                answers_.pop_front();
+            }
+        }
+        if (const auto* error = std::get_if<APIError>(&answer)) {
+            throw *error;
+        }
+        if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
+            std::rethrow_exception(*other);
+        }
+        return std::get<TranscribeResult>(answer);
+    }
+
+    void ping(std::stop_token) noexcept override { ++pings_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<Answer> answers_;
+    std::vector<Call> calls_;
+    std::atomic<int> pings_{0};
+};
+
+}  // namespace sayloft::test

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <deque>
+
+#include "app/SerialQueue.h"
+
+namespace sayloft::test {
+
+// Holds queued work until the test runs it, on the test's thread, in order.
+class ManualSerialQueue final : public SerialQueue {
+public:
+    void post(Task task) override { tasks_.push_back(std::move(task)); }
+
+    std::size_t size() const { return tasks_.size(); }
+
+    bool runNext() {
+        if (tasks_.empty()) {
+            return false;
+        }
+        Task task = std::move(tasks_.front());
+        tasks_.pop_front();
+        task();
+        return true;
+    }
+    void runAll() {
+        while (runNext()) {
+        }
+    }
+
+private:
+    std::deque<Task> tasks_;
+};
+
+}  // namespace sayloft::test
