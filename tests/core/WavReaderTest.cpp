@@ -19,8 +19,10 @@ void put(Bytes& out, std::uint64_t value, int size) {
     }
 }
 
-void tag(Bytes& out, const char* text) {
-    out.insert(out.end(), text, text + 4);
+void tag(Bytes& out, const char (&text)[5]) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(text[i]));
+    }
 }
 
 // A WAV with the given header fields and raw data bytes; extensible writes the 40-byte fmt chunk.
