@@ -1,0 +1,193 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/MenuBarController.h"
+#include "fakes/FakeBundle.h"
+#include "fakes/FakeStatusItem.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/VirtualRunLoop.h"
+
+namespace sayloft::test {
+namespace {
+
+class MenuBarControllerTest : public ::testing::Test {
+protected:
+    std::unique_ptr<MenuBarController> make(const Texts& texts = Texts::english()) {
+        auto menu = std::make_unique<MenuBarController>(loop, item, defaults, bundle, texts);
+        loop.runUntilIdle();
+        return menu;
+    }
+
+    std::vector<std::string> titles(const std::vector<MenuItem>& items) const {
+        std::vector<std::string> out;
+        for (const auto& entry : items) {
+            out.push_back(entry.kind == MenuItem::Kind::separator ? "---" : entry.title);
+        }
+        return out;
+    }
+
+    std::vector<int> checkedTags() const {
+        std::vector<int> out;
+        for (const auto& entry : item.menu.items[2].submenu) {
+            if (entry.checked) {
+                out.push_back(entry.tag);
+            }
+        }
+        return out;
+    }
+
+    VirtualRunLoop loop;
+    FakeStatusItem item;
+    FakeUserDefaults defaults;
+    FakeBundle bundle;
+};
+
+TEST_F(MenuBarControllerTest, IconPerState) {
+    auto menu = make();
+    EXPECT_EQ(item.icon, "mic");
+    struct Row {
+        AppState state;
+        const char* icon;
+        std::optional<StatusItem::Tint> tint;
+    };
+    const Row rows[] = {{AppState::recording, "mic.fill", StatusItem::Tint::red},
+                        {AppState::transcribing, "ellipsis.circle", std::nullopt},
+                        {AppState::error, "exclamationmark.triangle", std::nullopt},
+                        {AppState::idle, "mic", std::nullopt}};
+    for (const auto& row : rows) {
+        menu->set(row.state);
+        EXPECT_NE(item.icon, row.icon);  // applied later, on the main thread
+        loop.runUntilIdle();
+        EXPECT_EQ(item.icon, row.icon);
+        EXPECT_EQ(item.tint, row.tint);
+    }
+}
+
+TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherStateComes) {
+    auto menu = make();
+    menu->set(AppState::error);
+    loop.advance(2.9);
+    EXPECT_EQ(item.icon, "exclamationmark.triangle");
+    loop.advance(0.1);
+    EXPECT_EQ(item.icon, "mic");
+
+    // A new state within the 3 s cancels the return.
+    menu->set(AppState::error);
+    loop.advance(1.0);
+    menu->set(AppState::recording);
+    loop.advance(5.0);
+    EXPECT_EQ(item.icon, "mic.fill");
+
+    // A second error starts the 3 s anew.
+    menu->set(AppState::error);
+    loop.advance(2.0);
+    menu->set(AppState::error);
+    loop.advance(2.5);
+    EXPECT_EQ(item.icon, "exclamationmark.triangle");
+    loop.advance(0.5);
+    EXPECT_EQ(item.icon, "mic");
+    EXPECT_EQ(loop.activeTimers(), 0u);
+}
+
+TEST_F(MenuBarControllerTest, MenuLayoutInBothLanguages) {
+    auto english = make();
+    EXPECT_EQ(titles(item.menu.items),
+              (std::vector<std::string>{"Retry Last Recording", "---", "Hotkey", "---",
+                                        "Sayloft 1.2.3", "Check for Updates…", "Quit"}));
+    EXPECT_EQ(titles(item.menu.items[2].submenu),
+              (std::vector<std::string>{"Right Alt (default)", "Left Alt", "Right Super",
+                                        "Left Super", "Right Ctrl"}));
+    EXPECT_FALSE(item.menu.items[4].enabled);
+    EXPECT_EQ(item.menu.items[6].shortcut, "q");
+
+    bundle.version.reset();
+    auto chinese = make(Texts::chinese());
+    EXPECT_EQ(titles(item.menu.items),
+              (std::vector<std::string>{"重试上次录音", "---", "快捷键", "---", "言泉 ?",
+                                        "检查更新…", "退出"}));
+    EXPECT_EQ(
+        titles(item.menu.items[2].submenu),
+        (std::vector<std::string>{"右 Alt(默认)", "左 Alt", "右 Super", "左 Super", "右 Ctrl"}));
+}
+
+TEST_F(MenuBarControllerTest, RetryItemIsHiddenUntilARecordingIsKept) {
+    auto menu = make();
+    int retries = 0;
+    menu->onRetry = [&] { ++retries; };
+    EXPECT_TRUE(item.item(MenuBarController::retryTag)->hidden);
+    EXPECT_FALSE(item.choose(MenuBarController::retryTag));
+    menu->setRetryAvailable(true);
+    loop.runUntilIdle();
+    EXPECT_FALSE(item.item(MenuBarController::retryTag)->hidden);
+    EXPECT_TRUE(item.choose(MenuBarController::retryTag));
+    EXPECT_EQ(retries, 1);
+    menu->setRetryAvailable(false);
+    loop.runUntilIdle();
+    EXPECT_TRUE(item.item(MenuBarController::retryTag)->hidden);
+}
+
+TEST_F(MenuBarControllerTest, CommandsRunTheirCallbacksOrNothing) {
+    auto menu = make();
+    EXPECT_TRUE(item.chooseTitled("Quit"));  // no callback yet: nothing happens
+    int quits = 0;
+    int updates = 0;
+    menu->onQuit = [&] { ++quits; };
+    menu->onCheckUpdates = [&] { ++updates; };
+    item.chooseTitled("Quit");
+    item.chooseTitled("Check for Updates…");
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(updates, 1);
+}
+
+TEST_F(MenuBarControllerTest, HotkeyCheckMarksAndTitle) {
+    struct Row {
+        std::optional<std::int64_t> stored;
+        std::vector<int> checked;
+        std::string english;
+        std::string chinese;
+    };
+    const Row rows[] = {
+        {std::nullopt, {61}, "Right Alt", "右 Alt"},
+        {54, {54}, "Right Super", "右 Super"},
+        {58, {58}, "Left Alt", "左 Alt"},
+        {62, {62}, "Right Ctrl", "右 Ctrl"},
+        {63, {}, "Right Alt", "右 Alt"},  // Fn is not offered on a PC keyboard
+        {56, {}, "Right Alt", "右 Alt"},
+    };
+    for (const auto& row : rows) {
+        if (row.stored) {
+            defaults.setInteger("hotkeyKeyCode", *row.stored);
+        } else {
+            defaults.remove("hotkeyKeyCode");
+        }
+        auto menu = make();
+        EXPECT_EQ(checkedTags(), row.checked) << row.english;
+        EXPECT_EQ(MenuBarController::currentHotkeyTitle(defaults, Texts::english()), row.english);
+        EXPECT_EQ(MenuBarController::currentHotkeyTitle(defaults, Texts::chinese()), row.chinese);
+    }
+}
+
+TEST_F(MenuBarControllerTest, ChoosingAHotkeyStoresItAndMovesTheCheckMark) {
+    auto menu = make();
+    EXPECT_TRUE(item.choose(55));
+    EXPECT_EQ(defaults.integer("hotkeyKeyCode"), 55);
+    EXPECT_EQ(checkedTags(), (std::vector<int>{55}));
+    EXPECT_EQ(MenuBarController::currentHotkeyTitle(defaults, Texts::english()), "Left Super");
+}
+
+TEST_F(MenuBarControllerTest, NothingRunsAfterTheControllerIsGone) {
+    auto menu = make();
+    menu->set(AppState::error);
+    loop.runUntilIdle();
+    menu->set(AppState::recording);
+    menu.reset();
+    loop.advance(10);
+    EXPECT_EQ(item.icon, "exclamationmark.triangle");
+    item.choose(54);  // the tray may still show the menu: the click does nothing
+    EXPECT_FALSE(defaults.integer("hotkeyKeyCode"));
+}
+
+}  // namespace
+}  // namespace sayloft::test
