@@ -1,0 +1,485 @@
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "AppHarness.h"
+#include "fakes/FakeTranscriptionService.h"
+
+namespace sayloft::test {
+namespace {
+
+using Posted = FakeNotifications::Posted;
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    // Runs the background work (the transcription and any ping) and what it posts back.
+    void finishTranscription() {
+        tasks.runAll();
+        h.settle();
+    }
+
+    FakeTranscriptionService service;
+    ManualBackgroundTasks tasks;
+    AppHarness h{service, tasks};
+};
+
+TEST_F(AppDelegateTest, LaunchStartsHotkeyKeepAliveAndOnePing) {
+    h.launch();
+    EXPECT_EQ(h.notifications.authorizationRequests, 1);
+    EXPECT_EQ(h.keys.installed(), 1u);
+    EXPECT_EQ(h.session.observers(), 1u);
+    EXPECT_EQ(h.item.icon, "mic");
+    EXPECT_EQ(h.loop.activeTimers(), 1u);  // the keep-alive timer
+    tasks.runAll();
+    EXPECT_EQ(service.pings(), 1);
+}
+
+TEST_F(AppDelegateTest, WithoutConsentOrTokenNothingStarts) {
+    h.keychain.deleteToken();
+    h.launch();
+    EXPECT_EQ(h.keys.installs, 0);
+    EXPECT_EQ(h.loop.activeTimers(), 0u);
+    EXPECT_EQ(tasks.size(), 0u);
+}
+
+TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
+    h.players.nowPlaying = {"music"};
+    h.launch();
+    tasks.runAll();  // the launch ping
+
+    h.press();
+    EXPECT_TRUE(h.app->isRecording());
+    EXPECT_EQ(h.item.icon, "mic.fill");
+    EXPECT_EQ(h.item.tint, StatusItem::Tint::red);
+    EXPECT_TRUE(h.panel.visible);
+    EXPECT_EQ(h.panel.text, "🎤 Listening…");
+    EXPECT_EQ(h.players.calls, (std::vector<std::string>{"playing", "pause:music"}));
+
+    h.speak(1.5);
+    service.scriptText("  hello world  ", 1.4);
+    h.release();
+    EXPECT_FALSE(h.app->isRecording());
+    EXPECT_TRUE(h.app->busy());
+    EXPECT_EQ(h.item.icon, "ellipsis.circle");
+    EXPECT_EQ(h.panel.text, "⏳ Transcribing…");
+    EXPECT_TRUE(h.panel.visible);
+    EXPECT_EQ(h.players.calls.back(), "play:music");
+
+    h.loop.advance(1.2345);  // the service takes its time; whole milliseconds, truncated
+    finishTranscription();
+    const auto calls = service.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].token, "device-token");
+    EXPECT_NEAR(calls[0].audioSeconds, 1.5, 0.001);
+    EXPECT_EQ(calls[0].wav.size(), 44 + 2 * std::size_t(calls[0].audioSeconds * 16000 + 0.5));
+    EXPECT_EQ(std::string(calls[0].wav.begin(), calls[0].wav.begin() + 4), "RIFF");
+
+    EXPECT_EQ(h.pasteboard.text, "hello world");
+    EXPECT_EQ(h.keyboard.strokes.size(), 2u);
+    EXPECT_FALSE(h.app->busy());
+    EXPECT_EQ(h.item.icon, "mic");
+    EXPECT_FALSE(h.panel.visible);
+    EXPECT_TRUE(h.notifications.posted.empty());
+    const std::string log = h.latencyLogText();
+    EXPECT_NE(log.find("\taudio=1.4s\ttotal=1234ms\n"), std::string::npos) << log;
+}
+
+TEST_F(AppDelegateTest, ReleaseAndAbortInIdleDoNothing) {
+    h.launch();
+    h.app->endRecordingAndTranscribe();
+    h.keys.send(61, 0);
+    h.session.wake();
+    h.settle();
+    EXPECT_EQ(h.item.iconHistory, (std::vector<std::string>{"mic"}));
+    EXPECT_EQ(h.mic.enginesMade, 0);
+    EXPECT_TRUE(service.calls().empty());
+}
+
+TEST_F(AppDelegateTest, AFailedStartReportsResumesTheMediaAndIgnoresTheRelease) {
+    struct Row {
+        AudioFormat format;
+        bool failStart;
+        const Texts& texts;
+        Posted expected;
+    };
+    const Row rows[] = {
+        {{0.0, 0},
+         false,
+         Texts::english(),
+         {"Recording failed",
+          "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / Microphone "
+          "unavailable \u2014 input device changed or disconnected"}},
+        {{0.0, 0},
+         false,
+         Texts::chinese(),
+         {"录音启动失败",
+          "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / Microphone "
+          "unavailable \u2014 input device changed or disconnected"}},
+        {{48000.0, 2}, true, Texts::english(), {"Recording failed", "the input device is busy"}},
+    };
+    for (const auto& row : rows) {
+        FakeTranscriptionService rowService;
+        ManualBackgroundTasks rowTasks;
+        AppHarness rh(rowService, rowTasks);
+        rh.mic.format = row.format;
+        rh.mic.failStart = row.failStart;
+        rh.players.nowPlaying = {"music"};
+        rh.launch(row.texts);
+
+        rh.press();
+        EXPECT_FALSE(rh.app->isRecording());
+        EXPECT_EQ(rh.notifications.posted, (std::vector<Posted>{row.expected}));
+        EXPECT_EQ(rh.item.icon, "exclamationmark.triangle");
+        EXPECT_FALSE(rh.panel.visible);
+        // The music paused for the recording plays again at once.
+        EXPECT_EQ(rh.players.calls,
+                  (std::vector<std::string>{"playing", "pause:music", "play:music"}));
+
+        const auto icons = rh.item.iconHistory.size();
+        rh.release();
+        EXPECT_EQ(rh.item.iconHistory.size(), icons);
+        EXPECT_TRUE(rowService.calls().empty());
+    }
+}
+
+TEST_F(AppDelegateTest, SilenceIsDroppedWithoutRequestOrMessage) {
+    h.launch();
+    struct Row {
+        double seconds;
+        double amplitude;
+    };
+    for (const Row row : {Row{0.3, 0.3}, Row{2.0, 0.001}, Row{0.0, 0.0}}) {
+        h.press();
+        h.speak(row.seconds, row.amplitude);
+        h.release();
+        EXPECT_FALSE(h.app->busy());
+        EXPECT_EQ(h.item.icon, "mic");
+        EXPECT_FALSE(h.panel.visible);
+    }
+    tasks.runAll();
+    EXPECT_TRUE(service.calls().empty());
+    EXPECT_TRUE(h.notifications.posted.empty());
+}
+
+TEST_F(AppDelegateTest, NoTokenAtTheEndOfARecordingDropsIt) {
+    for (const Texts* texts : {&Texts::english(), &Texts::chinese()}) {
+        FakeTranscriptionService rowService;
+        ManualBackgroundTasks rowTasks;
+        AppHarness rh(rowService, rowTasks);
+        rh.launch(*texts);
+        rh.keychain.deleteToken();
+        rh.dictate();
+        EXPECT_EQ(rh.notifications.posted,
+                  (std::vector<Posted>{{texts->noTokenTitle, texts == &Texts::english()
+                                                                 ? "Reopen the app to finish setup"
+                                                                 : "请重新打开 App 完成初始化"}}));
+        EXPECT_EQ(rh.item.icon, "exclamationmark.triangle");
+        EXPECT_FALSE(rh.panel.visible);
+        EXPECT_FALSE(rh.app->pending());
+        rowTasks.runAll();
+        EXPECT_TRUE(rowService.calls().empty());
+    }
+}
+
+TEST_F(AppDelegateTest, AnAbortDiscardsTheRecording) {
+    h.players.nowPlaying = {"music"};
+    h.launch();
+    h.press();
+    h.speak(2.0);
+    h.session.wake();  // a wake while held aborts at once
+    h.settle();
+    EXPECT_FALSE(h.app->isRecording());
+    EXPECT_FALSE(h.mic.running());
+    EXPECT_EQ(h.item.icon, "mic");
+    EXPECT_FALSE(h.panel.visible);
+    EXPECT_EQ(h.players.calls.back(), "play:music");
+    h.release();  // the key-up finds the latch already up
+    tasks.runAll();
+    EXPECT_TRUE(service.calls().empty());
+}
+
+TEST_F(AppDelegateTest, APressDuringATranscriptionIsIgnoredAndSoIsItsRelease) {
+    h.launch();
+    h.dictate();
+    const int engines = h.mic.enginesMade;
+    const auto icons = h.item.iconHistory;
+    h.press();
+    h.release();
+    h.app->retry();
+    EXPECT_EQ(h.mic.enginesMade, engines);
+    EXPECT_EQ(h.item.iconHistory, icons);
+    EXPECT_EQ(h.panel.text, "⏳ Transcribing…");
+    finishTranscription();
+    EXPECT_EQ(service.calls().size(), 1u);
+}
+
+TEST_F(AppDelegateTest, A75SecondHoldSendsTheFirst60Seconds) {
+    h.launch();
+    h.press();
+    for (int second = 0; second < 75; ++second) {
+        h.speak(1.0);
+        h.loop.advance(1.0);  // keep-alive ticks pass while the key is held (hold < 90 s)
+    }
+    EXPECT_FALSE(h.mic.running());  // the recorder stopped itself a little after 60 s
+    EXPECT_TRUE(h.app->isRecording());
+    EXPECT_TRUE(h.panel.visible);
+    EXPECT_EQ(h.panel.text, "🎤 Listening…");
+    h.release();
+    finishTranscription();
+    const auto calls = service.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].audioSeconds, 60.0);
+    EXPECT_EQ(calls[0].wav.size(), 44u + 1920000u);
+}
+
+TEST_F(AppDelegateTest, A95SecondHoldIsAbortedByTheKeepAliveTick) {
+    h.launch();
+    h.loop.advance(25.0);
+    h.press();
+    h.speak(1.0);
+    h.loop.advance(60.0);  // tick at 60 s: held 35 s, nothing happens
+    EXPECT_TRUE(h.app->isRecording());
+    h.loop.advance(35.0);  // tick at 120 s: held 95 s, aborted
+    EXPECT_FALSE(h.app->isRecording());
+    EXPECT_EQ(h.item.icon, "mic");
+    h.release();
+    tasks.runAll();
+    EXPECT_TRUE(service.calls().empty());
+}
+
+struct FailureRow {
+    std::optional<APIError> error;  // nullopt: a failure that is not an APIError
+    bool kept;
+    Posted english;
+    Posted chinese;
+};
+
+const std::string savedEn =
+    "Recording saved \u2014 click the mic icon in the system tray \u2192 \"Retry Last Recording\"";
+const std::string savedZh = "录音已保存,点系统托盘里的话筒图标 \u2192「重试上次录音」";
+
+const FailureRow failureRows[] = {
+    {APIError::network, true, {"Network too slow", savedEn}, {"网络不佳,没转出来", savedZh}},
+    {APIError::timedOut, true, {"Network too slow", savedEn}, {"网络不佳,没转出来", savedZh}},
+    {APIError::asrFailed, true, {"Transcription failed", savedEn}, {"识别失败", savedZh}},
+    {APIError::badResponse, true, {"Transcription failed", savedEn}, {"识别失败", savedZh}},
+    {APIError::unauthorized,
+     false,
+     {"Device not authorized", "Reopen the app"},
+     {"设备未授权", "请重新打开 App"}},
+    {APIError::rateLimited,
+     false,
+     {"Too many requests", "Try again later"},
+     {"请求太频繁", "稍后重试"}},
+    {std::nullopt, false, {"Transcription failed", "Please try again"}, {"识别失败", "请重试"}},
+};
+
+TEST(AppDelegateFailures, EveryRowInBothLanguages) {
+    for (const auto& row : failureRows) {
+        for (const bool zh : {false, true}) {
+            const std::string label =
+                std::string(row.error ? toString(*row.error) : "other") + (zh ? " zh" : " en");
+            FakeTranscriptionService service;
+            ManualBackgroundTasks tasks;
+            AppHarness h(service, tasks);
+            h.launch(zh ? Texts::chinese() : Texts::english());
+            if (row.error) {
+                service.script(*row.error);
+            } else {
+                service.script(std::make_exception_ptr(std::runtime_error("deadline exceeded")));
+            }
+            h.dictate();
+            tasks.runAll();
+            h.settle();
+
+            EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{zh ? row.chinese : row.english}))
+                << label;
+            EXPECT_EQ(h.item.icon, "exclamationmark.triangle") << label;
+            EXPECT_FALSE(h.panel.visible) << label;
+            EXPECT_FALSE(h.app->busy()) << label;
+            EXPECT_EQ(h.app->pending().has_value(), row.kept) << label;
+            EXPECT_EQ(h.retryShown(), row.kept) << label;
+            if (row.kept) {
+                EXPECT_EQ(*h.app->pending()->wav, service.calls()[0].wav) << label;
+            }
+            // After unauthorized the token is forgotten, so that a reopened app asks anew.
+            EXPECT_EQ(h.keychain.loadToken().has_value(), row.error != APIError::unauthorized)
+                << label;
+            EXPECT_TRUE(h.pasteboard.history.empty()) << label;
+            h.loop.advance(3.0);
+            EXPECT_EQ(h.item.icon, "mic") << label;
+        }
+    }
+}
+
+TEST_F(AppDelegateTest, RetrySucceedsAndClearsThePendingRecording) {
+    h.launch();
+    service.script(APIError::timedOut);
+    h.dictate();
+    finishTranscription();
+    ASSERT_TRUE(h.retryShown());
+    const auto kept = *h.app->pending()->wav;
+
+    service.scriptText("retried text");
+    EXPECT_TRUE(h.item.choose(MenuBarController::retryTag));
+    h.settle();
+    EXPECT_TRUE(h.app->busy());
+    EXPECT_TRUE(h.app->pending());  // not cleared by starting the retry
+    finishTranscription();
+    EXPECT_EQ(service.calls().back().wav, kept);
+    EXPECT_EQ(h.pasteboard.text, "retried text");
+    EXPECT_FALSE(h.app->pending());
+    EXPECT_FALSE(h.retryShown());
+    EXPECT_EQ(h.item.icon, "mic");
+}
+
+TEST_F(AppDelegateTest, RetryThatFailsAgainKeepsTheSameRecording) {
+    h.launch();
+    service.script(APIError::network);
+    h.dictate();
+    finishTranscription();
+    const auto kept = h.app->pending()->wav;
+    service.script(APIError::timedOut);
+    h.app->retry();
+    finishTranscription();
+    EXPECT_EQ(*h.app->pending()->wav, *kept);
+    EXPECT_TRUE(h.retryShown());
+    ASSERT_EQ(h.notifications.posted.size(), 2u);
+    EXPECT_EQ(h.notifications.posted[1].title, "Network too slow");
+}
+
+TEST_F(AppDelegateTest, RetryDoesNothingWhileRecordingOrWithoutPendingOrToken) {
+    h.launch();
+    tasks.runAll();
+    h.app->retry();  // nothing pending
+    EXPECT_EQ(tasks.size(), 0u);
+
+    service.script(APIError::network);
+    h.dictate();
+    finishTranscription();
+    h.press();
+    h.app->retry();  // recording
+    EXPECT_FALSE(h.app->busy());
+    h.speak(1.0);
+    h.app->retry();
+    h.session.wake();  // abort this one
+    h.settle();
+
+    h.keychain.deleteToken();
+    h.app->retry();  // no token: nothing, no message
+    EXPECT_FALSE(h.app->busy());
+    EXPECT_EQ(h.notifications.posted.size(), 1u);
+    tasks.runAll();
+    EXPECT_EQ(service.calls().size(), 1u);
+}
+
+TEST_F(AppDelegateTest, PendingRecordingIsReplacedOnlyByANewerRetryableFailure) {
+    h.launch();
+    service.script(APIError::network);
+    h.dictate(1.0);
+    finishTranscription();
+    const auto first = *h.app->pending()->wav;
+
+    service.scriptText("fine");  // a new dictation that succeeds leaves the older one alone
+    h.dictate(1.5);
+    finishTranscription();
+    EXPECT_EQ(*h.app->pending()->wav, first);
+    EXPECT_TRUE(h.retryShown());
+
+    service.script(APIError::rateLimited);  // not retryable: leaves it alone too
+    h.dictate(1.5);
+    finishTranscription();
+    EXPECT_EQ(*h.app->pending()->wav, first);
+
+    service.script(APIError::asrFailed);  // retryable: replaces it
+    h.dictate(2.0);
+    finishTranscription();
+    EXPECT_NE(*h.app->pending()->wav, first);
+    EXPECT_EQ(*h.app->pending()->wav, service.calls().back().wav);
+    EXPECT_NEAR(h.app->pending()->seconds, 2.0, 0.001);
+}
+
+TEST_F(AppDelegateTest, AnEmptiedTranscriptInsertsNothingButIsLogged) {
+    h.launch();
+    service.scriptText("谢谢观看", 2.5);
+    h.dictate();
+    finishTranscription();
+    EXPECT_TRUE(h.pasteboard.history.empty());
+    EXPECT_TRUE(h.keyboard.strokes.empty());
+    EXPECT_EQ(h.item.icon, "mic");
+    EXPECT_NE(h.latencyLogText().find("\taudio=2.5s\ttotal=0ms\n"), std::string::npos);
+}
+
+TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
+    const Posted lost{"Hotkey stopped working", Texts::english().hotkeyLostBody};
+    h.keys.trusted = false;
+    h.launch();
+    EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{lost}));
+    EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+    EXPECT_TRUE(h.app->axWarned());
+
+    h.loop.advance(60.0);  // tick: still untrusted, monitor retried, silent
+    EXPECT_EQ(h.notifications.posted.size(), 1u);
+
+    h.keys.trusted = true;
+    h.loop.advance(60.0);  // tick: trusted again, re-armed, the monitor is back
+    EXPECT_FALSE(h.app->axWarned());
+    EXPECT_EQ(h.keys.installed(), 1u);
+
+    h.keys.trusted = false;
+    h.app->startHotkey();  // nothing: a monitor is installed
+    h.keys.refuseInstall = true;
+    h.loop.advance(60.0);  // tick: lost again, told again
+    EXPECT_EQ(h.notifications.posted.size(), 2u);
+
+    h.keys.trusted = true;
+    h.keys.refuseInstall = false;
+    h.app->onboarding().onAccessibilityGranted();  // granted: re-armed, monitor up, icon idle
+    h.settle();
+    EXPECT_FALSE(h.app->axWarned());
+    EXPECT_EQ(h.keys.installed(), 1u);
+    EXPECT_EQ(h.item.icon, "mic");
+}
+
+TEST_F(AppDelegateTest, KeepAlivePingsOnlyWhenIdle) {
+    h.launch();
+    tasks.runAll();
+    EXPECT_EQ(service.pings(), 1);
+    h.loop.advance(60.0);
+    tasks.runAll();
+    EXPECT_EQ(service.pings(), 2);
+    h.dictate();  // busy from here
+    h.loop.advance(60.0);
+    tasks.runAll();
+    h.settle();
+    EXPECT_EQ(service.pings(), 2);
+    EXPECT_EQ(service.calls().size(), 1u);
+    h.loop.advance(60.0);
+    tasks.runAll();
+    EXPECT_EQ(service.pings(), 3);
+}
+
+TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
+    h.launch();
+    h.item.chooseTitled("Check for Updates…");
+    EXPECT_EQ(h.updateChecks, 1);
+    EXPECT_FALSE(h.loop.quitRequested());
+    h.item.chooseTitled("Quit");
+    EXPECT_TRUE(h.loop.quitRequested());
+}
+
+TEST_F(AppDelegateTest, AnAnswerArrivingAfterTheControllerIsGoneIsDropped) {
+    h.launch();
+    service.scriptText("too late");
+    h.dictate();
+    h.app.reset();
+    tasks.runAll();
+    h.settle();
+    EXPECT_TRUE(h.pasteboard.history.empty());
+}
+
+}  // namespace
+}  // namespace sayloft::test

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "core/TempHome.h"
+#include "core/diagnostics/LatencyLog.h"
+#include "core/storage/KeychainStore.h"
+#include "fakes/FakeBundle.h"
+#include "fakes/FakeKeyEventMonitor.h"
+#include "fakes/FakeKeyboardEvents.h"
+#include "fakes/FakeMediaPlayers.h"
+#include "fakes/FakeMicrophone.h"
+#include "fakes/FakeNotifications.h"
+#include "fakes/FakePanel.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeScreens.h"
+#include "fakes/FakeSessionEvents.h"
+#include "fakes/FakeStatusItem.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/ManualBackgroundTasks.h"
+#include "fakes/ManualSerialQueue.h"
+#include "fakes/VirtualRunLoop.h"
+
+namespace sayloft::test {
+
+// The whole fake desktop around one AppDelegate, with the steps of a dictation as one-liners.
+// The service is a parameter so that a test can put the real client behind it.
+class AppHarness {
+public:
+    explicit AppHarness(TranscriptionService& service, BackgroundTasks& tasks)
+        : service_(service), tasks_(tasks) {
+        screens.all = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}}};
+        screens.main = screens.all.front();
+        mic.format = {16000.0, 1};
+        defaults.setBoolean("dataExportConsent_v1", true);
+        keychain.saveToken("device-token");
+    }
+
+    ~AppHarness() { app.reset(); }
+
+    void launch(const Texts& texts = Texts::english()) {
+        app = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
+            .runLoop = loop,
+            .keyEvents = keys,
+            .sessionEvents = session,
+            .pasteboard = pasteboard,
+            .keyboard = keyboard,
+            .statusItem = item,
+            .screens = screens,
+            .makePanel = FakePanel::factory(panel),
+            .notifications = notifications,
+            .defaults = defaults,
+            .bundle = bundle,
+            .mediaPlayers = players,
+            .mediaQueue = mediaQueue,
+            .makeAudioEngine = mic.factory(),
+            .service = service_,
+            .tasks = tasks_,
+            .keychain = keychain,
+            .latencyLog = latencyLog,
+            .texts = texts,
+            .pause = [](std::chrono::microseconds) {},
+            .checkForUpdates = [this] { ++updateChecks; },
+        });
+        app->applicationDidFinishLaunching();
+        settle();
+    }
+
+    // Runs the main thread's pending work and the media queue.
+    void settle() {
+        loop.runUntilIdle();
+        mediaQueue.runAll();
+    }
+
+    void press() {
+        keys.send(61, ModifierFlag::option);
+        settle();
+    }
+    void release() {
+        keys.send(61, 0);
+        settle();
+    }
+    // Audio into the running recorder, in 4096-frame blocks of a tone loud enough for the gate.
+    void speak(double seconds, double amplitude = 0.3) {
+        auto frames = static_cast<std::size_t>(seconds * mic.format.sampleRate);
+        while (frames > 0) {
+            const std::size_t block = std::min<std::size_t>(frames, 4096);
+            mic.deliver(mic.sine(block, 300.0, amplitude));
+            frames -= block;
+        }
+    }
+    // One whole dictation up to the request: press, speak, release.
+    void dictate(double seconds = 1.0) {
+        press();
+        speak(seconds);
+        release();
+    }
+
+    std::string latencyLogText() const { return readAll(home.path() / "latency.log"); }
+    bool retryShown() const {
+        const MenuItem* retry = item.item(MenuBarController::retryTag);
+        return retry != nullptr && !retry->hidden;
+    }
+
+    VirtualRunLoop loop;
+    FakeKeyEventMonitor keys;
+    FakeSessionEvents session;
+    FakePasteboard pasteboard;
+    FakeKeyboardEvents keyboard;
+    FakeStatusItem item;
+    FakeScreens screens;
+    PanelRecord panel;
+    FakeNotifications notifications;
+    FakeUserDefaults defaults;
+    FakeBundle bundle;
+    FakeMediaPlayers players;
+    ManualSerialQueue mediaQueue;
+    FakeMicrophone mic;
+    TempHome home;
+    KeychainStore keychain{home.path()};
+    LatencyLog latencyLog{home.path() / "latency.log"};
+    int updateChecks = 0;
+    std::unique_ptr<AppDelegate> app;
+
+private:
+    TranscriptionService& service_;
+    BackgroundTasks& tasks_;
+};
+
+}  // namespace sayloft::test
