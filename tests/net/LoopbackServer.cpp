@@ -48,7 +48,15 @@ LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
     if (port_ <= 0) {
         throw std::runtime_error("test server: cannot bind");
     }
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    thread_ = std::thread([this] {
+        server_.listen_after_bind();
+        listenReturned_ = true;
+    });
+    // stop() is ignored by the server until its loop runs, so a server stopped right away would
+    // never end: wait for the loop to start.
+    while (!server_.is_running() && !listenReturned_) {
+        std::this_thread::yield();
+    }
 }
 
 LoopbackServer::~LoopbackServer() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -75,6 +76,7 @@ public:
 private:
     httplib::Server server_;
     std::thread thread_;
+    std::atomic<bool> listenReturned_{false};
     int port_ = 0;
     Handler handler_;
 

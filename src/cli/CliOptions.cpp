@@ -1,0 +1,90 @@
+#include "cli/CliOptions.h"
+
+namespace sayloft {
+
+std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args,
+                                            std::string* error) {
+    CliOptions options;
+    std::vector<std::string> positional;
+    auto fail = [error](std::string reason) -> std::optional<CliOptions> {
+        if (error != nullptr) {
+            *error = std::move(reason);
+        }
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.command = Command::help;
+            return options;
+        }
+        if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if (arg == "--service" || arg == "--token") {
+            if (i + 1 == args.size()) {
+                return fail(arg + " needs a value");
+            }
+            (arg == "--service" ? options.service : options.token) = args[++i];
+        } else if (arg.rfind("--service=", 0) == 0) {
+            options.service = arg.substr(10);
+        } else if (arg.rfind("--token=", 0) == 0) {
+            options.token = arg.substr(8);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            return fail("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.empty()) {
+        return fail("no command given (transcribe, ping or register)");
+    }
+    const std::string& command = positional[0];
+    const std::size_t operands = positional.size() - 1;
+    if (command == "transcribe") {
+        if (operands != 1) {
+            return fail("transcribe needs exactly one WAV file");
+        }
+        options.command = Command::transcribe;
+        options.wavFile = positional[1];
+    } else if (command == "ping" || command == "register") {
+        if (operands != 0) {
+            return fail(command + " takes no operands");
+        }
+        options.command = command == "ping" ? Command::ping : Command::registerDevice;
+    } else if (command == "help") {
+        options.command = Command::help;
+    } else {
+        return fail("unknown command " + command);
+    }
+    return options;
+}
+
+const char* CliOptions::helpText() {
+    return R"(Usage: sayloft-cli [options] COMMAND
+
+Commands:
+  transcribe FILE.wav  Send a recording to the transcription service and print the text.
+                       Reads PCM WAV files: 8/16/24/32-bit integer or 32-bit float samples,
+                       any rate, any number of channels; converts them to 16 kHz mono 16-bit
+                       (channels averaged, high-quality resampling) as Sayloft does.
+  ping                 Ask the service for "health" and report whether it answered.
+  register             Obtain a new service token and store it where Sayloft keeps it
+                       ($XDG_DATA_HOME/Sayloft/device_token).
+  help                 Show this text.
+
+Options:
+  --service URL        Use this service instead of the built-in address (http(s)://host[:port]).
+                       A token is only sent over plain http to a loopback address.
+  --token TEXT         Use this token instead of the stored one.
+  --verbose, -v        transcribe: print the durations and the time of each phase on stderr.
+  --help, -h           Show this text.
+
+Exit status:
+  0 success              1 other failure          2 usage error
+  3 unreadable input     4 no token stored        5 token could not be stored
+  10 network  11 timedOut  12 unauthorized  13 rateLimited  14 asrFailed  15 badResponse
+On a service failure, the notification Sayloft would show is printed on stderr.
+)";
+}
+
+}  // namespace sayloft

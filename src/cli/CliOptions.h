@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sayloft {
+
+// The command line of sayloft-cli, parsed.
+struct CliOptions {
+    enum class Command { help, transcribe, ping, registerDevice };
+
+    Command command = Command::help;
+    std::string wavFile;                 // transcribe only
+    std::optional<std::string> service;  // --service URL
+    std::optional<std::string> token;    // --token TEXT
+    bool verbose = false;
+
+    // Parses the arguments after the program name. On a usage error returns nullopt and sets
+    // *error to a one-line reason.
+    static std::optional<CliOptions> parse(const std::vector<std::string>& args,
+                                           std::string* error);
+
+    static const char* helpText();
+};
+
+}  // namespace sayloft

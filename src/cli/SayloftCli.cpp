@@ -1,0 +1,178 @@
+#include "cli/SayloftCli.h"
+
+#include <chrono>
+#include <cstdint>
+#include <iomanip>
+#include <ostream>
+#include <span>
+
+#include "cli/CliFailureText.h"
+#include "core/audio/PcmConverter.h"
+#include "core/audio/Recorder.h"
+#include "core/audio/WavReader.h"
+#include "core/config/Config.h"
+#include "core/net/APIClient.h"
+#include "core/net/CurlSession.h"
+#include "core/net/TransportError.h"
+#include "core/storage/FileIo.h"
+#include "core/storage/KeychainStore.h"
+
+namespace sayloft {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+SayloftCli::SayloftCli(Environment environment) : environment_(std::move(environment)) {
+}
+
+int SayloftCli::exitCodeFor(APIError error) {
+    return firstAPIError + static_cast<int>(error);
+}
+
+int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err) const {
+    std::string problem;
+    const auto options = CliOptions::parse(args, &problem);
+    if (!options) {
+        err << "sayloft-cli: " << problem << " (see sayloft-cli --help)\n";
+        return usage;
+    }
+    if (options->command == CliOptions::Command::help) {
+        out << CliOptions::helpText();
+        return ok;
+    }
+    Url service = environment_.defaultService;
+    if (options->service) {
+        const auto parsed = Url::parse(*options->service);
+        if (!parsed) {
+            err << "sayloft-cli: --service needs http(s)://host[:port] without a path, got \""
+                << *options->service << "\"\n";
+            return usage;
+        }
+        service = *parsed;
+    }
+    try {
+        switch (options->command) {
+            case CliOptions::Command::transcribe:
+                return transcribe(*options, service, out, err);
+            case CliOptions::Command::ping:
+                return ping(service, out, err);
+            case CliOptions::Command::registerDevice:
+                return registerDevice(service, out, err);
+            case CliOptions::Command::help:
+                break;
+        }
+    } catch (APIError error) {
+        return reportFailure(error, err);
+    } catch (const std::exception& error) {
+        const CliFailureText notice = CliFailureText::forOtherFailure(environment_.chinese);
+        err << notice.title << "\n" << notice.body << "\n(" << error.what() << ")\n";
+        return otherFailure;
+    }
+    return ok;
+}
+
+int SayloftCli::reportFailure(APIError error, std::ostream& err) const {
+    const CliFailureText notice = CliFailureText::forError(error, environment_.chinese);
+    err << notice.title << "\n" << notice.body << "\n(" << toString(error) << ")\n";
+    return exitCodeFor(error);
+}
+
+int SayloftCli::transcribe(const CliOptions& options, const Url& service, std::ostream& out,
+                           std::ostream& err) const {
+    const auto started = Clock::now();
+    const auto bytes = FileIo::read(options.wavFile);
+    if (!bytes) {
+        err << "sayloft-cli: " << options.wavFile << ": cannot be read\n";
+        return badInput;
+    }
+    std::string problem;
+    const auto decoded = WavReader::decode(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()), &problem);
+    if (!decoded) {
+        err << "sayloft-cli: " << options.wavFile << ": " << problem << "\n";
+        return badInput;
+    }
+    const double readMs = millisecondsSince(started);
+
+    const auto convertStarted = Clock::now();
+    const std::vector<std::int16_t> samples = PcmConverter::toSpeechSamples(*decoded);
+    const std::vector<std::uint8_t> wav =
+        Recorder::encodeWav(samples, static_cast<std::int32_t>(Config::sampleRate));
+    const double convertMs = millisecondsSince(convertStarted);
+    const double audioSeconds = static_cast<double>(samples.size()) / Config::sampleRate;
+
+    std::string token;
+    if (options.token) {
+        token = *options.token;
+    } else if (auto stored = KeychainStore(environment_.dataHome).loadToken()) {
+        token = *stored;
+    } else {
+        err << "sayloft-cli: no service token stored; run \"sayloft-cli register\" or pass "
+               "--token\n";
+        return noToken;
+    }
+    if (!service.isHttps() && !service.isLoopback()) {
+        err << "sayloft-cli: refusing to send the token over plain http to " << service.host()
+            << "; use https\n";
+        return reportFailure(APIError::network, err);
+    }
+
+    const APIClient client(service);
+    const auto sendStarted = Clock::now();
+    const TranscribeResult result = client.transcribe(token, wav, audioSeconds);
+    const double serviceMs = millisecondsSince(sendStarted);
+
+    out << result.text << "\n";
+    if (options.verbose) {
+        err << std::fixed << std::setprecision(3) << "audio: " << audioSeconds
+            << " s (16 kHz mono, from " << decoded->sampleRate << " Hz, " << decoded->channels
+            << " channel(s), " << decoded->bitsPerSample << "-bit"
+            << (decoded->isFloat ? " float" : "") << ")\n"
+            << "service duration: " << result.duration << " s\n"
+            << std::setprecision(1) << "read and decode: " << readMs << " ms\n"
+            << "convert and encode: " << convertMs << " ms\n"
+            << "transcription: " << serviceMs << " ms\n"
+            << "total: " << millisecondsSince(started) << " ms\n";
+    }
+    return ok;
+}
+
+int SayloftCli::ping(const Url& service, std::ostream& out, std::ostream& err) const {
+    // The same request as APIClient::ping, but its outcome is reported.
+    HttpRequest request;
+    request.url = service.appending("health");
+    request.timeout = APIClient::pingTimeout;
+    CurlSession session;
+    const auto started = Clock::now();
+    try {
+        const HttpResponse response = session.perform(request, {});
+        out << service.text() << ": HTTP " << response.status << " in " << std::fixed
+            << std::setprecision(1) << millisecondsSince(started) << " ms\n";
+        return response.status == 200 ? ok : exitCodeFor(APIError::asrFailed);
+    } catch (const TransportError& error) {
+        err << service.text() << ": no answer (" << error.what() << ")\n";
+        return exitCodeFor(APIError::network);
+    }
+}
+
+int SayloftCli::registerDevice(const Url& service, std::ostream& out, std::ostream& err) const {
+    const APIClient client(service);
+    const std::string token = client.registerDevice();
+    const KeychainStore store(environment_.dataHome);
+    if (!store.saveToken(token)) {
+        err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
+            << "\n";
+        return tokenNotStored;
+    }
+    out << "token stored in " << store.tokenFile().string() << "\n";
+    return ok;
+}
+
+}  // namespace sayloft

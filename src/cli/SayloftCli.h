@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "core/config/Url.h"
+#include "core/model/APIError.h"
+
+namespace sayloft {
+
+// sayloft-cli: the service client without the desktop. Transcribes a WAV file, pings the
+// service, registers for a token. Writes results on `out` and diagnostics on `err`.
+class SayloftCli {
+public:
+    enum ExitCode : int {
+        ok = 0,
+        otherFailure = 1,
+        usage = 2,
+        badInput = 3,
+        noToken = 4,
+        tokenNotStored = 5,
+        firstAPIError = 10,  // + the APIError's position: network 10 ... badResponse 15
+    };
+
+    struct Environment {
+        std::filesystem::path dataHome;  // where the token is kept ($XDG_DATA_HOME)
+        Url defaultService;              // Config::backendURL() in the real program
+        bool chinese = false;            // language of the failure notices
+    };
+
+    explicit SayloftCli(Environment environment);
+
+    // Runs one command line (without the program name) and returns the exit status.
+    int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) const;
+
+    static int exitCodeFor(APIError error);
+
+private:
+    int transcribe(const CliOptions& options, const Url& service, std::ostream& out,
+                   std::ostream& err) const;
+    int ping(const Url& service, std::ostream& out, std::ostream& err) const;
+    int registerDevice(const Url& service, std::ostream& out, std::ostream& err) const;
+    int reportFailure(APIError error, std::ostream& err) const;
+
+    Environment environment_;
+};
+
+}  // namespace sayloft

@@ -1,0 +1,272 @@
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "LoopbackServer.h"
+#include "cli/SayloftCli.h"
+#include "core/storage/KeychainStore.h"
+
+namespace sayloft {
+namespace {
+
+using testing::LoopbackServer;
+
+// A private folder for one test, removed at the end.
+struct Scratch {
+    std::filesystem::path path;
+    Scratch() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "sayloft-cli-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+    std::filesystem::path write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path / name, std::ios::binary) << bytes;
+        return path / name;
+    }
+};
+
+void put(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+// A 24-bit PCM WAV of a 1 kHz tone at half scale.
+std::string toneWav(std::uint32_t rate, std::uint16_t channels, double seconds) {
+    const auto frames = static_cast<std::uint32_t>(rate * seconds);
+    const std::uint32_t dataBytes = frames * channels * 3;
+    std::string wav = "RIFF";
+    put(wav, 36 + dataBytes, 4);
+    wav += "WAVEfmt ";
+    put(wav, 16, 4);
+    put(wav, 1, 2);
+    put(wav, channels, 2);
+    put(wav, rate, 4);
+    put(wav, rate * channels * 3, 4);
+    put(wav, channels * 3u, 2);
+    put(wav, 24, 2);
+    wav += "data";
+    put(wav, dataBytes, 4);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const double x = 0.5 * std::sin(2 * M_PI * 1000.0 * i / rate);
+        const auto sample = static_cast<std::int32_t>(std::lround(x * 8388607));
+        for (std::uint16_t c = 0; c < channels; ++c) {
+            put(wav, static_cast<std::uint32_t>(sample), 3);
+        }
+    }
+    return wav;
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+struct CliRig {
+    Scratch scratch;
+    LoopbackServer server;
+
+    explicit CliRig(LoopbackServer::Handler handler) : server(std::move(handler)) {}
+
+    Outcome run(std::vector<std::string> args, bool chinese = false) const {
+        const SayloftCli cli({scratch.path / "data", server.url(), chinese});
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = cli.run(args, out, err);
+        return {status, out.str(), err.str()};
+    }
+};
+
+LoopbackServer::Handler answering(int status, std::string body) {
+    return [status, body](const auto&, auto& res, std::size_t) {
+        LoopbackServer::reply(res, status, body);
+    };
+}
+
+TEST(SayloftCli, TranscribesAnyPcmWavAsSixteenKilohertzMono) {
+    CliRig rig(answering(200, R"({"text":"hello there","duration":0.5})"));
+    const auto file = rig.scratch.write("tone.wav", toneWav(48000, 2, 0.5));
+    const Outcome result = rig.run({"transcribe", file.string(), "--token", "tok", "--verbose"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "hello there\n");
+    EXPECT_NE(result.err.find("audio: 0.500 s"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("transcription:"), std::string::npos);
+
+    const auto request = rig.server.requests().at(0);
+    EXPECT_EQ(request.headers.find("Authorization")->second, "Bearer tok");
+    // The uploaded WAV: 16 kHz, mono, 16-bit, 8000 samples (0.5 s), after the 92-byte part header.
+    const std::size_t wavAt = request.body.find("RIFF");
+    ASSERT_NE(wavAt, std::string::npos);
+    const std::string header = request.body.substr(wavAt, 44);
+    auto read32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) {
+            v = (v << 8) | static_cast<std::uint8_t>(header[at + i]);
+        }
+        return v;
+    };
+    EXPECT_EQ(read32(24), 16000u);
+    EXPECT_EQ(static_cast<std::uint8_t>(header[22]), 1);   // channels
+    EXPECT_EQ(static_cast<std::uint8_t>(header[34]), 16);  // bits per sample
+    EXPECT_NEAR(read32(40) / 2.0, 8000.0, 1.0);
+}
+
+TEST(SayloftCli, UsesTheStoredTokenAndSaysSoWhenThereIsNone) {
+    CliRig rig(answering(200, R"({"text":"ok","duration":1})"));
+    const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
+    const Outcome missing = rig.run({"transcribe", file.string()});
+    EXPECT_EQ(missing.status, SayloftCli::noToken);
+    EXPECT_EQ(rig.server.requestCount(), 0u);
+
+    ASSERT_TRUE(KeychainStore(rig.scratch.path / "data").saveToken("stored"));
+    EXPECT_EQ(rig.run({"transcribe", file.string()}).status, 0);
+    EXPECT_EQ(rig.server.requests().at(0).headers.find("Authorization")->second, "Bearer stored");
+}
+
+TEST(SayloftCli, ServiceFailuresPrintTheNoticeAndExitWithTheirOwnStatus) {
+    struct Row {
+        int status;
+        std::string body;
+        APIError error;
+        const char* title;
+    };
+    const Row rows[] = {
+        {401, "", APIError::unauthorized, "Device not authorized"},
+        {429, "", APIError::rateLimited, "Too many requests"},
+        {200, "{\"text\":1}", APIError::badResponse, "Transcription failed"},
+        {503, "", APIError::asrFailed, "Transcription failed"},
+    };
+    for (const Row& row : rows) {
+        CliRig rig(answering(row.status, row.body));
+        const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
+        const Outcome result = rig.run({"--token=t", "transcribe", file.string()});
+        EXPECT_EQ(result.status, 10 + static_cast<int>(row.error)) << row.status;
+        EXPECT_EQ(result.err.rfind(row.title, 0), 0u) << result.err;
+        EXPECT_TRUE(result.out.empty());
+    }
+
+    CliRig rig(answering(401, ""));
+    const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
+    const Outcome chinese = rig.run({"--token=t", "transcribe", file.string()}, true);
+    EXPECT_EQ(chinese.err.rfind("设备未授权\n请重新打开 App\n", 0), 0u) << chinese.err;
+
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
+    const Outcome offline =
+        rig.run({"--service", unreachable, "--token=t", "transcribe", file.string()});
+    EXPECT_EQ(offline.status, SayloftCli::exitCodeFor(APIError::network));
+    EXPECT_EQ(offline.err.rfind("Network too slow", 0), 0u) << offline.err;
+}
+
+TEST(SayloftCli, UnreadableInputGetsAOneLineErrorNamingTheProblem) {
+    CliRig rig(answering(200, R"({"text":"never","duration":1})"));
+    std::string truncated = toneWav(16000, 1, 0.1);
+    truncated.resize(truncated.size() - 100);
+    const std::pair<std::string, std::string> files[] = {
+        {"notes.wav", "just some text"},
+        {"short.wav", truncated},
+    };
+    for (const auto& [name, bytes] : files) {
+        const auto file = rig.scratch.write(name, bytes);
+        const Outcome result = rig.run({"transcribe", file.string(), "--token", "t"});
+        EXPECT_EQ(result.status, SayloftCli::badInput) << name;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+    }
+    const Outcome missing =
+        rig.run({"transcribe", (rig.scratch.path / "absent.wav").string(), "--token", "t"});
+    EXPECT_EQ(missing.status, SayloftCli::badInput);
+    EXPECT_EQ(rig.server.requestCount(), 0u);
+}
+
+TEST(SayloftCli, RegisterStoresTheServiceToken) {
+    CliRig rig(answering(200, R"({"token":"fresh-token"})"));
+    const Outcome result = rig.run({"register"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rig.server.requests().at(0).path, "/v1/register");
+    EXPECT_EQ(rig.server.requests().at(0).method, "POST");
+    EXPECT_EQ(KeychainStore(rig.scratch.path / "data").loadToken(), "fresh-token");
+
+    CliRig refusing(answering(200, R"({"token":""})"));
+    EXPECT_EQ(refusing.run({"register"}).status, SayloftCli::exitCodeFor(APIError::badResponse));
+    EXPECT_EQ(KeychainStore(refusing.scratch.path / "data").loadToken(), std::nullopt);
+}
+
+TEST(SayloftCli, PingReportsWhetherTheServiceAnswered) {
+    CliRig rig(answering(200, "ok"));
+    const Outcome up = rig.run({"ping"});
+    EXPECT_EQ(up.status, 0);
+    EXPECT_NE(up.out.find("HTTP 200"), std::string::npos);
+    EXPECT_EQ(rig.server.requests().at(0).path, "/health");
+
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
+    EXPECT_EQ(rig.run({"--service", unreachable, "ping"}).status,
+              SayloftCli::exitCodeFor(APIError::network));
+}
+
+TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
+    CliRig rig(answering(200, ""));
+    const std::vector<std::string> mistakes[] = {
+        {},
+        {"dance"},
+        {"transcribe"},
+        {"transcribe", "a.wav", "b.wav"},
+        {"ping", "extra"},
+        {"--bogus", "ping"},
+        {"--service"},
+        {"--service", "ftp://host", "ping"},
+        {"--service", "http://host/path", "ping"},
+    };
+    for (const auto& args : mistakes) {
+        const Outcome result = rig.run(args);
+        EXPECT_EQ(result.status, SayloftCli::usage) << ::testing::PrintToString(args);
+        EXPECT_FALSE(result.err.empty());
+    }
+    EXPECT_EQ(rig.server.requestCount(), 0u);
+
+    const Outcome help = rig.run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* topic : {"transcribe FILE.wav", "ping", "register", "--service URL",
+                              "--token TEXT", "--verbose"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
+}
+
+TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
+    CliRig rig(answering(200, ""));
+    const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
+    const Outcome result = rig.run(
+        {"--service", "http://192.0.2.1:8177", "--token", "t", "transcribe", file.string()});
+    EXPECT_EQ(result.status, SayloftCli::exitCodeFor(APIError::network));
+    EXPECT_NE(result.err.find("plain http"), std::string::npos);
+}
+
+// The installed program, as a process: exit status and output of the real binary.
+TEST(SayloftCliProgram, RunsAsAProcess) {
+    CliRig rig(answering(200, R"({"text":"from the binary","duration":0.1})"));
+    const auto file = rig.scratch.write("a.wav", toneWav(44100, 1, 0.1));
+    const std::string command = std::string(SAYLOFT_CLI_PATH) + " --service " +
+                                rig.server.url().text() + " --token t transcribe " + file.string() +
+                                " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 0);
+    EXPECT_EQ(output, "from the binary\n");
+}
+
+}  // namespace
+}  // namespace sayloft
