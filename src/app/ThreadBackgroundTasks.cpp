@@ -10,6 +10,8 @@ struct ThreadBackgroundTasks::Worker {
     std::jthread thread;  // last: joined before `finished` goes away
 };
 
+ThreadBackgroundTasks::ThreadBackgroundTasks() = default;
+
 ThreadBackgroundTasks::~ThreadBackgroundTasks() {
     for (auto& worker : workers_) {
         worker->thread.request_stop();

@@ -12,7 +12,7 @@ namespace sayloft {
 // requests stop on the rest and joins them.
 class ThreadBackgroundTasks final : public BackgroundTasks {
 public:
-    ThreadBackgroundTasks() = default;
+    ThreadBackgroundTasks();
     ~ThreadBackgroundTasks() override;
     ThreadBackgroundTasks(const ThreadBackgroundTasks&) = delete;
     ThreadBackgroundTasks& operator=(const ThreadBackgroundTasks&) = delete;
