@@ -11,6 +11,8 @@ namespace sayloft::testing {
 
 LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
     server_.set_keep_alive_timeout(1);
+    // Without it the server's answer waits on the client's delayed acknowledgement (~40 ms).
+    server_.set_tcp_nodelay(true);
     // The server would parse a multipart body into parts and leave the raw bytes unrecorded;
     // hiding its type keeps the exact bytes in req.body. The type is restored when recording.
     server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
