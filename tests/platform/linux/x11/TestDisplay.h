@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct _XDisplay;
+
+namespace sayloft::test {
+
+// The test's own X connection, standing in for the person at the keyboard: presses keys through
+// XTEST, moves the input focus, and reads what the server holds.
+class TestDisplay {
+public:
+    TestDisplay();
+    ~TestDisplay();
+
+    TestDisplay(const TestDisplay&) = delete;
+    TestDisplay& operator=(const TestDisplay&) = delete;
+
+    _XDisplay* display() const { return display_; }
+
+    void press(unsigned keycode);
+    void release(unsigned keycode);
+    bool isDown(unsigned keycode);
+    // Releases every key the server reports down, so that one test's keys do not leak into the
+    // next.
+    void releaseAll();
+
+    // The whole core keyboard mapping, keysyms_per_keycode entries per keycode.
+    std::vector<unsigned long> keyboardMapping();
+
+    // The first viewable top-level window whose WM_CLASS class is windowClass, or 0.
+    unsigned long findWindow(const std::string& windowClass);
+    void focus(unsigned long window);
+    unsigned long focusedWindow();
+
+private:
+    _XDisplay* display_;
+};
+
+// Runs the Qt event loop until condition holds or limit passes; a 20 ms tick keeps re-checking
+// conditions that no Qt event announces (another client's window appearing). Returns the
+// condition's last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(15));
+
+}  // namespace sayloft::test
