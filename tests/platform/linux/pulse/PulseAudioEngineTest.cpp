@@ -1,0 +1,286 @@
+// The microphone through a real PulseAudio server: the private one of scripts/desktop-session,
+// whose default source is the monitor of the null sink "sayloft_mic". What a test plays into
+// that sink is what the recorder hears.
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "BlockCounter.h"
+#include "TonePlayer.h"
+#include "core/audio/Recorder.h"
+#include "core/audio/RecorderError.h"
+#include "platform/linux/pulse/PulseAudioEngine.h"
+#include "platform/linux/pulse/PulseConnection.h"
+
+namespace sayloft {
+namespace {
+
+constexpr double outputRate = 16000.0;
+
+// Share of the signal's power at hz (Goertzel), in [0, 1]: near 1 for a clean tone at hz.
+double toneShare(std::span<const std::int16_t> samples, double hz) {
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * hz / outputRate);
+    double previous = 0;
+    double beforePrevious = 0;
+    double total = 0;
+    for (const std::int16_t sample : samples) {
+        const double current = sample + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+        total += static_cast<double>(sample) * sample;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
+    // A pure sine of N samples puts N/2 * total power into its Goertzel bin.
+    return total > 0 ? power / (total * static_cast<double>(samples.size()) / 2) : 0;
+}
+
+double zeroCrossingHz(std::span<const std::int16_t> samples) {
+    std::size_t crossings = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if ((samples[i - 1] < 0) != (samples[i] < 0)) {
+            ++crossings;
+        }
+    }
+    return static_cast<double>(crossings) / 2 / (static_cast<double>(samples.size()) / outputRate);
+}
+
+double rms(std::span<const std::int16_t> samples) {
+    double sum = 0;
+    for (const std::int16_t sample : samples) {
+        sum += static_cast<double>(sample) * sample;
+    }
+    return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+// The last half second of a capture, short of the resampler's tail: by then the tone that was
+// playing before the capture began has certainly reached the microphone.
+std::span<const std::int16_t> steadyPart(const std::vector<std::int16_t>& samples) {
+    constexpr std::size_t window = 8000;
+    constexpr std::size_t tail = 400;
+    if (samples.size() < window + tail) {
+        return {};
+    }
+    return std::span(samples).subspan(samples.size() - window - tail, window);
+}
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) {
+        output.pop_back();
+    }
+    return output;
+}
+
+struct Tone {
+    double hz;
+    double amplitude;
+};
+
+// Records `blocks` blocks through the real Recorder after `player` switched to `tone`.
+std::vector<std::int16_t> recordTone(Recorder& recorder, test::BlockCounter& counter,
+                                     test::TonePlayer& player, Tone tone, std::size_t blocks) {
+    player.setTone(tone.hz, tone.amplitude);
+    const std::size_t before = counter.blocks();
+    recorder.start();
+    EXPECT_TRUE(counter.waitFor(before + blocks)) << "the microphone delivered too few blocks";
+    return recorder.stop();
+}
+
+void expectTone(const std::vector<std::int16_t>& samples, Tone tone) {
+    const auto steady = steadyPart(samples);
+    ASSERT_FALSE(steady.empty()) << "only " << samples.size() << " samples";
+    EXPECT_GT(toneShare(steady, tone.hz), 0.9) << tone.hz << " Hz";
+    EXPECT_NEAR(zeroCrossingHz(steady), tone.hz, tone.hz * 0.02);
+    const double expectedRms = tone.amplitude / std::numbers::sqrt2 * 32767;
+    EXPECT_NEAR(rms(steady), expectedRms, expectedRms * 0.1);
+}
+
+class PulseAudioEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("PULSE_SERVER") == nullptr) {
+            GTEST_SKIP() << "needs the PulseAudio server of scripts/desktop-session";
+        }
+    }
+    std::shared_ptr<PulseConnection> connection = std::make_shared<PulseConnection>();
+};
+
+TEST_F(PulseAudioEngineTest, EachRecordingHearsTheTonePlayingThenAtItsFrequencyAndLevel) {
+    test::BlockCounter counter;
+    Recorder recorder(counter.wrap(PulseAudioEngine::factory(connection)));
+    // Different tones in turn: a capture that kept audio from an earlier one, or missed the
+    // start of its own, fails the frequency check.
+    const Tone tones[] = {{1000, 0.5}, {440, 0.25}, {1500, 0.4}, {1000, 0.5}};
+    test::TonePlayer player("sayloft_mic", 0, 0);
+    const pa_context* firstContext = nullptr;
+    for (const Tone tone : tones) {
+        SCOPED_TRACE(tone.hz);
+        expectTone(recordTone(recorder, counter, player, tone, 18), tone);
+        PulseConnection::Lock lock(*connection);
+        if (firstContext == nullptr) {
+            firstContext = connection->context();
+        }
+        EXPECT_EQ(connection->context(), firstContext) << "the server connection was not kept";
+    }
+}
+
+TEST_F(PulseAudioEngineTest, EachEngineTakesTheFormatOfTheSourceThatIsDefaultThen) {
+    PulseAudioEngine stereo(connection);
+    const AudioFormat format = stereo.inputFormat();
+    EXPECT_EQ(format.sampleRate, 48000.0);
+    EXPECT_EQ(format.channels, 2u);
+
+    // A second microphone, mono at 44.1 kHz, made the default for one recording.
+    const std::string module =
+        run("pactl load-module module-null-sink sink_name=sayloft_mono_mic rate=44100 channels=1");
+    ASSERT_FALSE(module.empty());
+    struct Restore {
+        std::string module;
+        ~Restore() {
+            run("pactl set-default-source sayloft_mic.monitor");
+            run("pactl unload-module " + module);
+        }
+    } restore{module};
+    run("pactl set-default-source sayloft_mono_mic.monitor");
+
+    test::BlockCounter counter;
+    Recorder recorder(counter.wrap(PulseAudioEngine::factory(connection)));
+    PulseAudioEngine mono(connection);
+    EXPECT_EQ(mono.inputFormat().sampleRate, 44100.0);
+    EXPECT_EQ(mono.inputFormat().channels, 1u);
+    const Tone tone{700, 0.3};
+    test::TonePlayer player("sayloft_mono_mic", 0, 0, 44100);
+    expectTone(recordTone(recorder, counter, player, tone, 18), tone);
+}
+
+TEST_F(PulseAudioEngineTest, BlocksHaveTheAskedSizeAndNoneArrivesAfterTheTapIsGone) {
+    // Small blocks, so that one read from the server holds several and an engine that went on
+    // delivering after a stop inside the tap would show it.
+    constexpr std::size_t frames = 100;
+    std::atomic<int> wrongSizes{0};
+    std::atomic<int> stoppingBlocks{0};
+    std::atomic<int> lateStopping{0};
+    std::atomic<bool> removed{false};
+    std::atomic<int> lateRemoved{0};
+
+    PulseAudioEngine stopping(connection);  // stops itself from inside its tap at block 3
+    PulseAudioEngine removing(connection);  // its tap is removed from this thread
+    PulseAudioEngine witness(connection);   // runs on, so that the test can wait for time to pass
+    test::BlockCounter witnessBlocks;
+    test::BlockCounter removingBlocks;
+    ASSERT_EQ(stopping.inputFormat().channels, 2u);
+    removing.inputFormat();
+    witness.inputFormat();
+
+    stopping.installTap(frames, [&](std::span<const float> block) {
+        if (block.size() != 2 * frames) {
+            ++wrongSizes;
+        }
+        if (++stoppingBlocks > 3) {
+            ++lateStopping;
+        }
+        if (stoppingBlocks == 3) {
+            stopping.removeTap();
+            stopping.stop();
+        }
+    });
+    removing.installTap(frames, [&](std::span<const float>) {
+        if (removed) {
+            ++lateRemoved;
+        }
+        removingBlocks.count();
+    });
+    witness.installTap(4096, [&](std::span<const float> block) {
+        if (block.size() != 2 * 4096) {
+            ++wrongSizes;
+        }
+        witnessBlocks.count();
+    });
+    stopping.start();
+    removing.start();
+    witness.start();
+    ASSERT_TRUE(removingBlocks.waitFor(5));
+    removing.removeTap();
+    removed = true;
+    ASSERT_TRUE(witnessBlocks.waitFor(witnessBlocks.blocks() + 4));  // about a third of a second
+
+    EXPECT_EQ(stoppingBlocks, 3);
+    EXPECT_EQ(lateStopping, 0);
+    EXPECT_EQ(lateRemoved, 0);
+    EXPECT_EQ(wrongSizes, 0);
+    removing.stop();
+    witness.stop();
+    stopping.stop();  // a second stop is harmless
+}
+
+struct NoServerCase {
+    const char* name;
+    bool throughEnvironment;  // PULSE_SERVER rather than the constructor's address
+};
+
+class PulseNoServerTest : public ::testing::TestWithParam<NoServerCase> {};
+
+TEST_P(PulseNoServerTest, IsNoInputDevice) {
+    const std::string nowhere = "unix:/nonexistent/sayloft-no-pulse/native";
+    const char* saved = std::getenv("PULSE_SERVER");
+    const std::optional<std::string> previous =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    if (GetParam().throughEnvironment) {
+        setenv("PULSE_SERVER", nowhere.c_str(), 1);
+    }
+    auto connection =
+        std::make_shared<PulseConnection>(GetParam().throughEnvironment ? std::string() : nowhere);
+
+    PulseAudioEngine engine(connection);
+    EXPECT_EQ(engine.inputFormat().sampleRate, 0.0);
+    EXPECT_EQ(engine.inputFormat().channels, 0u);
+    try {
+        engine.start();
+        ADD_FAILURE() << "start() without a server succeeded";
+    } catch (RecorderError error) {
+        EXPECT_EQ(error, RecorderError::noInputDevice);
+    }
+
+    Recorder recorder(PulseAudioEngine::factory(connection));
+    for (int attempt = 0; attempt < 2; ++attempt) {  // a failed connection is tried afresh
+        try {
+            recorder.start();
+            ADD_FAILURE() << "Recorder::start() without a server succeeded";
+        } catch (RecorderError error) {
+            EXPECT_EQ(error, RecorderError::noInputDevice);
+        }
+        EXPECT_TRUE(recorder.stop().empty());
+    }
+
+    if (previous) {
+        setenv("PULSE_SERVER", previous->c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pulse, PulseNoServerTest,
+                         ::testing::Values(NoServerCase{"AddressGiven", false},
+                                           NoServerCase{"PulseServerVariable", true}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace sayloft
