@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <stdexcept>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -46,6 +47,17 @@ void TestDisplay::releaseAll() {
         }
     }
     XSync(display_, False);
+}
+
+void TestDisplay::setCapsLock(bool on) {
+    XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    XSync(display_, False);
+}
+
+bool TestDisplay::capsLocked() {
+    XkbStateRec state{};
+    XkbGetState(display_, XkbUseCoreKbd, &state);
+    return (state.locked_mods & LockMask) != 0;
 }
 
 std::vector<unsigned long> TestDisplay::keyboardMapping() {

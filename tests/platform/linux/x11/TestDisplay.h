@@ -27,6 +27,8 @@ public:
     // Releases every key the server reports down, so that one test's keys do not leak into the
     // next.
     void releaseAll();
+    void setCapsLock(bool on);
+    bool capsLocked();
 
     // The whole core keyboard mapping, keysyms_per_keycode entries per keycode.
     std::vector<unsigned long> keyboardMapping();

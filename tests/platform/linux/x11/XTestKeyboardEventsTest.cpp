@@ -1,0 +1,153 @@
+#include <QProcess>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include "TestDisplay.h"
+#include "TextFieldProcess.h"
+#include "platform/ModifierEvent.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
+
+namespace sayloft {
+namespace {
+
+using test::TestDisplay;
+using test::TextFieldProcess;
+using test::waitUntil;
+
+constexpr std::uint16_t carrierKey = 0;
+
+// What the text inserter posts for one typed piece.
+void typePiece(XTestKeyboardEvents& keyboard, const std::u16string& piece) {
+    keyboard.post(KeyStroke{carrierKey, true, 0, piece});
+    keyboard.post(KeyStroke{carrierKey, false, 0, {}});
+}
+
+TEST(XTestKeyboardEventsTerminalTest, KnownTerminalsByInstanceOrClassIgnoringCase) {
+    struct Row {
+        const char* instance;
+        const char* windowClass;
+        bool terminal;
+    };
+    const Row rows[] = {
+        {"xterm", "XTerm", true},
+        {"gnome-terminal-server", "Gnome-terminal", true},
+        {"konsole", "konsole", true},
+        {"urxvt", "URxvt", true},
+        {"Alacritty", "Alacritty", true},
+        {"kitty", "kitty", true},
+        {"st-256color", "st-256color", true},
+        {"org.wezfurlong.wezterm", "org.wezfurlong.wezterm", true},
+        {"foot", "foot", true},
+        {"xfce4-terminal", "Xfce4-terminal", true},
+        {"Navigator", "firefox", false},
+        {"code", "Code", false},
+        {"sayloft_linux_x11_tests", "sayloft_linux_x11_tests", false},
+        {"stterm-like", "Stterm", false},  // whole names only
+        {"", "", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(XTestKeyboardEvents::isTerminalClass(row.instance, row.windowClass), row.terminal)
+            << row.instance << " / " << row.windowClass;
+    }
+}
+
+class XTestKeyboardEventsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        keys.releaseAll();
+        ASSERT_TRUE(keyboard.isAvailable());
+    }
+    void TearDown() override { keys.releaseAll(); }
+
+    TestDisplay keys;
+    XTestKeyboardEvents keyboard;
+};
+
+TEST_F(XTestKeyboardEventsTest, TypedTextArrivesWholeAndTheMapIsRestored) {
+    TextFieldProcess field;
+    ASSERT_TRUE(field.waitUntilReady());
+    const auto mappingBefore = keys.keyboardMapping();
+
+    // CJK and emoji go through remapped spare keycodes, which is where characters get lost
+    // when the map changes faster than the receiver reads it: type them many times.
+    std::u16string expected;
+    for (int i = 0; i < 12; ++i) {
+        const std::u16string piece =
+            i % 3 == 0 ? u"Hi, A-z 1.5! é 测试中文🙂 " : u"测试中文🙂";
+        typePiece(keyboard, piece);
+        expected += piece;
+    }
+    EXPECT_TRUE(field.waitForText(QString::fromStdU16String(expected)))
+        << field.text().toStdString();
+
+    EXPECT_TRUE(waitUntil([&] { return !keyboard.hasBorrowedKeycodes(); }));
+    EXPECT_EQ(keys.keyboardMapping(), mappingBefore);
+}
+
+TEST_F(XTestKeyboardEventsTest, MoreDistinctCharactersThanSpareKeycodesAllArrive) {
+    TextFieldProcess field;
+    ASSERT_TRUE(field.waitUntilReady());
+    std::u16string expected;
+    for (char16_t c = u'一'; c < u'一' + 120; c += 1) {
+        expected += c;
+    }
+    for (std::size_t i = 0; i < expected.size(); i += 20) {
+        typePiece(keyboard, expected.substr(i, 20));
+    }
+    EXPECT_TRUE(field.waitForText(QString::fromStdU16String(expected)))
+        << field.text().toStdString();
+    keyboard.restoreMapping();
+    EXPECT_FALSE(keyboard.hasBorrowedKeycodes());
+}
+
+TEST_F(XTestKeyboardEventsTest, CapsLockOnDoesNotChangeTypedCaseAndStaysOn) {
+    TextFieldProcess field;
+    ASSERT_TRUE(field.waitUntilReady());
+    keys.setCapsLock(true);
+    typePiece(keyboard, u"abc Déjà");
+    EXPECT_TRUE(field.waitForText("abc Déjà")) << field.text().toStdString();
+    EXPECT_TRUE(keys.capsLocked());
+    keys.setCapsLock(false);
+}
+
+TEST_F(XTestKeyboardEventsTest, PasteChordIsCtrlShiftVForAnXtermAndCtrlVForAQtWindow) {
+    QProcess xterm;
+    xterm.start("xterm", {"-geometry", "80x10+0+0"});
+    ASSERT_TRUE(xterm.waitForStarted());
+    unsigned long window = 0;
+    ASSERT_TRUE(waitUntil([&] { return (window = keys.findWindow("XTerm")) != 0; }));
+    keys.focus(window);
+    ASSERT_TRUE(waitUntil([&] { return keys.focusedWindow() == window; }));
+    const auto windowClass = keyboard.focusedWindowClass();
+    ASSERT_TRUE(windowClass.has_value());
+    EXPECT_EQ(windowClass->second, "XTerm");
+    EXPECT_EQ(keyboard.pasteModifiers(), ModifierFlag::control | ModifierFlag::shift);
+
+    TextFieldProcess field;  // takes the focus
+    ASSERT_TRUE(field.waitUntilReady());
+    EXPECT_EQ(keyboard.pasteModifiers(), ModifierFlag::control);
+
+    xterm.kill();
+    xterm.waitForFinished(5000);
+}
+
+TEST_F(XTestKeyboardEventsTest, UnknownVirtualKeyIsDroppedAndModifiersAreLeftAlone) {
+    keys.press(108);  // Right Alt held
+    keyboard.post(KeyStroke{200, true, ModifierFlag::control, {}});
+    keyboard.post(KeyStroke{200, false, ModifierFlag::control, {}});
+    EXPECT_TRUE(keys.isDown(108));
+    EXPECT_FALSE(keys.isDown(37));
+}
+
+TEST(XTestKeyboardEventsNoDisplayTest, UnavailableAndDropsEverything) {
+    XTestKeyboardEvents keyboard(nullptr, ":999");
+    EXPECT_FALSE(keyboard.isAvailable());
+    keyboard.post(KeyStroke{9, true, ModifierFlag::control, {}});
+    keyboard.post(KeyStroke{carrierKey, true, 0, u"x"});
+    EXPECT_EQ(keyboard.focusedWindowClass(), std::nullopt);
+    EXPECT_EQ(keyboard.pasteModifiers(), ModifierFlag::control);
+}
+
+}  // namespace
+}  // namespace sayloft
