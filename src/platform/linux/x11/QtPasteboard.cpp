@@ -1,0 +1,18 @@
+#include "platform/linux/x11/QtPasteboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QString>
+
+namespace sayloft {
+
+QtPasteboard::QtPasteboard(QClipboard* clipboard)
+    : clipboard_(clipboard != nullptr ? clipboard : QGuiApplication::clipboard()) {
+}
+
+void QtPasteboard::setText(std::string_view utf8) {
+    clipboard_->setText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())),
+                        QClipboard::Clipboard);
+}
+
+}  // namespace sayloft
