@@ -1,0 +1,325 @@
+// The tray item as a StatusNotifierItem: a mocked org.kde.StatusNotifierWatcher (python3-dbusmock)
+// on the session bus of scripts/desktop-session stands in for the panel, and the test reads what
+// a panel would read: the item's tooltip and icon, and its menu through com.canonical.dbusmenu.
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QImage>
+#include <QProcess>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "QtWait.h"
+#include "platform/linux/qt/QtStatusItem.h"
+
+namespace sayloft {
+namespace {
+
+using test::waitFor;
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// The panel's side of the conversation. The tray item lives in this very process, so every call
+// waits with a local event loop (BlockWithGui) that lets the item answer, on a connection of its
+// own.
+QDBusMessage ask(const QString& service, const QString& path, const QString& interface,
+                 const QString& method, const QVariantList& args) {
+    static QDBusConnection client =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "sayloft-test-panel");
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(args);
+    return client.call(message, QDBus::BlockWithGui, 5000);
+}
+
+QDBusMessage getProperty(const QString& service, const QString& path, const QString& interface,
+                         const QString& name) {
+    return ask(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+}
+
+// One node of a dbusmenu layout: (ia{sv}av).
+struct LayoutItem {
+    int id = 0;
+    QVariantMap properties;
+    std::vector<LayoutItem> children;
+
+    QString label() const { return properties.value("label").toString().remove('_'); }
+    bool visible() const { return properties.value("visible", true).toBool(); }
+    bool enabled() const { return properties.value("enabled", true).toBool(); }
+    int toggleState() const { return properties.value("toggle-state", -1).toInt(); }
+};
+
+LayoutItem readItem(const QDBusArgument& argument) {
+    LayoutItem item;
+    argument.beginStructure();
+    argument >> item.id >> item.properties;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QDBusVariant child;
+        argument >> child;
+        item.children.push_back(readItem(child.variant().value<QDBusArgument>()));
+    }
+    argument.endArray();
+    argument.endStructure();
+    return item;
+}
+
+// The mock watcher, started before the first tray icon exists (Qt asks for a watcher once).
+class Watcher {
+public:
+    Watcher() {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start("/usr/bin/python3",
+                       {"-m", "dbusmock", "--session", "--template", SAYLOFT_WATCHER_TEMPLATE});
+        process_.waitForStarted(10000);
+        waitFor([] {
+            return QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService);
+        });
+    }
+    ~Watcher() {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+
+    // The bus name the first tray item registered under, once it has.
+    QString registeredItem() {
+        QDBusInterface mock(watcherService, "/StatusNotifierWatcher", "org.freedesktop.DBus.Mock");
+        QString name;
+        waitFor([&] {
+            const QDBusMessage reply =
+                mock.call("GetMethodCalls", QStringLiteral("RegisterStatusNotifierItem"));
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                return false;
+            }
+            const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
+            calls.beginArray();
+            while (!calls.atEnd() && name.isEmpty()) {
+                quint64 time = 0;
+                QVariantList args;
+                calls.beginStructure();
+                calls >> time >> args;
+                calls.endStructure();
+                if (!args.isEmpty()) {
+                    name = args.value(0).toString();
+                }
+            }
+            return !name.isEmpty();
+        });
+        return name;
+    }
+
+private:
+    QProcess process_;
+};
+
+class QtStatusItemOnTheBus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+            !qEnvironmentVariableIsEmpty("DISPLAY")) {
+            watcher_ = new Watcher();
+        }
+    }
+    static void TearDownTestSuite() {
+        delete watcher_;
+        watcher_ = nullptr;
+    }
+    void SetUp() override {
+        if (!watcher_) {
+            GTEST_SKIP() << "needs a session bus and a display: run inside scripts/desktop-session";
+        }
+    }
+
+    static LayoutItem layout(const QString& service, const QString& path) {
+        const QDBusMessage reply =
+            ask(service, path, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return readItem(reply.arguments().value(1).value<QDBusArgument>());
+    }
+
+    static Watcher* watcher_;
+};
+
+Watcher* QtStatusItemOnTheBus::watcher_ = nullptr;
+
+// The share of clearly red pixels in the item's largest icon pixmap (ARGB32, network order).
+double redShare(const QString& service) {
+    const QDBusMessage reply =
+        getProperty(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "IconPixmap");
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        return -1;
+    }
+    const QDBusArgument pixmaps =
+        reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    int bestWidth = 0;
+    QByteArray best;
+    pixmaps.beginArray();
+    while (!pixmaps.atEnd()) {
+        int width = 0;
+        int height = 0;
+        QByteArray bytes;
+        pixmaps.beginStructure();
+        pixmaps >> width >> height >> bytes;
+        pixmaps.endStructure();
+        if (width > bestWidth) {
+            bestWidth = width;
+            best = bytes;
+        }
+    }
+    pixmaps.endArray();
+    int visible = 0;
+    int red = 0;
+    for (qsizetype i = 0; i + 3 < best.size(); i += 4) {
+        const auto a = static_cast<unsigned char>(best[i]);
+        const auto r = static_cast<unsigned char>(best[i + 1]);
+        const auto g = static_cast<unsigned char>(best[i + 2]);
+        const auto b = static_cast<unsigned char>(best[i + 3]);
+        if (a > 128) {
+            ++visible;
+            red += (r > 150 && g < 90 && b < 90) ? 1 : 0;
+        }
+    }
+    return visible == 0 ? 0 : static_cast<double>(red) / visible;
+}
+
+TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
+    QtStatusItem item("Sayloft");
+    ASSERT_TRUE(QtStatusItem::trayAvailable());
+    // The item appears with its first icon (Qt shows no tray icon without an image).
+    item.setIcon("mic", std::nullopt);
+    const QString service = watcher_->registeredItem();
+    ASSERT_FALSE(service.isEmpty()) << "the tray item never registered with the watcher";
+
+    // Tooltip: (icon name, icon pixmaps, title, text).
+    {
+        const QDBusMessage reply =
+            getProperty(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ToolTip");
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage);
+        const QDBusArgument tip =
+            reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+        QString iconName;
+        QString title;
+        tip.beginStructure();
+        tip >> iconName;
+        tip.beginArray();
+        while (!tip.atEnd()) {
+            int w = 0;
+            int h = 0;
+            QByteArray bytes;
+            tip.beginStructure();
+            tip >> w >> h >> bytes;
+            tip.endStructure();
+        }
+        tip.endArray();
+        tip >> title;
+        tip.endStructure();
+        EXPECT_EQ(title.toStdString(), "Sayloft");
+    }
+
+    // Icons: the recording microphone is red, the idle one is not.
+    item.setIcon("mic.fill", StatusItem::Tint::red);
+    EXPECT_TRUE(waitFor([&] { return redShare(service) > 0.3; })) << redShare(service);
+    item.setIcon("mic", std::nullopt);
+    EXPECT_TRUE(waitFor([&] {
+        const double share = redShare(service);
+        return share >= 0 && share < 0.01;
+    })) << redShare(service);
+    EXPECT_EQ(item.currentIcon(), ":/sayloft/icons/mic.svg");
+
+    // The menu: titles, hidden items, disabled items, check marks, submenu, Ctrl+Q.
+    bool quitChosen = false;
+    Menu menu;
+    MenuItem retry;
+    retry.title = "Retry Last Recording";
+    retry.tag = 103;
+    retry.hidden = true;
+    MenuItem hotkey;
+    hotkey.title = "Hotkey";
+    for (auto [title, tag] : {std::pair{"Right Alt (default)", 61}, std::pair{"Left Alt", 58}}) {
+        MenuItem choice;
+        choice.title = title;
+        choice.tag = tag;
+        choice.checked = tag == 61;
+        hotkey.submenu.push_back(choice);
+    }
+    MenuItem version;
+    version.title = "Sayloft 0.1.0";
+    version.enabled = false;
+    MenuItem quit;
+    quit.title = "Quit";
+    quit.shortcut = "q";
+    quit.action = [&] { quitChosen = true; };
+    menu.items = {retry, MenuItem::separator(), hotkey, MenuItem::separator(), version, quit};
+    item.setMenu(menu);
+
+    const QString menuPath =
+        getProperty(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant()
+            .value<QDBusObjectPath>()
+            .path();
+    ASSERT_FALSE(menuPath.isEmpty());
+    LayoutItem root;
+    ASSERT_TRUE(waitFor([&] {
+        root = layout(service, menuPath);
+        return root.children.size() == 6;
+    }));
+    EXPECT_EQ(root.children[0].label(), "Retry Last Recording");
+    EXPECT_FALSE(root.children[0].visible());
+    EXPECT_EQ(root.children[1].properties.value("type").toString(), "separator");
+    EXPECT_EQ(root.children[2].label(), "Hotkey");
+    ASSERT_EQ(root.children[2].children.size(), 2u);
+    EXPECT_EQ(root.children[2].children[0].label(), "Right Alt (default)");
+    EXPECT_EQ(root.children[2].children[0].toggleState(), 1);
+    EXPECT_NE(root.children[2].children[1].toggleState(), 1);
+    EXPECT_FALSE(root.children[4].enabled());
+    EXPECT_EQ(root.children[5].label(), "Quit");
+    const QDBusArgument shortcut =
+        root.children[5].properties.value("shortcut").value<QDBusArgument>();
+    QList<QStringList> keys;
+    shortcut >> keys;
+    ASSERT_EQ(keys.size(), 1);
+    EXPECT_EQ(keys[0], (QStringList{"Control", "Q"}));
+
+    // The same shape again: updated in place (the retry item appears, the check moves).
+    menu.items[0].hidden = false;
+    menu.items[2].submenu[0].checked = false;
+    menu.items[2].submenu[1].checked = true;
+    item.setMenu(menu);
+    ASSERT_TRUE(waitFor([&] {
+        root = layout(service, menuPath);
+        return root.children.size() == 6 && root.children[0].visible();
+    }));
+    EXPECT_NE(root.children[2].children[0].toggleState(), 1);
+    EXPECT_EQ(root.children[2].children[1].toggleState(), 1);
+
+    // Choosing Quit through the panel's protocol runs its action.
+    ask(service, menuPath, "com.canonical.dbusmenu", "Event",
+        {root.children[5].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(waitFor([&] { return quitChosen; }));
+}
+
+TEST(QtStatusItemIcons, EverySymbolOfTheMenuControllerHasAnIconAndUnknownOnesNone) {
+    for (const char* symbol : {"mic", "mic.fill", "ellipsis.circle", "exclamationmark.triangle"}) {
+        const std::string path = QtStatusItem::iconResource(symbol, std::nullopt);
+        ASSERT_FALSE(path.empty()) << symbol;
+        const QImage image(QString::fromStdString(path));
+        EXPECT_FALSE(image.isNull()) << symbol << " does not load from " << path;
+    }
+    EXPECT_EQ(QtStatusItem::iconResource("mic.fill", StatusItem::Tint::red),
+              ":/sayloft/icons/mic-fill.svg");
+    EXPECT_EQ(QtStatusItem::iconResource("gear", std::nullopt), "");
+}
+
+}  // namespace
+}  // namespace sayloft
