@@ -36,7 +36,7 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
     }
     if (positional.empty()) {
-        return fail("no command given (transcribe, ping or register)");
+        return fail("no command given (transcribe, ping, register, consent or doctor)");
     }
     const std::string& command = positional[0];
     const std::size_t operands = positional.size() - 1;
@@ -46,11 +46,15 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
         options.command = Command::transcribe;
         options.wavFile = positional[1];
-    } else if (command == "ping" || command == "register") {
+    } else if (command == "ping" || command == "register" || command == "doctor" ||
+               command == "consent") {
         if (operands != 0) {
             return fail(command + " takes no operands");
         }
-        options.command = command == "ping" ? Command::ping : Command::registerDevice;
+        options.command = command == "ping"       ? Command::ping
+                          : command == "register" ? Command::registerDevice
+                          : command == "doctor"   ? Command::doctor
+                                                  : Command::consent;
     } else if (command == "help") {
         options.command = Command::help;
     } else {
@@ -70,6 +74,12 @@ Commands:
   ping                 Ask the service for "health" and report whether it answered.
   register             Obtain a new service token and store it where Sayloft keeps it
                        ($XDG_DATA_HOME/Sayloft/device_token).
+  consent              Record that you agree to send recordings to the transcription service
+                       (what Sayloft asks on its first start), so that its hotkey starts.
+  doctor               Check what Sayloft needs on this desktop, one line each with what to do
+                       when something is missing: X display, XInput 2, XTEST, tray host,
+                       notifications, audio server and default source, the service, the token.
+                       Exit status 0 when nothing is missing, 1 otherwise.
   help                 Show this text.
 
 Options:

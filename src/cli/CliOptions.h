@@ -8,7 +8,7 @@ namespace sayloft {
 
 // The command line of sayloft-cli, parsed.
 struct CliOptions {
-    enum class Command { help, transcribe, ping, registerDevice };
+    enum class Command { help, transcribe, ping, registerDevice, doctor, consent };
 
     Command command = Command::help;
     std::string wavFile;                 // transcribe only

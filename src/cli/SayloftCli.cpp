@@ -7,6 +7,7 @@
 #include <span>
 
 #include "cli/CliFailureText.h"
+#include "cli/DesktopChecks.h"
 #include "core/audio/PcmConverter.h"
 #include "core/audio/Recorder.h"
 #include "core/audio/WavReader.h"
@@ -16,6 +17,7 @@
 #include "core/net/TransportError.h"
 #include "core/storage/FileIo.h"
 #include "core/storage/KeychainStore.h"
+#include "core/storage/UserDefaultsStore.h"
 
 namespace sayloft {
 namespace {
@@ -65,6 +67,10 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
                 return ping(service, out, err);
             case CliOptions::Command::registerDevice:
                 return registerDevice(service, out, err);
+            case CliOptions::Command::doctor:
+                return doctor(service, out);
+            case CliOptions::Command::consent:
+                return consent(service, out, err);
             case CliOptions::Command::help:
                 break;
         }
@@ -173,6 +179,62 @@ int SayloftCli::registerDevice(const Url& service, std::ostream& out, std::ostre
     }
     out << "token stored in " << store.tokenFile().string() << "\n";
     return ok;
+}
+
+int SayloftCli::consent(const Url& service, std::ostream& out, std::ostream& err) const {
+    UserDefaultsStore defaults(UserDefaultsStore::defaultLocation(environment_.configHome));
+    if (!defaults.setBoolean(consentKey, true)) {
+        err << "sayloft-cli: the consent could not be stored in "
+            << UserDefaultsStore::defaultLocation(environment_.configHome).string() << "\n";
+        return otherFailure;
+    }
+    out << "recordings will be sent to " << service.text() << " for transcription ("
+        << (service.isLoopback() ? "a service on this computer" : "over the network")
+        << "); consent stored in "
+        << UserDefaultsStore::defaultLocation(environment_.configHome).string() << "\n";
+    return ok;
+}
+
+int SayloftCli::doctor(const Url& service, std::ostream& out) const {
+    std::vector<DoctorCheck> checks = DesktopChecks::run();
+
+    HttpRequest request;
+    request.url = service.appending("health");
+    request.timeout = APIClient::pingTimeout;
+    const bool local = service.isLoopback();
+    const std::string start = local ? "start it: sayloft-server (scripts/run starts it for you)"
+                                    : "check the network, or ask whoever runs " + service.host();
+    try {
+        CurlSession session;
+        const HttpResponse response = session.perform(request, {});
+        checks.push_back({"service", response.status == 200,
+                          service.text() + " answers HTTP " + std::to_string(response.status),
+                          start});
+    } catch (const std::exception& error) {
+        checks.push_back({"service", false, service.text() + " does not answer", start});
+    }
+
+    const KeychainStore store(environment_.dataHome);
+    if (store.loadToken()) {
+        checks.push_back({"token", true, store.tokenFile().string(), ""});
+    } else {
+        checks.push_back({"token", false, "none in " + store.tokenFile().string(),
+                          "run: sayloft-cli register (with the service running)"});
+    }
+    const UserDefaultsStore defaults(UserDefaultsStore::defaultLocation(environment_.configHome));
+    if (defaults.boolean(consentKey).value_or(false)) {
+        checks.push_back({"consent", true, "recordings may be sent to the service", ""});
+    } else {
+        checks.push_back({"consent", false, "not given; the hotkey stays off until it is",
+                          "run: sayloft-cli consent (or scripts/run, which asks)"});
+    }
+
+    bool allOk = true;
+    for (const auto& check : checks) {
+        out << check.line() << "\n";
+        allOk = allOk && check.ok;
+    }
+    return allOk ? ok : otherFailure;
 }
 
 }  // namespace sayloft

@@ -12,7 +12,8 @@
 namespace sayloft {
 
 // sayloft-cli: the service client without the desktop. Transcribes a WAV file, pings the
-// service, registers for a token. Writes results on `out` and diagnostics on `err`.
+// service, registers for a token, records the consent to send recordings, checks the desktop.
+// Writes results on `out` and diagnostics on `err`.
 class SayloftCli {
 public:
     enum ExitCode : int {
@@ -26,10 +27,14 @@ public:
     };
 
     struct Environment {
-        std::filesystem::path dataHome;  // where the token is kept ($XDG_DATA_HOME)
-        Url defaultService;              // Config::backendURL() in the real program
-        bool chinese = false;            // language of the failure notices
+        std::filesystem::path dataHome;      // where the token is kept ($XDG_DATA_HOME)
+        Url defaultService;                  // Config::backendURL() in the real program
+        bool chinese = false;                // language of the failure notices
+        std::filesystem::path configHome{};  // where the settings are kept ($XDG_CONFIG_HOME)
     };
+
+    // The settings key of the consent to send recordings, as the application reads it.
+    static constexpr const char* consentKey = "dataExportConsent_v1";
 
     explicit SayloftCli(Environment environment);
 
@@ -43,6 +48,8 @@ private:
                    std::ostream& err) const;
     int ping(const Url& service, std::ostream& out, std::ostream& err) const;
     int registerDevice(const Url& service, std::ostream& out, std::ostream& err) const;
+    int doctor(const Url& service, std::ostream& out) const;
+    int consent(const Url& service, std::ostream& out, std::ostream& err) const;
     int reportFailure(APIError error, std::ostream& err) const;
 
     Environment environment_;

@@ -10,7 +10,8 @@
 int main(int argc, char** argv) {
     using namespace sayloft;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const SayloftCli cli(
-        SayloftCli::Environment{XdgDirs::current().dataHome, Config::backendURL(), L10n::isZh()});
+    const XdgDirs dirs = XdgDirs::current();
+    const SayloftCli cli(SayloftCli::Environment{dirs.dataHome, Config::backendURL(), L10n::isZh(),
+                                                 dirs.configHome});
     return cli.run(args, std::cout, std::cerr);
 }

@@ -30,6 +30,9 @@
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
+#include "platform/linux/x11/QtPasteboard.h"
+#include "platform/linux/x11/XInputKeyEventMonitor.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
 
 namespace {
 
@@ -74,10 +77,16 @@ int main(int argc, char** argv) {
     JsonUserDefaults defaults(UserDefaultsStore::defaultLocation(dirs.configHome));
     const InstalledBundle bundle = InstalledBundle::current();
 
-    NoKeyEventMonitor keyEvents;
+    XInputKeyEventMonitor keyEvents;
+    if (!keyEvents.isTrusted()) {
+        std::cerr << "sayloft: no X display with XInput 2 and XTEST; the hotkey cannot work "
+                     "(run \"sayloft-cli doctor\")\n";
+    }
+    // The keyboard tells the key monitor about its own synthetic keys, so that lifting a held
+    // hotkey around a paste chord does not end the hold.
+    XTestKeyboardEvents keyboard(&keyEvents);
+    QtPasteboard pasteboard;
     NoSessionEvents sessionEvents;
-    NoPasteboard pasteboard;
-    NoKeyboardEvents keyboard;
     NoNotifications notifications;
     NoMediaPlayers mediaPlayers;
 

@@ -1,0 +1,199 @@
+#include "cli/DesktopChecks.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+#include "platform/linux/pulse/PulseConnection.h"
+
+namespace sayloft {
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+DoctorCheck sessionType() {
+    const std::string type = env("XDG_SESSION_TYPE");
+    const bool wayland = type == "wayland" || !env("WAYLAND_DISPLAY").empty();
+    if (!wayland) {
+        return {"session", true, type.empty() ? "not Wayland" : type, ""};
+    }
+    return {"session", false, "Wayland",
+            "the hotkey is seen only while an X11 (Xwayland) window has the focus, and typing "
+            "reaches only X11 windows; log out and choose an X11 (Xorg) session at the login "
+            "screen"};
+}
+
+void checkX(std::vector<DoctorCheck>& checks) {
+    const std::string name = env("DISPLAY");
+    const std::string noDisplayAdvice =
+        "run Sayloft inside an X11 desktop session (on Wayland: log in to an X11/Xorg session)";
+    if (name.empty()) {
+        checks.push_back({"X display", false, "$DISPLAY is not set", noDisplayAdvice});
+        checks.push_back({"XInput 2", false, "no X display", "needs the X display first"});
+        checks.push_back({"XTEST", false, "no X display", "needs the X display first"});
+        return;
+    }
+    const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(name.c_str()));
+    if (!display) {
+        checks.push_back(
+            {"X display", false, name + " cannot be opened",
+             "check that the X server runs and that this user may connect (xhost, XAUTHORITY); " +
+                 noDisplayAdvice});
+        checks.push_back({"XInput 2", false, "no X display", "needs the X display first"});
+        checks.push_back({"XTEST", false, "no X display", "needs the X display first"});
+        return;
+    }
+    checks.push_back({"X display", true, name, ""});
+
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    int major = 2;
+    int minor = 0;
+    if (XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error) &&
+        XIQueryVersion(display.get(), &major, &minor) == Success && major >= 2) {
+        checks.push_back({"XInput 2", true,
+                          "version " + std::to_string(major) + "." + std::to_string(minor), ""});
+    } else {
+        checks.push_back({"XInput 2", false, "not offered by " + name,
+                          "the X server must offer XInput 2 (every current Xorg does)"});
+    }
+    int xtestEvent = 0;
+    int xtestError = 0;
+    int xtestMajor = 0;
+    int xtestMinor = 0;
+    if (XTestQueryExtension(display.get(), &xtestEvent, &xtestError, &xtestMajor, &xtestMinor)) {
+        checks.push_back(
+            {"XTEST", true,
+             "version " + std::to_string(xtestMajor) + "." + std::to_string(xtestMinor), ""});
+    } else {
+        checks.push_back({"XTEST", false, "not offered by " + name,
+                          "enable the XTEST extension of the X server (Xorg offers it unless "
+                          "disabled in xorg.conf)"});
+    }
+}
+
+bool xembedTray() {
+    const std::string name = env("DISPLAY");
+    if (name.empty()) {
+        return false;
+    }
+    const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(name.c_str()));
+    if (!display) {
+        return false;
+    }
+    const std::string selection =
+        "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display.get()));
+    const Atom atom = XInternAtom(display.get(), selection.c_str(), True);
+    return atom != None && XGetSelectionOwner(display.get(), atom) != None;
+}
+
+void checkBus(std::vector<DoctorCheck>& checks) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool xembed = xembedTray();
+    if (!bus.isConnected()) {
+        const std::string advice =
+            "start Sayloft from a desktop session, which provides a D-Bus session bus "
+            "($DBUS_SESSION_BUS_ADDRESS)";
+        if (xembed) {
+            checks.push_back({"tray host", true, "an XEmbed system tray", ""});
+        } else {
+            checks.push_back({"tray host", false, "no session bus and no XEmbed tray", advice});
+        }
+        checks.push_back({"notifications", false, "no D-Bus session bus", advice});
+        return;
+    }
+    QDBusConnectionInterface* names = bus.interface();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    bool sniHost = false;
+    if (names->isServiceRegistered(watcher)) {
+        QDBusInterface proxy(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+        proxy.setTimeout(3000);
+        sniHost = proxy.property("IsStatusNotifierHostRegistered").toBool();
+    }
+    if (sniHost) {
+        checks.push_back({"tray host", true, "StatusNotifierWatcher with a host", ""});
+    } else if (xembed) {
+        checks.push_back({"tray host", true, "an XEmbed system tray", ""});
+    } else {
+        checks.push_back(
+            {"tray host", false, "no StatusNotifierWatcher host and no XEmbed system tray",
+             "Sayloft still dictates, but shows no icon or menu; on GNOME install the "
+             "gnome-shell-extension-appindicator package and enable it, elsewhere add a system "
+             "tray to the panel"});
+    }
+
+    const QString notifications = QStringLiteral("org.freedesktop.Notifications");
+    const QDBusReply<QStringList> activatable = names->activatableServiceNames();
+    if (names->isServiceRegistered(notifications)) {
+        checks.push_back({"notifications", true, "org.freedesktop.Notifications", ""});
+    } else if (activatable.isValid() && activatable.value().contains(notifications)) {
+        checks.push_back({"notifications", true, "org.freedesktop.Notifications (on demand)", ""});
+    } else {
+        checks.push_back({"notifications", false, "no org.freedesktop.Notifications service",
+                          "failures will not be shown; install a notification daemon (dunst, "
+                          "notification-daemon, xfce4-notifyd) or use a desktop that has one"});
+    }
+}
+
+void checkPulse(std::vector<DoctorCheck>& checks) {
+    PulseConnection pulse;
+    if (!pulse.connect()) {
+        checks.push_back({"audio server", false, "no PulseAudio or PipeWire server answers",
+                          "start your sound server (systemctl --user start pipewire-pulse, or "
+                          "pulseaudio --start)"});
+        checks.push_back({"default source", false, "no audio server", "needs the audio server"});
+        return;
+    }
+    checks.push_back({"audio server", true, "connected", ""});
+    const auto source = pulse.defaultSource();
+    if (!source) {
+        checks.push_back({"default source", false, "none",
+                          "plug in or enable a microphone and choose it as the input in the "
+                          "sound settings (pactl set-default-source NAME)"});
+        return;
+    }
+    checks.push_back({"default source", true,
+                      source->name + " (" +
+                          std::to_string(static_cast<long>(source->format.sampleRate)) + " Hz, " +
+                          std::to_string(source->format.channels) + " channel(s))",
+                      ""});
+}
+
+}  // namespace
+
+std::vector<DoctorCheck> DesktopChecks::run() {
+    // QtDBus wants an application object; the CLI has none of its own.
+    std::unique_ptr<QCoreApplication> application;
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "sayloft-cli";
+        static char* argv[] = {name, nullptr};
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    std::vector<DoctorCheck> checks;
+    checks.push_back(sessionType());
+    checkX(checks);
+    checkBus(checks);
+    checkPulse(checks);
+    return checks;
+}
+
+}  // namespace sayloft

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <vector>
+
+#include "cli/DoctorCheck.h"
+
+namespace sayloft {
+
+// The desktop services Sayloft needs, probed as the application would use them: the session type,
+// the X display with XInput 2 and XTEST, a tray host (a StatusNotifierWatcher with a host on the
+// session bus, or an XEmbed system tray), the notification service, and the PulseAudio (or
+// PipeWire) server with its default source. Each probe gives up after a few seconds. A build
+// without the desktop libraries reports that it cannot check them.
+struct DesktopChecks {
+    static std::vector<DoctorCheck> run();
+};
+
+}  // namespace sayloft
