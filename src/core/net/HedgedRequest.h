@@ -136,24 +136,32 @@ T HedgedRequest::run(double hedgeAfter, double deadlineAfter, const IsTransient&
         }
     };
 
+    // However the run ends (result, error, or an exception while starting a child), every child
+    // has been asked to stop and has ended before it returns.
+    struct EndChildrenOnExit {
+        decltype(endChildren)& end;
+        ~EndChildrenOnExit() { end(); }
+    } endChildrenOnExit{endChildren};
+
     std::stop_callback onCancel(cancel, [&channel] {
         std::lock_guard lock(channel.mutex);
         channel.cancelled = true;
         channel.wake.notify_one();
     });
 
-    try {
-        startAttempt(0);
-        startTimer(hedgeDelay, Kind::hedge);
-        startTimer(deadlineDelay, Kind::deadline);
-    } catch (...) {
-        endChildren();
-        throw;
-    }
+    startAttempt(0);
+    startTimer(hedgeDelay, Kind::hedge);
+    startTimer(deadlineDelay, Kind::deadline);
 
     int attemptsStarted = 1;
     int attemptsFailed = 0;
     std::exception_ptr lastError = std::make_exception_ptr(DeadlineExceeded());
+    auto startHedge = [&] {
+        if (attemptsStarted < 2) {
+            startAttempt(1);
+            attemptsStarted = 2;
+        }
+    };
 
     for (;;) {
         std::optional<Event> next;
@@ -170,60 +178,32 @@ T HedgedRequest::run(double hedgeAfter, double deadlineAfter, const IsTransient&
             }
         }
         if (cancelled) {
-            endChildren();
             throw RequestCancelled();
         }
         if (!next) {  // no child left
-            endChildren();
             std::rethrow_exception(lastError);
         }
 
         Event& event = *next;
         switch (event.kind) {
             case Kind::ok:
-                endChildren();
                 return std::move(*event.result);
-            case Kind::failed: {
-                bool transient = false;
-                try {
-                    transient = isTransient(event.error);
-                } catch (...) {
-                    endChildren();
-                    throw;
-                }
-                if (!transient) {
-                    endChildren();
+            case Kind::failed:
+                if (!isTransient(event.error)) {
                     std::rethrow_exception(event.error);
                 }
                 ++attemptsFailed;
                 if (attemptsStarted < 2) {
-                    try {
-                        startAttempt(1);
-                    } catch (...) {
-                        endChildren();
-                        throw;
-                    }
-                    attemptsStarted = 2;
+                    startHedge();
                 } else if (attemptsFailed == attemptsStarted) {
-                    endChildren();
                     std::rethrow_exception(event.error);
                 }
                 lastError = event.error;
                 break;
-            }
             case Kind::hedge:
-                if (attemptsStarted < 2) {
-                    try {
-                        startAttempt(1);
-                    } catch (...) {
-                        endChildren();
-                        throw;
-                    }
-                    attemptsStarted = 2;
-                }
+                startHedge();
                 break;
             case Kind::deadline:
-                endChildren();
                 throw DeadlineExceeded();
         }
     }
