@@ -9,6 +9,7 @@
 #include <memory>
 #include <numbers>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -235,6 +236,10 @@ struct NoServerCase {
     const char* name;
     bool throughEnvironment;  // PULSE_SERVER rather than the constructor's address
 };
+
+void PrintTo(const NoServerCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class PulseNoServerTest : public ::testing::TestWithParam<NoServerCase> {};
 

@@ -1,0 +1,119 @@
+#include "DBusMock.h"
+
+#include <csignal>
+#include <stdexcept>
+#include <utility>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtDBus/QDBusArgument>
+#include <QtDBus/QDBusConnectionInterface>
+#include <QtDBus/QDBusMessage>
+
+namespace sayloft::test {
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count()) {
+            return false;
+        }
+        // Handles what has arrived, or waits up to 10 ms for more.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+DBusMock::DBusMock(Bus bus, QString name, QString path, const QStringList& arguments)
+    : bus_(bus), name_(std::move(name)), path_(std::move(path)) {
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!process_.waitForStarted(10000)) {
+        throw std::runtime_error("cannot start /usr/bin/python3 -m dbusmock");
+    }
+    QDBusConnectionInterface* names = this->bus().interface();
+    if (!waitUntil([&] { return names->isServiceRegistered(name_).value(); },
+                   std::chrono::seconds(20))) {
+        throw std::runtime_error("dbusmock did not take its name: " + name_.toStdString());
+    }
+}
+
+std::unique_ptr<DBusMock> DBusMock::fromTemplate(Bus bus, const QString& templateName,
+                                                 const QString& name, const QString& path,
+                                                 const QString& parametersJson) {
+    QStringList arguments{
+        QStringLiteral("-m"), QStringLiteral("dbusmock"),
+        bus == Bus::system ? QStringLiteral("--system") : QStringLiteral("--session"),
+        QStringLiteral("-t"), templateName};
+    if (!parametersJson.isEmpty()) {
+        arguments << QStringLiteral("-p") << parametersJson;
+    }
+    return std::unique_ptr<DBusMock>(new DBusMock(bus, name, path, arguments));
+}
+
+std::unique_ptr<DBusMock> DBusMock::plain(Bus bus, const QString& name, const QString& path,
+                                          const QString& interface) {
+    const QStringList arguments{
+        QStringLiteral("-m"),
+        QStringLiteral("dbusmock"),
+        bus == Bus::system ? QStringLiteral("--system") : QStringLiteral("--session"),
+        name,
+        path,
+        interface};
+    return std::unique_ptr<DBusMock>(new DBusMock(bus, name, path, arguments));
+}
+
+DBusMock::~DBusMock() {
+    if (frozen_) {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+    }
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+QDBusConnection DBusMock::bus() const {
+    return bus_ == Bus::system ? QDBusConnection::systemBus() : QDBusConnection::sessionBus();
+}
+
+QVariantList DBusMock::mock(const QString& method, const QVariantList& arguments,
+                            const QString& path) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        name_, path.isEmpty() ? path_ : path, QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = bus().call(call, QDBus::Block, 10000);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        throw std::runtime_error("dbusmock " + method.toStdString() + ": " +
+                                 reply.errorMessage().toStdString());
+    }
+    return reply.arguments();
+}
+
+std::vector<QVariantList> DBusMock::calls(const QString& method) {
+    const QVariantList reply = mock(QStringLiteral("GetMethodCalls"), {method});
+    std::vector<QVariantList> result;
+    const auto list = reply.value(0).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        quint64 time = 0;
+        QVariantList arguments;
+        list.beginStructure();
+        list >> time >> arguments;
+        list.endStructure();
+        result.push_back(arguments);
+    }
+    list.endArray();
+    return result;
+}
+
+void DBusMock::freeze() {
+    ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP);
+    frozen_ = true;
+}
+
+}  // namespace sayloft::test

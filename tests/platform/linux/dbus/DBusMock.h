@@ -1,0 +1,59 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include <QtCore/QProcess>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtCore/QVariantList>
+#include <QtDBus/QDBusConnection>
+
+namespace sayloft::test {
+
+// Pumps the Qt event loop until done() is true or limit has passed; returns done(). The way the
+// D-Bus tests wait for a signal or a call to arrive, never a fixed sleep.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// A python3-dbusmock server owning `name` on a bus, run with Debian's /usr/bin/python3 and
+// killed when this is destroyed. Either a template (`python3 -m dbusmock -t <template> -p <JSON
+// parameters>`) or a plain object at `path` with main interface `interface`. The constructor
+// returns once the name is owned on the bus (and throws std::runtime_error when it never is).
+class DBusMock {
+public:
+    enum class Bus { session, system };
+
+    static std::unique_ptr<DBusMock> fromTemplate(Bus bus, const QString& templateName,
+                                                  const QString& name, const QString& path,
+                                                  const QString& parametersJson = {});
+    static std::unique_ptr<DBusMock> plain(Bus bus, const QString& name, const QString& path,
+                                           const QString& interface);
+    ~DBusMock();
+    DBusMock(const DBusMock&) = delete;
+    DBusMock& operator=(const DBusMock&) = delete;
+
+    // A method of the org.freedesktop.DBus.Mock interface on `path` (the main object when
+    // empty); throws std::runtime_error when it fails.
+    QVariantList mock(const QString& method, const QVariantList& arguments,
+                      const QString& path = {});
+
+    // The calls of `method` the mock has received, each as its argument list.
+    std::vector<QVariantList> calls(const QString& method);
+
+    void freeze();  // SIGSTOP: the mock keeps its name but never answers again
+
+    QDBusConnection bus() const;
+
+private:
+    DBusMock(Bus bus, QString name, QString path, const QStringList& arguments);
+
+    Bus bus_;
+    QString name_;
+    QString path_;
+    QProcess process_;
+    bool frozen_ = false;
+};
+
+}  // namespace sayloft::test

@@ -1,0 +1,104 @@
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusVariant>
+#include <gtest/gtest.h>
+
+#include "DBusMock.h"
+#include "app/MediaController.h"
+#include "app/WorkerQueue.h"
+#include "platform/linux/dbus/MprisMediaPlayers.h"
+
+namespace sayloft {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DBusMock;
+using test::waitUntil;
+
+const QString playerPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+// A player that answers Pause and Play by changing its PlaybackStatus, as real ones do.
+std::unique_ptr<DBusMock> startPlayer(const std::string& id, const char* status) {
+    auto player = DBusMock::plain(DBusMock::Bus::session, QString::fromStdString(id), playerPath,
+                                  playerInterface);
+    player->mock(QStringLiteral("AddProperty"),
+                 {playerInterface, QStringLiteral("PlaybackStatus"),
+                  QVariant::fromValue(QDBusVariant(QString::fromLatin1(status)))});
+    for (const char* method : {"Pause", "Play"}) {
+        const QString next = QString::fromLatin1(method) == QLatin1String("Pause")
+                                 ? QStringLiteral("Paused")
+                                 : QStringLiteral("Playing");
+        player->mock(QStringLiteral("AddMethod"),
+                     {playerInterface, QString::fromLatin1(method), QString(), QString(),
+                      QStringLiteral("self.UpdateProperties('%1', {'PlaybackStatus': '%2'})")
+                          .arg(playerInterface, next)});
+    }
+    return player;
+}
+
+class MprisMediaPlayersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
+            GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
+        }
+    }
+    MprisMediaPlayers players{QDBusConnection::sessionBus()};
+};
+
+TEST_F(MprisMediaPlayersTest, OnlyThePlayingPlayerIsPausedAndLaterResumed) {
+    std::map<std::string, std::unique_ptr<DBusMock>> mocks;
+    mocks["org.mpris.MediaPlayer2.music"] = startPlayer("org.mpris.MediaPlayer2.music", "Playing");
+    mocks["org.mpris.MediaPlayer2.video"] = startPlayer("org.mpris.MediaPlayer2.video", "Paused");
+    mocks["org.mpris.MediaPlayer2.radio"] = startPlayer("org.mpris.MediaPlayer2.radio", "Stopped");
+    // Not a player, though it has the same object: never touched.
+    mocks["org.example.NotMpris"] = startPlayer("org.example.NotMpris", "Playing");
+
+    EXPECT_EQ(players.playing(2s), std::vector<std::string>{"org.mpris.MediaPlayer2.music"});
+
+    // The application's own sequence: pause around a recording, from its media worker thread.
+    WorkerQueue queue;
+    MediaController media(players, queue);
+    media.pauseIfPlaying();
+    const auto called = [&](const std::string& id, const char* method) {
+        return mocks.at(id)->calls(QString::fromLatin1(method)).size();
+    };
+    ASSERT_TRUE(waitUntil([&] { return called("org.mpris.MediaPlayer2.music", "Pause") == 1; }));
+    media.resumeIfPaused();
+    ASSERT_TRUE(waitUntil([&] { return called("org.mpris.MediaPlayer2.music", "Play") == 1; }));
+    EXPECT_EQ(players.playing(2s), std::vector<std::string>{"org.mpris.MediaPlayer2.music"});
+
+    for (const char* id :
+         {"org.mpris.MediaPlayer2.video", "org.mpris.MediaPlayer2.radio", "org.example.NotMpris"}) {
+        EXPECT_EQ(called(id, "Pause"), 0u) << id;
+        EXPECT_EQ(called(id, "Play"), 0u) << id;
+    }
+    players.play("org.example.NotMpris", 1s);          // not an MPRIS name: ignored
+    players.pause("org.mpris.MediaPlayer2.gone", 1s);  // no such player: silent
+    EXPECT_EQ(called("org.example.NotMpris", "Play"), 0u);
+}
+
+TEST_F(MprisMediaPlayersTest, AWedgedPlayerCostsNoMoreThanTheTimeOut) {
+    auto wedged = startPlayer("org.mpris.MediaPlayer2.wedged", "Playing");
+    auto healthy = startPlayer("org.mpris.MediaPlayer2.healthy", "Playing");
+    wedged->freeze();
+
+    using Clock = std::chrono::steady_clock;
+    const auto begin = Clock::now();
+    // The healthy player still answers in time: the questions are asked side by side.
+    EXPECT_EQ(players.playing(500ms), std::vector<std::string>{"org.mpris.MediaPlayer2.healthy"});
+    players.pause("org.mpris.MediaPlayer2.wedged", 500ms);
+    players.play("org.mpris.MediaPlayer2.wedged", 500ms);
+    const auto elapsed = Clock::now() - begin;
+    // Three calls of 500 ms at most; a call without its time-out would take Qt's 25 s.
+    EXPECT_LT(elapsed, 5s);
+}
+
+}  // namespace
+}  // namespace sayloft
