@@ -2,6 +2,7 @@
 // floating panel while dictating, notifications for failures.
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -21,9 +22,11 @@
 #include "core/storage/KeychainStore.h"
 #include "core/storage/UserDefaultsStore.h"
 #include "core/storage/XdgDirs.h"
+#include "platform/linux/dbus/DBusNotifications.h"
+#include "platform/linux/dbus/DBusSessionEvents.h"
+#include "platform/linux/dbus/MprisMediaPlayers.h"
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
-#include "platform/linux/qt/DesktopStandIns.h"
 #include "platform/linux/qt/InstalledBundle.h"
 #include "platform/linux/qt/JsonUserDefaults.h"
 #include "platform/linux/qt/QtPanel.h"
@@ -86,9 +89,9 @@ int main(int argc, char** argv) {
     // hotkey around a paste chord does not end the hold.
     XTestKeyboardEvents keyboard(&keyEvents);
     QtPasteboard pasteboard;
-    NoSessionEvents sessionEvents;
-    NoNotifications notifications;
-    NoMediaPlayers mediaPlayers;
+    DBusSessionEvents sessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+    DBusNotifications notifications(QDBusConnection::sessionBus());
+    MprisMediaPlayers mediaPlayers(QDBusConnection::sessionBus());
 
     auto pulse = std::make_shared<PulseConnection>();
     WorkerQueue mediaQueue;
