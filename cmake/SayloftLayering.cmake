@@ -1,15 +1,19 @@
 # Build-time guard of the layering. The include rules are checked by cmake/CheckLayering.cmake,
-# both as part of every build (target sayloft_layering) and as the test "layering"; the link rule
-# of the core is checked here, at configure time.
+# both as part of every build (target sayloft_layering) and as the test "layering"; the link
+# rules of the core and the application logic are checked here, at configure time.
 
 function(sayloft_check_layering)
-    foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
-        get_target_property(libs sayloft_core ${property})
-        foreach(lib IN LISTS libs)
-            if(lib MATCHES "(^|[:/])(Qt[0-9]?|X11|Xi|Xtst|xcb|pulse|dbus)")
-                message(FATAL_ERROR "Layering broken: sayloft_core links '${lib}'. "
-                    "The core links only libcurl, ICU, soxr and nlohmann-json.")
-            endif()
+    # Neither the core nor the application logic may link a desktop library.
+    foreach(target sayloft_core sayloft_app)
+        foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+            get_target_property(libs ${target} ${property})
+            foreach(lib IN LISTS libs)
+                if(lib MATCHES "(^|[:/])(Qt[0-9]?|X11|Xi|Xtst|xcb|pulse|dbus|sayloft_linux_)")
+                    message(FATAL_ERROR "Layering broken: ${target} links '${lib}'. The core "
+                        "links only libcurl, ICU, soxr and nlohmann-json; the application logic "
+                        "only the core.")
+                endif()
+            endforeach()
         endforeach()
     endforeach()
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/FailureReaction.h"
 #include "core/audio/RecorderError.h"
 #include "core/audio/SilenceGate.h"
 #include "core/config/Config.h"
@@ -203,7 +204,7 @@ void AppDelegate::finishTranscription(const Outcome& outcome,
     } else {
         menuBar_.set(AppState::error);
         hud_.hide();
-        const FailureReaction reaction = reactionTo(outcome.error, deps_.texts);
+        const FailureReaction reaction = FailureReaction::to(outcome.error, deps_.texts);
         if (reaction.keepRecording) {
             setPending(PendingRecording{wav, seconds});
         }
@@ -215,26 +216,6 @@ void AppDelegate::finishTranscription(const Outcome& outcome,
         notify(reaction.title, reaction.body);
     }
     busy_ = false;
-}
-
-AppDelegate::FailureReaction AppDelegate::reactionTo(std::optional<APIError> error,
-                                                     const Texts& texts) {
-    if (!error) {
-        return {texts.transcriptionFailedTitle, texts.otherFailureBody, false};
-    }
-    switch (*error) {
-        case APIError::network:
-        case APIError::timedOut:
-            return {texts.networkTitle, texts.recordingSavedBody, true};
-        case APIError::asrFailed:
-        case APIError::badResponse:
-            return {texts.transcriptionFailedTitle, texts.recordingSavedBody, true};
-        case APIError::unauthorized:
-            return {texts.unauthorizedTitle, texts.unauthorizedBody, false};
-        case APIError::rateLimited:
-            return {texts.rateLimitedTitle, texts.rateLimitedBody, false};
-    }
-    return {texts.transcriptionFailedTitle, texts.otherFailureBody, false};
 }
 
 void AppDelegate::setPending(std::optional<PendingRecording> pending) {

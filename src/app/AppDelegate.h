@@ -106,15 +106,6 @@ public:
     // their own edit shortcuts: there is nothing to install.
     void installEditMenu() {}
 
-    // What a failed transcription does: the notification, and whether the recording is kept.
-    // nullopt as the error means a failure that is not an APIError.
-    struct FailureReaction {
-        std::string title;
-        std::string body;
-        bool keepRecording;
-    };
-    static FailureReaction reactionTo(std::optional<APIError> error, const Texts& texts);
-
     // For tests and diagnostics.
     bool busy() const { return busy_; }
     bool isRecording() const { return isRecording_; }

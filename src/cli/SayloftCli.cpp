@@ -6,7 +6,8 @@
 #include <ostream>
 #include <span>
 
-#include "cli/CliFailureText.h"
+#include "app/FailureReaction.h"
+#include "app/Texts.h"
 #include "cli/DesktopChecks.h"
 #include "core/audio/PcmConverter.h"
 #include "core/audio/Recorder.h"
@@ -77,7 +78,8 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
     } catch (APIError error) {
         return reportFailure(error, err);
     } catch (const std::exception& error) {
-        const CliFailureText notice = CliFailureText::forOtherFailure(environment_.chinese);
+        const FailureReaction notice =
+            FailureReaction::to(std::nullopt, Texts::forLanguage(environment_.chinese));
         err << notice.title << "\n" << notice.body << "\n(" << error.what() << ")\n";
         return otherFailure;
     }
@@ -85,7 +87,8 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
 }
 
 int SayloftCli::reportFailure(APIError error, std::ostream& err) const {
-    const CliFailureText notice = CliFailureText::forError(error, environment_.chinese);
+    const FailureReaction notice =
+        FailureReaction::to(error, Texts::forLanguage(environment_.chinese));
     err << notice.title << "\n" << notice.body << "\n(" << toString(error) << ")\n";
     return exitCodeFor(error);
 }
