@@ -14,8 +14,16 @@ namespace sayloft {
 struct Config {
     // The transcription service, from the build setting SAYLOFT_BACKEND_URL. Parsed once on first
     // use (thread-safe); a value that does not parse ends the process with a message, since
-    // nothing the application does could work without it.
+    // nothing the application does could work without it. The environment variable of the same
+    // name replaces it at run time, but only with an address on this computer (a local service on
+    // another port, as the end-to-end test runs one): see chooseBackendURL.
     static const Url& backendURL();
+
+    // The rule behind backendURL. An unset or empty runTime keeps built. A runTime that parses
+    // and is a loopback address (localhost, 127.0.0.0/8, ::1) replaces it, so that the variable
+    // can never send recordings or the token off the machine; any other value is ignored and
+    // *notice (when given) says why, in one line.
+    static Url chooseBackendURL(const Url& built, const char* runTime, std::string* notice);
 
     // The version the build embeds, or "dev" for a build that embeds none.
     static const std::string& appVersion();

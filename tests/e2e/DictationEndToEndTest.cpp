@@ -1,0 +1,500 @@
+// The whole product on one machine, as a person uses it: the reference service (sayloft-server,
+// built-in recogniser) on a free loopback port, a token and the consent stored by sayloft-cli,
+// and the real sayloft with a mocked notification daemon and tray host on the session bus. A
+// text field in another X client has the focus; Right Alt is held through XTEST while flite's
+// speech plays into the virtual microphone, and the words must arrive in the field.
+//
+// Every process started here ends with the test (also when an assertion fails: the owners are
+// destroyed; also when the driver itself dies: the children get SIGKILL from the kernel).
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+
+#include "DBusMock.h"
+#include "ServerProcess.h"
+#include "TestKeyboard.h"
+#include "WordErrorRate.h"
+#include "core/audio/WavReader.h"
+
+namespace sayloft {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DBusMock;
+using test::ServerProcess;
+using test::TempDir;
+using test::TestKeyboard;
+using test::waitUntil;
+using test::WordErrorRate;
+
+constexpr unsigned rightAltKeycode = 108;
+// One of the sentences the server's recognition tests measure with the same voice.
+const std::string sentence = "please send the report to the team before noon";
+const QString retryLabel = QStringLiteral("Retry Last Recording");
+
+// A child process that ends with its owner: SIGTERM, then SIGKILL after five seconds. Should the
+// driver die first, the kernel kills the child (PR_SET_PDEATHSIG). Standard output is collected
+// line by line while the Qt event loop runs; standard error goes to the test's.
+class Child {
+public:
+    Child(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            pending_ += process_.readAllStandardOutput();
+            qsizetype end = 0;
+            while ((end = pending_.indexOf('\n')) >= 0) {
+                lines_.push_back(QString::fromUtf8(pending_.left(end)));
+                pending_.remove(0, end + 1);
+            }
+        });
+        process_.start(program, arguments);
+        if (!process_.waitForStarted(10000)) {
+            throw std::runtime_error("cannot start " + program.toStdString());
+        }
+    }
+    ~Child() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool running() const { return process_.state() == QProcess::Running; }
+    const std::vector<QString>& lines() const { return lines_; }
+
+private:
+    QProcess process_;
+    QByteArray pending_;
+    std::vector<QString> lines_;
+};
+
+struct Finished {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end (bounded); status -1 when it did not start or finish in time.
+Finished runToEnd(const QString& program, const QStringList& arguments,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                  std::chrono::milliseconds limit = 60s) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    Finished finished;
+    if (process.waitForStarted(10000) && process.waitForFinished(static_cast<int>(limit.count())) &&
+        process.exitStatus() == QProcess::NormalExit) {
+        finished.status = process.exitCode();
+    } else {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    finished.out = process.readAllStandardOutput().toStdString();
+    finished.err = process.readAllStandardError().toStdString();
+    return finished;
+}
+
+// flite's WAV (16 kHz mono 16-bit) with half a second of silence after the speech, so that the
+// last spoken sound has reached the recorder when the playback ends.
+void writeWithTail(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::ifstream in(from, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::string error;
+    const auto wav = WavReader::decode(bytes, &error);
+    if (!wav || wav->channels != 1) {
+        throw std::runtime_error("flite wrote an unexpected WAV: " + error);
+    }
+    std::vector<std::int16_t> samples;
+    for (const float s : wav->samples) {
+        samples.push_back(static_cast<std::int16_t>(s * 32767.0f));
+    }
+    samples.resize(samples.size() + wav->sampleRate / 2, 0);
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    std::ofstream out(to, std::ios::binary);
+    const auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    put32(36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(wav->sampleRate);
+    put32(wav->sampleRate * 2);
+    put16(2);
+    put16(16);
+    out.write("data", 4);
+    put32(dataBytes);
+    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+}
+
+// One node of a com.canonical.dbusmenu layout: (ia{sv}av).
+struct MenuNode {
+    int id = 0;
+    QVariantMap properties;
+    std::vector<MenuNode> children;
+};
+
+MenuNode readMenuNode(const QDBusArgument& argument) {
+    MenuNode node;
+    argument.beginStructure();
+    argument >> node.id >> node.properties;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QDBusVariant child;
+        argument >> child;
+        node.children.push_back(readMenuNode(child.variant().value<QDBusArgument>()));
+    }
+    argument.endArray();
+    argument.endStructure();
+    return node;
+}
+
+class DictationEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER"}) {
+            if (std::getenv(name) == nullptr) {
+                GTEST_SKIP() << "needs the private desktop of scripts/desktop-session (" << name
+                             << " is not set)";
+            }
+        }
+        for (const char* tool : {"flite", "paplay", "pacat", "pactl"}) {
+            ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
+                << tool
+                << " is missing (Debian packages flite, pulseaudio-utils): run scripts/setup";
+        }
+
+        // A private user: token, settings and logs live in the temporary home.
+        home_ = std::make_unique<TempDir>();
+        env_ = QProcessEnvironment::systemEnvironment();
+        const auto home = home_->path();
+        env_.insert("HOME", QString::fromStdString(home.string()));
+        env_.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
+        env_.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+        env_.insert("XDG_STATE_HOME", QString::fromStdString((home / "state").string()));
+        env_.insert("LANGUAGE", "en");
+        // Qt keeps a few allocations until exit; the application's leaks are not this test's.
+        env_.insert("ASAN_OPTIONS", "detect_leaks=0");
+        std::filesystem::create_directories(home / "server");
+
+        startServer(0);
+        ASSERT_TRUE(server_->started()) << server_->output();
+        port_ = server_->port();
+        const QString service = QStringLiteral("http://127.0.0.1:%1").arg(port_);
+        // The application takes the local service's address from its environment.
+        env_.insert("SAYLOFT_BACKEND_URL", service);
+        for (const char* command : {"register", "consent"}) {
+            const auto done = runToEnd(SAYLOFT_CLI_BINARY, {"--service", service, command}, env_);
+            ASSERT_EQ(done.status, 0) << "sayloft-cli " << command << ": " << done.err;
+        }
+
+        notifications_ = DBusMock::fromTemplate(DBusMock::Bus::session, "notification_daemon",
+                                                "org.freedesktop.Notifications",
+                                                "/org/freedesktop/Notifications");
+        watcher_ =
+            DBusMock::fromTemplate(DBusMock::Bus::session, SAYLOFT_WATCHER_TEMPLATE,
+                                   "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher");
+
+        // An idle null sink renders in bursts of two seconds; a steady silent stream keeps its
+        // monitor (the microphone) delivering evenly.
+        silence_ = std::make_unique<Child>(
+            "pacat",
+            QStringList{"--playback", "--device=sayloft_mic", "--raw", "--format=s16le",
+                        "--rate=48000", "--channels=2", "--latency-msec=50", "/dev/zero"},
+            QProcessEnvironment::systemEnvironment());
+
+        const auto spoken = home / "spoken.wav";
+        speech_ = home / "speech.wav";
+        ASSERT_EQ(runToEnd("flite", {"-voice", "slt", "-t", QString::fromStdString(sentence), "-o",
+                                     QString::fromStdString(spoken.string())})
+                      .status,
+                  0);
+        writeWithTail(spoken, speech_);
+
+        field_ = std::make_unique<Child>(QCoreApplication::applicationFilePath(),
+                                         QStringList{"--text-field"},
+                                         QProcessEnvironment::systemEnvironment());
+        ASSERT_TRUE(waitUntil([&] { return hasLine(*field_, "ready"); }, 20s))
+            << "the text field did not get the input focus";
+
+        app_ = std::make_unique<Child>(SAYLOFT_APP_BINARY, QStringList{}, env_);
+        // Its first act once the hotkey is armed is a ping of the service.
+        ASSERT_TRUE(server_->waitForLine("/health", 60s)) << "sayloft did not reach the service:\n"
+                                                          << server_->output();
+        keyboard_ = std::make_unique<TestKeyboard>();
+    }
+
+    void TearDown() override {
+        // Ended in this order: the hotkey let go, the application, then what it used.
+        keyboard_.reset();
+        app_.reset();
+        field_.reset();
+        silence_.reset();
+        watcher_.reset();
+        notifications_.reset();
+        server_.reset();
+        home_.reset();
+    }
+
+    void startServer(int port) {
+        server_ = std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--host", "127.0.0.1", "--port", std::to_string(port),
+                                     "--decoders", "1", "--data-dir",
+                                     (home_->path() / "server").string()},
+            false);
+    }
+
+    static bool hasLine(const Child& child, const QString& line) {
+        for (const auto& l : child.lines()) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The text field's content, as it last reported it.
+    std::string fieldText() const {
+        for (auto it = field_->lines().rbegin(); it != field_->lines().rend(); ++it) {
+            if (it->startsWith("text ")) {
+                return QByteArray::fromHex(it->mid(5).toLatin1()).toStdString();
+            }
+        }
+        return {};
+    }
+
+    // Whether some application is recording from the microphone.
+    static bool microphoneOpen() {
+        const auto listed = runToEnd("pactl", {"list", "short", "source-outputs"});
+        return listed.status == 0 && listed.out.find_first_not_of(" \n") != std::string::npos;
+    }
+
+    // Holds Right Alt while the sentence is spoken; returns once the key is up.
+    void dictate() {
+        keyboard_->press(rightAltKeycode);
+        ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s))
+            << "sayloft did not open the microphone while Right Alt was down";
+        const auto played =
+            runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())});
+        ASSERT_EQ(played.status, 0) << played.err;
+        keyboard_->release(rightAltKeycode);
+    }
+
+    // Waits for the field to receive text; the milliseconds it took, or nullopt.
+    std::optional<double> waitForText(std::chrono::milliseconds limit = 90s) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!waitUntil([&] { return !fieldText().empty(); }, limit)) {
+            return std::nullopt;
+        }
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    }
+
+    std::vector<std::string> latencyLines() const {
+        std::ifstream in(home_->path() / "state" / "Sayloft" / "latency.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    void expectTheSentence(const std::string& text) {
+        const double wer = static_cast<double>(WordErrorRate::errors(sentence, text)) /
+                           static_cast<double>(WordErrorRate::words(sentence).size());
+        std::printf("typed: \"%s\" (word error rate %.3f)\n", text.c_str(), wer);
+        RecordProperty("word_error_rate", std::to_string(wer));
+        EXPECT_LT(wer, 0.25) << "heard \"" << text << "\"";
+    }
+
+    std::unique_ptr<TempDir> home_;
+    QProcessEnvironment env_;
+    std::unique_ptr<ServerProcess> server_;
+    int port_ = 0;
+    std::unique_ptr<DBusMock> notifications_;
+    std::unique_ptr<DBusMock> watcher_;
+    std::unique_ptr<Child> silence_;
+    std::filesystem::path speech_;
+    std::unique_ptr<Child> field_;
+    std::unique_ptr<Child> app_;
+    std::unique_ptr<TestKeyboard> keyboard_;
+};
+
+TEST_F(DictationEndToEnd, SpokenSentenceArrivesInTheFocusedField) {
+    ASSERT_NO_FATAL_FAILURE(dictate());
+    const auto releaseToText = waitForText();
+    ASSERT_TRUE(releaseToText.has_value()) << "no text arrived; service log:\n"
+                                           << server_->output();
+    std::printf("key release to text in the field: %.0f ms\n", *releaseToText);
+    RecordProperty("release_to_text_ms", std::to_string(*releaseToText));
+    expectTheSentence(fieldText());
+
+    // One line per dictation: time, audio length, total milliseconds.
+    ASSERT_TRUE(waitUntil([&] { return !latencyLines().empty(); }, 10s));
+    const auto lines = latencyLines();
+    ASSERT_EQ(lines.size(), 1u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match,
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\taudio=(\d+\.\d)s\t)"
+                                            R"(total=(\d+)ms)")))
+        << lines[0];
+    // The recording spans the speech and its tail, and the key was held a little longer.
+    EXPECT_GT(std::stod(match[1].str()), 2.0);
+    EXPECT_LT(std::stod(match[1].str()), 15.0);
+}
+
+// The tray's side of the conversation, as a panel holds it: the item's menu over
+// com.canonical.dbusmenu.
+class TrayMenu {
+public:
+    explicit TrayMenu(DBusMock& watcher) : watcher_(watcher) {}
+
+    // The id of the visible, enabled item labelled `label`, once the menu shows one.
+    std::optional<int> visibleItem(const QString& label) {
+        if (!locate()) {
+            return std::nullopt;
+        }
+        const QDBusMessage reply = call("GetLayout", {0, -1, QStringList()});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) {
+            return std::nullopt;
+        }
+        return find(readMenuNode(reply.arguments().at(1).value<QDBusArgument>()), label);
+    }
+
+    bool click(int id) {
+        return call("Event",
+                    {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u})
+                   .type() == QDBusMessage::ReplyMessage;
+    }
+
+private:
+    // The item's bus name (from the watcher's call log) and its menu's object path.
+    bool locate() {
+        if (!menuPath_.isEmpty()) {
+            return true;
+        }
+        const auto registrations = watcher_.calls(QStringLiteral("RegisterStatusNotifierItem"));
+        if (registrations.empty() || registrations.back().isEmpty()) {
+            return false;
+        }
+        service_ = registrations.back().at(0).toString();
+        QDBusMessage get = QDBusMessage::createMethodCall(service_, "/StatusNotifierItem",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            return false;
+        }
+        menuPath_ = reply.arguments()
+                        .value(0)
+                        .value<QDBusVariant>()
+                        .variant()
+                        .value<QDBusObjectPath>()
+                        .path();
+        return !menuPath_.isEmpty();
+    }
+
+    QDBusMessage call(const QString& method, const QVariantList& arguments) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(service_, menuPath_, "com.canonical.dbusmenu", method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
+    }
+
+    static std::optional<int> find(const MenuNode& node, const QString& label) {
+        const auto& p = node.properties;
+        if (p.value("label").toString().remove('_') == label && p.value("visible", true).toBool() &&
+            p.value("enabled", true).toBool()) {
+            return node.id;
+        }
+        for (const auto& child : node.children) {
+            if (const auto found = find(child, label)) {
+                return found;
+            }
+        }
+        return std::nullopt;
+    }
+
+    DBusMock& watcher_;
+    QString service_;
+    QString menuPath_;
+};
+
+TEST_F(DictationEndToEnd, ServiceGoneAtReleaseThenRetryFromTheTrayMenu) {
+    TrayMenu menu(*watcher_);
+    ASSERT_TRUE(waitUntil([&] { return menu.visibleItem("Quit").has_value(); }, 20s))
+        << "the tray menu never appeared on the bus";
+    EXPECT_FALSE(menu.visibleItem(retryLabel).has_value());
+
+    keyboard_->press(rightAltKeycode);
+    ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s));
+    ASSERT_EQ(runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())})
+                  .status,
+              0);
+    // Gone at once (SIGTERM would first wait for the application's idle keep-alive connection).
+    server_->signal(SIGKILL);
+    ASSERT_EQ(server_->wait(30s), 128 + SIGKILL);
+    keyboard_->release(rightAltKeycode);
+
+    // The failure is told by a notification, and the recording is kept for a retry.
+    std::vector<QVariantList> notices;
+    QElapsedTimer sinceRelease;
+    sinceRelease.start();
+    ASSERT_TRUE(waitUntil(
+        [&] { return !(notices = notifications_->calls(QStringLiteral("Notify"))).empty(); }, 90s))
+        << "no notification";
+    std::printf("key release to the failure notification: %lld ms\n", sinceRelease.elapsed());
+    ASSERT_EQ(notices.size(), 1u);
+    ASSERT_EQ(notices[0].size(), 8);
+    EXPECT_EQ(notices[0][3].toString(), QStringLiteral("Network too slow"));
+    EXPECT_TRUE(notices[0][4].toString().contains(retryLabel))
+        << notices[0][4].toString().toStdString();
+    std::optional<int> retry;
+    ASSERT_TRUE(waitUntil([&] { return (retry = menu.visibleItem(retryLabel)).has_value(); }, 10s))
+        << "the tray menu offers no retry";
+    EXPECT_EQ(fieldText(), "");
+
+    // The service is back on the same address: the kept recording goes through.
+    startServer(port_);
+    ASSERT_TRUE(server_->started()) << server_->output();
+    ASSERT_TRUE(menu.click(*retry));
+    const auto clickToText = waitForText();
+    ASSERT_TRUE(clickToText.has_value()) << "no text after the retry; service log:\n"
+                                         << server_->output();
+    std::printf("retry click to text in the field: %.0f ms\n", *clickToText);
+    expectTheSentence(fieldText());
+    EXPECT_TRUE(waitUntil([&] { return !menu.visibleItem(retryLabel).has_value(); }, 10s))
+        << "the retry stays offered after it succeeded";
+}
+
+}  // namespace
+}  // namespace sayloft
