@@ -1,50 +1,24 @@
 #include "server/ConnectionReset.h"
 
-#include <filesystem>
-#include <string>
-
-#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "server/OpenConnections.h"
+
 namespace sayloft {
-namespace {
-
-int portOf(const sockaddr_storage& address) {
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    }
-    return -1;
-}
-
-}  // namespace
 
 bool ConnectionReset::reset(int localPort, int remotePort) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        int fd = -1;
-        try {
-            fd = std::stoi(entry.path().filename().string());
-        } catch (const std::exception&) {
-            continue;
-        }
-        sockaddr_storage local{}, remote{};
-        socklen_t localLength = sizeof local, remoteLength = sizeof remote;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
-            ::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteLength) != 0) {
-            continue;
-        }
-        if (portOf(local) != localPort || portOf(remote) != remotePort) {
-            continue;
+    bool done = false;
+    OpenConnections::forEach([&](int fd, int local, int remote) {
+        if (local != localPort || remote != remotePort) {
+            return true;
         }
         // Dissolving the association of a connected TCP socket makes Linux send a reset.
         sockaddr unspecified{};
         unspecified.sa_family = AF_UNSPEC;
-        return ::connect(fd, &unspecified, sizeof unspecified) == 0;
-    }
-    return false;
+        done = ::connect(fd, &unspecified, sizeof unspecified) == 0;
+        return false;
+    });
+    return done;
 }
 
 }  // namespace sayloft

@@ -6,10 +6,12 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <sys/socket.h>
 
 #include "core/audio/PcmConverter.h"
 #include "core/audio/WavReader.h"
 #include "server/ConnectionReset.h"
+#include "server/OpenConnections.h"
 
 namespace sayloft {
 namespace {
@@ -175,6 +177,10 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
     http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         requestStart = Clock::now();
         requestStarted = true;
+        {
+            std::lock_guard lock(busyMutex_);
+            busyConnections_.emplace(req.local_port, req.remote_port);
+        }
         return screen(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                 : httplib::Server::HandlerResponse::Handled;
     });
@@ -201,8 +207,11 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
         [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
             answerError(res, 500, "internal error");
         });
-    http_->set_logger(
-        [this](const httplib::Request& req, const httplib::Response& res) { accessLog(req, res); });
+    http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        accessLog(req, res);
+        std::lock_guard lock(busyMutex_);
+        busyConnections_.erase({req.local_port, req.remote_port});
+    });
 }
 
 SayloftServer::~SayloftServer() = default;
@@ -218,6 +227,7 @@ int SayloftServer::bind(std::string* error) {
     const int port = options_.port == 0
                          ? http_->bind_to_any_port(options_.host)
                          : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
+    port_ = port;
     if (port < 0 && error != nullptr) {
         *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
                  " (address in use or not available)";
@@ -238,6 +248,20 @@ void SayloftServer::stop() {
     }
     stopSignal_.notify_all();
     http_->stop();
+    closeIdleConnections();
+}
+
+void SayloftServer::closeIdleConnections() {
+    // The HTTP library waits on an idle keep-alive connection until its time-out (65 s) before
+    // it notices the stop. Shutting such a connection down wakes it at once; a connection whose
+    // request is being served keeps going, and its answer is still sent.
+    std::lock_guard lock(busyMutex_);
+    OpenConnections::forEach([this](int fd, int localPort, int remotePort) {
+        if (localPort == port_ && !busyConnections_.contains({localPort, remotePort})) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+        return true;
+    });
 }
 
 void SayloftServer::waitUnlessStopping(double seconds) {

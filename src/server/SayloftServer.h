@@ -6,7 +6,9 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "server/ChaosPlan.h"
 #include "server/CrashStore.h"
@@ -60,6 +62,7 @@ private:
     void accessLog(const httplib::Request& req, const httplib::Response& res);
     bool injectFault(const httplib::Request& req, httplib::Response& res);
     void waitUnlessStopping(double seconds);
+    void closeIdleConnections();
 
     const ServerOptions& options_;
     const TokenAuthority& tokens_;
@@ -71,6 +74,12 @@ private:
     RateLimiter deviceLimiter_;
     RateLimiter registerLimiter_;
     std::unique_ptr<httplib::Server> http_;
+
+    int port_ = -1;
+    // Connections whose request is being served: from routing until the access log, which is
+    // written after the answer. The others are idle keep-alive connections.
+    std::mutex busyMutex_;
+    std::set<std::pair<int, int>> busyConnections_;  // (local port, remote port)
 
     std::atomic<bool> stopping_{false};
     std::mutex stopMutex_;
