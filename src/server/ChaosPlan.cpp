@@ -30,7 +30,7 @@ ChaosPlan::ChaosPlan(const ChaosPlan& other)
       random_(other.random_) {
 }
 
-std::optional<ChaosPlan> ChaosPlan::parse(std::string_view spec, std::uint64_t seed,
+std::optional<ChaosPlan> ChaosPlan::parse(std::string_view faults, std::uint64_t seed,
                                           std::string* error) {
     auto fail = [&](std::string reason) -> std::optional<ChaosPlan> {
         if (error != nullptr) {
@@ -44,10 +44,10 @@ std::optional<ChaosPlan> ChaosPlan::parse(std::string_view spec, std::uint64_t s
                         &plan.unauthorized_, &plan.rateLimited_, &plan.malformedJson_};
     constexpr std::string_view names[] = {"stall", "reset", "503", "401", "429", "json"};
     double total = 0;
-    while (!spec.empty()) {
-        const auto comma = spec.find(',');
-        const std::string_view item = spec.substr(0, comma);
-        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+    while (!faults.empty()) {
+        const auto comma = faults.find(',');
+        const std::string_view item = faults.substr(0, comma);
+        faults = comma == std::string_view::npos ? std::string_view() : faults.substr(comma + 1);
         const auto equals = item.find('=');
         if (equals == std::string_view::npos) {
             return fail("chaos item '" + std::string(item) + "' is not name=value");

@@ -25,7 +25,7 @@ enum class ChaosFault {
 // json=0.05"; the probabilities must not add up to more than 1. Thread-safe.
 class ChaosPlan {
 public:
-    static std::optional<ChaosPlan> parse(std::string_view spec, std::uint64_t seed,
+    static std::optional<ChaosPlan> parse(std::string_view faults, std::uint64_t seed,
                                           std::string* error);
 
     ChaosFault pick();

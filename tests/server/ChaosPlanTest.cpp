@@ -10,10 +10,10 @@ namespace {
 TEST(ChaosPlan, RefusesMalformedLists) {
     const char* bad[] = {"stall",           "stall=x",   "stall=-0.1",  "boom=0.1",
                          "503=0.6,401=0.5", "stall=inf", "reset=0.1,,", "=0.1"};
-    for (const char* spec : bad) {
+    for (const char* faults : bad) {
         std::string error;
-        EXPECT_FALSE(ChaosPlan::parse(spec, 1, &error)) << spec;
-        EXPECT_FALSE(error.empty()) << spec;
+        EXPECT_FALSE(ChaosPlan::parse(faults, 1, &error)) << faults;
+        EXPECT_FALSE(error.empty()) << faults;
     }
 }
 

@@ -74,10 +74,10 @@ void PulseAudioEngine::start() {
     }
 
     const auto channels = static_cast<std::uint8_t>(source_->format.channels);
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = static_cast<std::uint32_t>(source_->format.sampleRate);
-    spec.channels = channels;
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+    sampleSpec.rate = static_cast<std::uint32_t>(source_->format.sampleRate);
+    sampleSpec.channels = channels;
     pa_channel_map map{};
     if (source_->channelPositions.size() == channels) {
         map.channels = channels;
@@ -91,7 +91,7 @@ void PulseAudioEngine::start() {
 
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-    stream_ = pa_stream_new_with_proplist(context, "Dictation", &spec, &map, properties);
+    stream_ = pa_stream_new_with_proplist(context, "Dictation", &sampleSpec, &map, properties);
     pa_proplist_free(properties);
     if (stream_ == nullptr) {
         throw std::runtime_error(std::string("PulseAudio could not create a record stream: ") +
@@ -102,7 +102,7 @@ void PulseAudioEngine::start() {
     pa_stream_set_state_callback(stream_, onStateChange, this);
     pa_stream_set_read_callback(stream_, onRead, this);
 
-    const std::size_t frameBytes = pa_frame_size(&spec);
+    const std::size_t frameBytes = pa_frame_size(&sampleSpec);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = static_cast<std::uint32_t>(-1);

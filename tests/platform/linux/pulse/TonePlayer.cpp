@@ -12,17 +12,17 @@ namespace sayloft::test {
 
 TonePlayer::TonePlayer(std::string sink, double hz, double amplitude, unsigned rate)
     : hz_(hz), amplitude_(amplitude), rate_(rate) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, rate, 2};
+    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, rate, 2};
     // A short target buffer: the tone reaches the sink promptly and stops promptly.
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &spec));
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &sampleSpec));
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     int error = 0;
     simple_ = pa_simple_new(nullptr, "sayloft-tests", PA_STREAM_PLAYBACK, sink.c_str(), "tone",
-                            &spec, nullptr, &attributes, &error);
+                            &sampleSpec, nullptr, &attributes, &error);
     if (simple_ == nullptr) {
         throw std::runtime_error(std::string("cannot play into ") + sink + ": " +
                                  pa_strerror(error));
