@@ -88,6 +88,15 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool running() const { return process_.state() == QProcess::Running; }
+
+    // SIGTERM and a bounded wait: the exit status of a process that ended by itself, else -1.
+    int terminate() {
+        process_.terminate();
+        if (!process_.waitForFinished(10000) || process_.exitStatus() != QProcess::NormalExit) {
+            return -1;
+        }
+        return process_.exitCode();
+    }
     const std::vector<QString>& lines() const { return lines_; }
 
 private:
@@ -370,6 +379,9 @@ TEST_F(DictationEndToEnd, SpokenSentenceArrivesInTheFocusedField) {
     // The recording spans the speech and its tail, and the key was held a little longer.
     EXPECT_GT(std::stod(match[1].str()), 2.0);
     EXPECT_LT(std::stod(match[1].str()), 15.0);
+
+    // A logout's SIGTERM ends the application like Quit: in order and with status 0.
+    EXPECT_EQ(app_->terminate(), 0);
 }
 
 // The tray's side of the conversation, as a panel holds it: the item's menu over

@@ -3,12 +3,17 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QSocketNotifier>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/APIClientService.h"
 #include "app/AppDelegate.h"
@@ -48,6 +53,32 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
     return false;
 }
 
+int quitSocket[2] = {-1, -1};
+
+void requestQuit(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(quitSocket[1], &byte, 1);
+}
+
+// SIGTERM (logout, systemctl, kill) and SIGINT end the event loop as Quit does, so that
+// everything is torn down in order (background work stopped and joined, the keyboard map
+// restored) instead of the process vanishing mid-way. The handler only writes a byte; the event
+// loop does the rest.
+void quitOnTerminationSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSocket) != 0) {
+        return;  // the default action (ending at once) stays
+    }
+    auto* notifier =
+        new QSocketNotifier(quitSocket[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = requestQuit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +95,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("sayloft"));
     // A tray application: the panel coming and going must never end the process.
     QApplication::setQuitOnLastWindowClosed(false);
+    quitOnTerminationSignals();
 
     const bool chinese = L10n::isZh();
     const Texts& texts = Texts::forLanguage(chinese);
