@@ -8,24 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/AppDelegate.h"
-#include "core/TempHome.h"
-#include "fakes/FakeBundle.h"
-#include "fakes/FakeKeyEventMonitor.h"
-#include "fakes/FakeKeyboardEvents.h"
-#include "fakes/FakeMediaPlayers.h"
-#include "fakes/FakeMicrophone.h"
-#include "fakes/FakeNotifications.h"
-#include "fakes/FakePanel.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeSessionEvents.h"
-#include "fakes/FakeStatusItem.h"
+#include "app/AppHarness.h"
 #include "fakes/FakeTranscriptionService.h"
-#include "fakes/FakeUserDefaults.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/ManualSerialQueue.h"
-#include "fakes/VirtualRunLoop.h"
 
 namespace {
 
@@ -33,52 +17,15 @@ using namespace sayloft;
 using namespace sayloft::test;
 
 void BM_ReleaseToRequest60s(benchmark::State& state) {
-    VirtualRunLoop loop;
-    FakeKeyEventMonitor keys;
-    FakeSessionEvents session;
-    FakePasteboard pasteboard;
-    FakeKeyboardEvents keyboard;
-    FakeStatusItem item;
-    FakeScreens screens;
-    PanelRecord panel;
-    FakeNotifications notifications;
-    FakeUserDefaults defaults;
-    FakeBundle bundle;
-    FakeMediaPlayers players;
-    ManualSerialQueue mediaQueue;
-    FakeMicrophone mic;
-    mic.format = {16000.0, 1};
     FakeTranscriptionService service;
     ManualBackgroundTasks tasks;
-    TempHome home;
-    KeychainStore keychain(home.path());
-    keychain.saveToken("token");
-    LatencyLog latencyLog(home.path() / "latency.log");
-    defaults.setBoolean("dataExportConsent_v1", true);
-    AppDelegate app(AppDelegate::Dependencies{loop,
-                                              keys,
-                                              session,
-                                              pasteboard,
-                                              keyboard,
-                                              item,
-                                              screens,
-                                              FakePanel::factory(panel),
-                                              notifications,
-                                              defaults,
-                                              bundle,
-                                              players,
-                                              mediaQueue,
-                                              mic.factory(),
-                                              service,
-                                              tasks,
-                                              keychain,
-                                              latencyLog,
-                                              Texts::english(),
-                                              [](std::chrono::microseconds) {},
-                                              {}});
-    app.applicationDidFinishLaunching();
-    loop.runUntilIdle();
+    AppHarness harness(service, tasks);
+    harness.launch();
     tasks.runAll();
+    AppDelegate& app = *harness.app;
+    FakeMicrophone& mic = harness.mic;
+    VirtualRunLoop& loop = harness.loop;
+    ManualSerialQueue& mediaQueue = harness.mediaQueue;
 
     const std::vector<float> second = mic.sine(16000, 300.0, 0.3);
     for (auto _ : state) {
