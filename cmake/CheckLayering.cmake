@@ -9,7 +9,7 @@ if(NOT SOURCE_DIR)
     message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<repository root>")
 endif()
 
-set(desktop_headers "<(Q[A-Za-z0-9_]*|Qt[A-Za-z0-9_]*/[^>]*|X11/[^>]*|xcb/[^>]*|pulse/[^>]*|dbus/[^>]*|gtk/[^>]*|glib[^>]*|gio/[^>]*)>")
+set(desktop_headers "<(Q[A-Za-z0-9_]*|Qt[A-Za-z0-9_]*/[^>]*|X11/[^>]*|xcb/[^>]*|pulse/[^>]*|dbus/[^>]*|gtk/[^>]*|glib[^>]*|gio/[^>]*|wayland-[^>]*|xkbcommon/[^>]*)>")
 
 set(violations "")
 
