@@ -1,0 +1,135 @@
+#include "TextReceiver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <unistd.h>
+
+namespace sayloft::test {
+namespace {
+
+constexpr auto patience = std::chrono::seconds(15);
+
+// Polls `done` until it holds or the patience runs out (waiting for other processes, not for
+// a timer).
+template <typename Done>
+bool waitUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 20);
+    }
+    return true;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string swaySocket() {
+    if (const char* socket = std::getenv("SWAYSOCK")) {
+        return socket;
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr) {
+        return {};
+    }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("sway-ipc.", 0) == 0 && entry.is_socket()) {
+            return entry.path().string();
+        }
+    }
+    return {};
+}
+
+std::string focusedIn(const nlohmann::json& node) {
+    if (node.value("focused", false) && node.contains("app_id") && node["app_id"].is_string()) {
+        return node["app_id"];
+    }
+    for (const char* children : {"nodes", "floating_nodes"}) {
+        if (node.contains(children)) {
+            for (const auto& child : node[children]) {
+                if (auto found = focusedIn(child); !found.empty()) {
+                    return found;
+                }
+            }
+        }
+    }
+    return {};
+}
+
+int counter = 0;
+
+}  // namespace
+
+std::string focusedAppId() {
+    const auto tree = runProgram({"swaymsg", "-s", swaySocket(), "-r", "-t", "get_tree"});
+    if (!tree) {
+        return {};
+    }
+    return focusedIn(nlohmann::json::parse(*tree, nullptr, false));
+}
+
+TextReceiver::TextReceiver(Kind kind) {
+    const auto tag = std::to_string(getpid()) + "-" + std::to_string(++counter);
+    folder_ = std::filesystem::temp_directory_path() / ("sayloft-wayland-" + tag);
+    std::filesystem::create_directories(folder_);
+    appId_ = "sayloft-receiver-" + tag;
+    const std::string out = (folder_ / "out").string();
+    const std::string ready = (folder_ / "ready").string();
+    if (kind == Kind::foot) {
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                "foot", "--log-level=error", "--app-id=" + appId_, "sh", "-c",
+                "stty -icanon -echo && touch '" + ready + "' && exec cat > '" + out + "'"},
+            std::map<std::string, std::string>{{"LC_ALL", "C.UTF-8"}});
+    } else {
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/python3", SAYLOFT_GTK_ENTRY_SCRIPT, appId_, out,
+                                     ready},
+            std::map<std::string, std::string>{{"GDK_BACKEND", "wayland"}, {"LC_ALL", "C.UTF-8"}});
+    }
+}
+
+TextReceiver::~TextReceiver() {
+    process_.reset();
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+}
+
+bool TextReceiver::waitUntilFocused() {
+    return waitUntil([&] {
+        return std::filesystem::exists(folder_ / "ready") && lower(focusedAppId()) == appId_;
+    });
+}
+
+std::string TextReceiver::waitForText(const std::string& expected) {
+    std::string last;
+    waitUntil([&] {
+        last = read();
+        return last == expected;
+    });
+    return last;
+}
+
+std::string TextReceiver::read() const {
+    std::ifstream in(folder_ / "out", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace sayloft::test

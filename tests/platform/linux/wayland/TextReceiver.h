@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "ChildProcess.h"
+
+namespace sayloft::test {
+
+// A native Wayland application with a text field, started for one test, that writes what it
+// receives to a file: foot running `cat` on a terminal without line editing or echo, or a GTK 3
+// entry (GDK_BACKEND=wayland, Debian's /usr/bin/python3).
+class TextReceiver {
+public:
+    enum class Kind { foot, gtk };
+
+    explicit TextReceiver(Kind kind);
+    ~TextReceiver();
+
+    // Waits until the application is ready to read and sway has given it the keyboard focus.
+    bool waitUntilFocused();
+    // Waits until the received text is exactly `expected`; returns what was received last.
+    std::string waitForText(const std::string& expected);
+
+    static const char* name(Kind kind) { return kind == Kind::foot ? "foot" : "GTK entry"; }
+
+private:
+    std::string read() const;
+
+    std::filesystem::path folder_;
+    std::string appId_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// The app_id of the window sway has focused, "" when none (asks sway over its IPC socket).
+std::string focusedAppId();
+
+}  // namespace sayloft::test

@@ -1,0 +1,191 @@
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TextReceiver.h"
+#include "WaylandSession.h"
+#include "platform/ModifierEvent.h"
+#include "platform/linux/wayland/DataControlPasteboard.h"
+#include "platform/linux/wayland/VirtualKeyboardEvents.h"
+
+namespace sayloft {
+namespace {
+
+using test::TextReceiver;
+
+constexpr std::uint16_t carrierKey = 0;
+constexpr std::uint16_t insertKey = 114;
+
+std::string toUtf8(const std::u32string& text) {
+    std::string out;
+    for (const char32_t c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xc0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xe0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        } else {
+            out += static_cast<char>(0xf0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        }
+    }
+    return out;
+}
+
+std::u16string toUtf16(const std::u32string& text) {
+    std::u16string out;
+    for (const char32_t c : text) {
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xd800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xdc00 + ((c - 0x10000) & 0x3ff));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+// count distinct CJK ideographs, spread over the block.
+std::u32string distinctIdeographs(int count) {
+    std::u32string out;
+    for (int i = 0; i < count; ++i) {
+        out += static_cast<char32_t>(0x4e00 + i * 37);
+    }
+    return out;
+}
+
+TEST(VirtualKeyboardEventsTableTest, VirtualKeysMapToUsEvdevCodes) {
+    const std::pair<std::uint16_t, std::uint32_t> rows[] = {
+        {114, 110},  // Insert, for the paste chord
+        {9, 47},     // V
+        {36, 28},    // Return
+        {0, 30},     // A
+        {56, 42},    // Left Shift
+        {59, 29},    // Left Ctrl
+        {61, 100},   // Right Alt
+        {55, 125},   // Left Super
+    };
+    for (const auto& [virtualKey, evdev] : rows) {
+        EXPECT_EQ(VirtualKeyboardEvents::evdevCode(virtualKey), evdev) << virtualKey;
+    }
+    EXPECT_FALSE(VirtualKeyboardEvents::evdevCode(10).has_value());  // ISO section key
+}
+
+TEST(VirtualKeyboardEventsTableTest, CharactersBecomeKeysyms) {
+    const std::pair<char32_t, std::uint32_t> rows[] = {
+        {U'a', 0x61},    {U'é', 0xe9},    {U'测', 0x1006d4b}, {U'🙂', 0x101f642},
+        {U'\n', 0xff0d}, {U'\t', 0xff09}, {U'\x07', 0},       {U'\x85', 0},
+    };
+    for (const auto& [c, keysym] : rows) {
+        EXPECT_EQ(VirtualKeyboardEvents::keysymFor(c), keysym) << std::hex << std::uint32_t{c};
+    }
+}
+
+TEST(VirtualKeyboardEventsTableTest, TextKeymapGivesEachKeysymAKeyAwayFromModifiers) {
+    std::vector<std::uint32_t> keysyms{0xff0d, 0x61, 0xff09};  // Return, a, Tab
+    for (const char32_t c : distinctIdeographs(400)) {
+        keysyms.push_back(0x1000000 + c);
+    }
+    std::map<std::uint32_t, std::uint32_t> keys;
+    const std::string keymap = VirtualKeyboardEvents::textKeymap(keysyms, keys);
+    EXPECT_EQ(keys.at(0xff0d), 28u);  // Return and Tab keep their keys (GTK needs that)
+    EXPECT_EQ(keys.at(0xff09), 15u);
+    EXPECT_GT(keys.size(), 200u);  // a keymap holds a couple of hundred characters
+    EXPECT_LT(keys.size(), keysyms.size());
+    std::set<std::uint32_t> codes;
+    for (const auto& [keysym, code] : keys) {
+        EXPECT_TRUE(codes.insert(code).second) << "two keysyms on key " << code;
+        EXPECT_LE(code + 8, 255u);
+        // Modifier keys (the hotkeys among them) never type characters.
+        for (const std::uint32_t modifier : {29u, 42u, 54u, 56u, 97u, 100u, 125u, 126u}) {
+            EXPECT_NE(code, modifier);
+        }
+    }
+    EXPECT_NE(keymap.find("U4E00"), std::string::npos) << "keysyms are written by name";
+}
+
+class VirtualKeyboardEventsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SAYLOFT_REQUIRE_WAYLAND_SESSION();
+        keyboard = std::make_unique<VirtualKeyboardEvents>();
+        ASSERT_TRUE(keyboard->isAvailable()) << "the compositor has no zwp_virtual_keyboard_v1";
+    }
+
+    // What the text inserter posts for one typed piece.
+    void typePiece(const std::u32string& piece) {
+        keyboard->post(KeyStroke{carrierKey, true, 0, toUtf16(piece)});
+        keyboard->post(KeyStroke{carrierKey, false, 0, {}});
+    }
+
+    std::unique_ptr<VirtualKeyboardEvents> keyboard;
+};
+
+struct TypingRow {
+    const char* what;
+    TextReceiver::Kind receiver;
+    std::vector<std::u32string> pieces;
+};
+
+TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
+    const std::u32string mixed = U"Hi, A-z 1.5! é\t测试中文🙂\n";
+    const TypingRow rows[] = {
+        {"CJK and emoji, typed again and again, keymaps switching",
+         TextReceiver::Kind::foot,
+         {U"测试中文🙂", U"测试中文🙂", mixed, U"测试中文🙂", U"测试中文🙂",
+          mixed, U"测试中文🙂", U"测试中文🙂"}},
+        {"120 distinct CJK characters in one piece",
+         TextReceiver::Kind::foot,
+         {distinctIdeographs(120) + U"\n"}},
+        {"more distinct characters than one keymap holds",
+         TextReceiver::Kind::foot,
+         {distinctIdeographs(400)}},
+        {"CJK and emoji into a GTK entry",
+         TextReceiver::Kind::gtk,
+         {U"测试中文🙂", U"测试中文🙂", U" Hi é ", U"测试中文🙂",
+          U"测试中文🙂"}},
+    };
+    for (const TypingRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        // A fresh keyboard each time: the first key after its creation is the one at risk.
+        keyboard = std::make_unique<VirtualKeyboardEvents>();
+        TextReceiver receiver(row.receiver);
+        ASSERT_TRUE(receiver.waitUntilFocused()) << TextReceiver::name(row.receiver);
+        std::u32string expected;
+        for (const std::u32string& piece : row.pieces) {
+            typePiece(piece);
+            expected += piece;
+        }
+        EXPECT_EQ(receiver.waitForText(toUtf8(expected)), toUtf8(expected));
+    }
+}
+
+TEST_F(VirtualKeyboardEventsTest, ShiftInsertPastesBothSelections) {
+    DataControlPasteboard pasteboard;
+    ASSERT_TRUE(pasteboard.isAvailable()) << "the compositor has no data control";
+    for (const auto kind : {TextReceiver::Kind::foot, TextReceiver::Kind::gtk}) {
+        SCOPED_TRACE(TextReceiver::name(kind));
+        TextReceiver receiver(kind);
+        ASSERT_TRUE(receiver.waitUntilFocused());
+        const std::string text = std::string("粘贴 paste ✓ ") + TextReceiver::name(kind);
+
+        pasteboard.setText(text);
+        keyboard->post(KeyStroke{insertKey, true, ModifierFlag::shift, {}});
+        keyboard->post(KeyStroke{insertKey, false, ModifierFlag::shift, {}});
+
+        EXPECT_EQ(receiver.waitForText(text), text);
+        EXPECT_EQ(test::runProgram({"wl-paste", "--no-newline"}), text);
+        EXPECT_EQ(test::runProgram({"wl-paste", "--primary", "--no-newline"}), text);
+    }
+}
+
+}  // namespace
+}  // namespace sayloft
