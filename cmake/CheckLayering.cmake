@@ -3,7 +3,9 @@
 # Fails, naming every offending line, when
 #   - src/core includes an application, platform or desktop header,
 #   - src/platform (outside src/platform/linux) or src/app includes a desktop header,
-#   - src/app includes the Linux platform implementation.
+#   - src/app includes the Linux platform implementation,
+#   - src/platform/linux includes the application logic or the composition root (only
+#     src/sayloft sees both).
 
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<repository root>")
@@ -37,6 +39,8 @@ check_layer(src/platform "${desktop_headers}"
     "platform interfaces stay free of desktop headers; implementations live in src/platform/linux")
 check_layer(src/app "(${desktop_headers}|\"platform/linux/[^\"]*\")"
     "the application logic sees only core and platform interfaces")
+check_layer(src/platform/linux "\"(app|sayloft|cli|server)/[^\"]*\""
+    "the desktop layer implements the platform interfaces; it never sees the application logic")
 
 if(violations)
     message(FATAL_ERROR "Layering broken:\n${violations}")

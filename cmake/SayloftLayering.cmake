@@ -17,6 +17,19 @@ function(sayloft_check_layering)
         endforeach()
     endforeach()
 
+    # The desktop libraries implement the platform interfaces; only the composition root
+    # (src/sayloft) links them together with the application logic.
+    foreach(target sayloft_linux_qt sayloft_linux_x11 sayloft_linux_wayland sayloft_linux_dbus
+                   sayloft_linux_pulse sayloft_linux_session)
+        if(TARGET ${target})
+            get_target_property(libs ${target} LINK_LIBRARIES)
+            if(libs MATCHES "(^|;)sayloft_app(;|$)")
+                message(FATAL_ERROR "Layering broken: ${target} links sayloft_app; only the "
+                    "composition root in src/sayloft may.")
+            endif()
+        endif()
+    endforeach()
+
     add_custom_target(sayloft_layering ALL
         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
                 -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayering.cmake

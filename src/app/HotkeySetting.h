@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/UserDefaults.h"
 
@@ -15,7 +16,10 @@ struct HotkeySetting {
     // The stored code; the default when the value is absent, not an integer, or outside the
     // range of key codes (0 to 65535).
     static std::uint16_t read(const UserDefaults& defaults) {
-        const auto stored = defaults.integer(key);
+        return fromStored(defaults.integer(key));
+    }
+
+    static std::uint16_t fromStored(std::optional<std::int64_t> stored) {
         if (!stored || *stored < 0 || *stored > 0xFFFF) {
             return defaultKeyCode;
         }

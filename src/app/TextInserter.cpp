@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/text/UnicodeText.h"
+#include "platform/ModifierEvent.h"
 
 namespace sayloft {
 
@@ -33,9 +34,8 @@ void TextInserter::insert(std::string text) {
 
 void TextInserter::paste(const std::string& text) {
     pasteboard_.setText(text);
-    const std::uint64_t flags = keyboard_.pasteModifiers();
-    keyboard_.post(KeyStroke{keyV, true, flags, {}});
-    keyboard_.post(KeyStroke{keyV, false, flags, {}});
+    keyboard_.post(KeyStroke{insertKey, true, ModifierFlag::shift, {}});
+    keyboard_.post(KeyStroke{insertKey, false, ModifierFlag::shift, {}});
 }
 
 void TextInserter::type(const std::string& text) {

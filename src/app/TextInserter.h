@@ -24,15 +24,19 @@ public:
     static constexpr const char* settingKey = "insertByTyping";
     static constexpr std::size_t charactersPerEvent = 20;
     static constexpr std::chrono::microseconds pauseAfterPiece{8000};
-    static constexpr std::uint16_t keyV = 9;        // the V position: with the paste modifiers
+    // The paste chord, Shift+Insert: terminals (xterm among them) paste the primary selection on
+    // it and every toolkit's text field the clipboard, where Ctrl+V or Ctrl+Shift+V would send a
+    // control character to some of them. The pasteboard offers the text as both selections.
+    static constexpr std::uint16_t insertKey = 114;  // the Insert (Help) position
     static constexpr std::uint16_t carrierKey = 0;  // the key that carries typed text
 
     TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
                  KeyboardEvents& keyboard, Pause pause);
 
     // Any thread; returns at once. The insertion runs later on the main thread, after any
-    // insertion queued before it. Paste replaces the clipboard with the text for good (the
-    // previous content is not restored) and posts the paste chord right after. Typing posts the
+    // insertion queued before it. Paste replaces the clipboard and the primary selection with
+    // the text for good (the previous content is not restored) and posts Shift+Insert right
+    // after. Typing posts the
     // text in pieces of 20 user-perceived characters: each a key-down carrying the piece and a
     // key-up carrying nothing, followed by an 8 ms pause.
     void insert(std::string text);

@@ -36,7 +36,7 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
     }
     if (positional.empty()) {
-        return fail("no command given (transcribe, ping, register, consent or doctor)");
+        return fail("no command given (transcribe, ping, register, consent, doctor or hotkey)");
     }
     const std::string& command = positional[0];
     const std::size_t operands = positional.size() - 1;
@@ -55,6 +55,12 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
                           : command == "register" ? Command::registerDevice
                           : command == "doctor"   ? Command::doctor
                                                   : Command::consent;
+    } else if (command == "hotkey") {
+        if (operands != 1 || (positional[1] != "press" && positional[1] != "release")) {
+            return fail("hotkey needs exactly one of press or release");
+        }
+        options.command = Command::hotkey;
+        options.hotkeyPress = positional[1] == "press";
     } else if (command == "help") {
         options.command = Command::help;
     } else {
@@ -77,9 +83,14 @@ Commands:
   consent              Record that you agree to send recordings to the transcription service
                        (what Sayloft asks on its first start), so that its hotkey starts.
   doctor               Check what Sayloft needs on this desktop, one line each with what to do
-                       when something is missing: X display, XInput 2, XTEST, tray host,
-                       notifications, audio server and default source, the service, the token.
-                       Exit status 0 when nothing is missing, 1 otherwise.
+                       when something is missing: the session and the route Sayloft takes for
+                       the hotkey, typing, the clipboard and the panel (with the key binding
+                       lines when the hotkey comes from the compositor), X display, XInput 2,
+                       XTEST, tray host, notifications, audio server and default source, the
+                       service, the token. Exit status 0 when nothing is missing, 1 otherwise.
+  hotkey press|release Tell the running Sayloft that the hotkey went down or up. For a
+                       compositor key binding on Wayland (doctor prints the lines); works only
+                       for the same user, with the cookie Sayloft writes at start.
   help                 Show this text.
 
 Options:

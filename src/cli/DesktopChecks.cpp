@@ -15,6 +15,8 @@
 #include <X11/extensions/XTest.h>
 
 #include "platform/linux/pulse/PulseConnection.h"
+#include "platform/linux/session/BackendChoice.h"
+#include "platform/linux/session/SessionProbe.h"
 
 namespace sayloft {
 namespace {
@@ -28,16 +30,17 @@ struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
 
-DoctorCheck sessionType() {
-    const std::string type = env("XDG_SESSION_TYPE");
-    const bool wayland = type == "wayland" || !env("WAYLAND_DISPLAY").empty();
-    if (!wayland) {
-        return {"session", true, type.empty() ? "not Wayland" : type, ""};
+DoctorCheck sessionType(const SessionOffer& offer) {
+    if (!offer.waylandSession) {
+        const std::string type = env("XDG_SESSION_TYPE");
+        return {"session", true, type.empty() ? "X11" : type, ""};
     }
-    return {"session", false, "Wayland",
-            "the hotkey is seen only while an X11 (Xwayland) window has the focus, and typing "
-            "reaches only X11 windows; log out and choose an X11 (Xorg) session at the login "
-            "screen"};
+    const std::string desktop = env("XDG_CURRENT_DESKTOP");
+    if (!offer.waylandConnected) {
+        return {"session", false, "Wayland, but the compositor does not answer",
+                "check $WAYLAND_DISPLAY; run doctor from a terminal of the desktop session"};
+    }
+    return {"session", true, "Wayland" + (desktop.empty() ? "" : " (" + desktop + ")"), ""};
 }
 
 void checkX(std::vector<DoctorCheck>& checks) {
@@ -179,7 +182,7 @@ void checkPulse(std::vector<DoctorCheck>& checks) {
 
 }  // namespace
 
-std::vector<DoctorCheck> DesktopChecks::run() {
+DesktopChecks::Result DesktopChecks::run() {
     // QtDBus wants an application object; the CLI has none of its own.
     std::unique_ptr<QCoreApplication> application;
     if (!QCoreApplication::instance()) {
@@ -188,12 +191,23 @@ std::vector<DoctorCheck> DesktopChecks::run() {
         static char* argv[] = {name, nullptr};
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
-    std::vector<DoctorCheck> checks;
-    checks.push_back(sessionType());
-    checkX(checks);
+    const SessionOffer offer = SessionProbe::probe();
+    const BackendChoice choice = BackendChoice::choose(offer);
+    Result result;
+    auto& checks = result.checks;
+    checks.push_back(sessionType(offer));
+    for (const auto& line : choice.describe(offer)) {
+        checks.push_back({line.capability, line.works, line.route, line.advice});
+    }
+    result.keyBinding = choice.hotkey == BackendChoice::Hotkey::compositorBinding;
+    // On Wayland the X checks matter only where a route goes through Xwayland.
+    if (!offer.waylandSession || choice.hotkey == BackendChoice::Hotkey::xinput ||
+        choice.typing == BackendChoice::Typing::xtest) {
+        checkX(checks);
+    }
     checkBus(checks);
     checkPulse(checks);
-    return checks;
+    return result;
 }
 
 }  // namespace sayloft

@@ -9,10 +9,14 @@
 #include "app/FailureReaction.h"
 #include "app/Texts.h"
 #include "cli/DesktopChecks.h"
+#include "cli/HotkeyCall.h"
+#include "cli/KeyBindingLines.h"
 #include "core/audio/PcmConverter.h"
 #include "core/audio/Recorder.h"
 #include "core/audio/WavReader.h"
+#include "app/HotkeySetting.h"
 #include "core/config/Config.h"
+#include "core/hotkey/HotkeyCookie.h"
 #include "core/net/APIClient.h"
 #include "core/net/CurlSession.h"
 #include "core/net/TransportError.h"
@@ -72,6 +76,8 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
                 return doctor(service, out);
             case CliOptions::Command::consent:
                 return consent(service, out, err);
+            case CliOptions::Command::hotkey:
+                return hotkey(options->hotkeyPress, err);
             case CliOptions::Command::help:
                 break;
         }
@@ -198,8 +204,26 @@ int SayloftCli::consent(const Url& service, std::ostream& out, std::ostream& err
     return ok;
 }
 
+int SayloftCli::hotkey(bool press, std::ostream& err) const {
+    const auto path = HotkeyCookie::location(environment_.runtimeDir);
+    const auto cookie = HotkeyCookie::read(path);
+    if (!cookie) {
+        err << "sayloft-cli: no hotkey cookie "
+            << (path.empty() ? std::string("($XDG_RUNTIME_DIR is not set)")
+                             : "in " + path.string())
+            << ": Sayloft is not running in this login, or it does not take the hotkey from a "
+               "key binding (see sayloft-cli doctor)\n";
+        return otherFailure;
+    }
+    if (const auto problem = HotkeyCall::send(press, *cookie, environment_.startedAt)) {
+        err << "sayloft-cli: " << *problem << "\n";
+        return otherFailure;
+    }
+    return ok;
+}
+
 int SayloftCli::doctor(const Url& service, std::ostream& out) const {
-    std::vector<DoctorCheck> checks = DesktopChecks::run();
+    auto [checks, keyBinding] = DesktopChecks::run();
 
     HttpRequest request;
     request.url = service.appending("health");
@@ -236,6 +260,18 @@ int SayloftCli::doctor(const Url& service, std::ostream& out) const {
     for (const auto& check : checks) {
         out << check.line() << "\n";
         allOk = allOk && check.ok;
+    }
+    if (keyBinding) {
+        std::error_code error;
+        auto cli = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (error) {
+            cli = "sayloft-cli";
+        }
+        for (const auto& line :
+             KeyBindingLines::forHotkey(HotkeySetting::fromStored(defaults.integer(HotkeySetting::key)),
+                                       cli.string())) {
+            out << line << "\n";
+        }
     }
     return allOk ? ok : otherFailure;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <string>
@@ -31,6 +32,8 @@ public:
         Url defaultService;                  // Config::backendURL() in the real program
         bool chinese = false;                // language of the failure notices
         std::filesystem::path configHome{};  // where the settings are kept ($XDG_CONFIG_HOME)
+        std::filesystem::path runtimeDir{};  // where Sayloft leaves the hotkey cookie
+        std::int64_t startedAt = 0;          // CLOCK_MONOTONIC at the program's start, in ns
     };
 
     // The settings key of the consent to send recordings, as the application reads it.
@@ -50,6 +53,7 @@ private:
     int registerDevice(const Url& service, std::ostream& out, std::ostream& err) const;
     int doctor(const Url& service, std::ostream& out) const;
     int consent(const Url& service, std::ostream& out, std::ostream& err) const;
+    int hotkey(bool press, std::ostream& err) const;
     int reportFailure(APIError error, std::ostream& err) const;
 
     Environment environment_;

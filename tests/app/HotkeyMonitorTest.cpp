@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/HotkeyMonitor.h"
+#include "app/HotkeyRelay.h"
 #include "fakes/FakeKeyEventMonitor.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeUserDefaults.h"
@@ -212,6 +213,60 @@ TEST_F(HotkeyMonitorTest, NothingArrivesAfterTheMonitorIsGone) {
     session.wake();
     EXPECT_EQ(presses, 0);
     EXPECT_EQ(keys.installed(), 0u);
+}
+
+// The hotkey reported by a compositor key binding: the relay stands in for the key monitor.
+TEST(HotkeyRelayTest, BindingReportsDriveTheLatchInTheOrderTheyWereSent) {
+    struct Report {
+        bool press;
+        std::int64_t sentAt;
+    };
+    struct Row {
+        const char* what;
+        std::int64_t hotkeyCode;  // stored setting
+        std::vector<Report> reports;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {"hold", 61, {{true, 10}, {false, 20}}, {"press", "release"}},
+        {"release without a press is ignored", 61, {{false, 10}}, {}},
+        {"a late press after its release is dropped", 61, {{false, 20}, {true, 10}}, {}},
+        {"repeated press is one hold", 61, {{true, 10}, {true, 11}, {false, 12}},
+         {"press", "release"}},
+        {"another chosen hotkey works the same", 54, {{true, 1}, {false, 2}}, {"press", "release"}},
+        {"a key that is no hotkey never fires", 56, {{true, 1}, {false, 2}}, {}},
+    };
+    for (const Row& row : rows) {
+        VirtualRunLoop loop;
+        FakeSessionEvents session;
+        FakeUserDefaults defaults;
+        defaults.setInteger("hotkeyKeyCode", row.hotkeyCode);
+        HotkeyRelay relay(defaults);
+        relay.setAvailable(true);
+        HotkeyMonitor monitor{loop, relay, session, defaults};
+        std::vector<std::string> events;
+        monitor.onPress = [&] { events.push_back("press"); };
+        monitor.onRelease = [&] { events.push_back("release"); };
+        monitor.start();
+        for (const Report& report : row.reports) {
+            report.press ? relay.press(report.sentAt) : relay.release(report.sentAt);
+            loop.runUntilIdle();
+        }
+        EXPECT_EQ(events, row.expected) << row.what;
+    }
+}
+
+TEST(HotkeyRelayTest, UnavailableRelayMakesTheMonitorReportUnavailable) {
+    VirtualRunLoop loop;
+    FakeSessionEvents session;
+    FakeUserDefaults defaults;
+    HotkeyRelay relay(defaults);  // the bus name could not be taken
+    HotkeyMonitor monitor{loop, relay, session, defaults};
+    bool unavailable = false;
+    monitor.onUnavailable = [&] { unavailable = true; };
+    monitor.start();
+    EXPECT_TRUE(unavailable);
+    EXPECT_FALSE(monitor.isInstalled());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/TextInserter.h"
 #include "fakes/FakeKeyboardEvents.h"
 #include "fakes/FakePasteboard.h"
+#include "platform/ModifierEvent.h"
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/VirtualRunLoop.h"
 
@@ -49,23 +50,12 @@ TEST_F(TextInserterTest, PastesByDefaultWithTheClipboardHoldingExactlyTheText) {
     EXPECT_TRUE(keyboard.strokes.empty());  // runs later, on the main thread
     loop.runUntilIdle();
     EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"héllo 世界"}));
-    const std::vector<KeyStroke> chord = {{9, true, ModifierFlag::control, {}},
-                                          {9, false, ModifierFlag::control, {}}};
+    // Shift+Insert, exactly Shift: terminals and text fields alike paste on it.
+    const std::vector<KeyStroke> chord = {{114, true, ModifierFlag::shift, {}},
+                                          {114, false, ModifierFlag::shift, {}}};
     EXPECT_EQ(keyboard.strokes, chord);
     EXPECT_EQ(clipboardAtKey.front(), "héllo 世界");  // set before the chord, nothing between
     EXPECT_TRUE(pauses.empty());
-}
-
-TEST_F(TextInserterTest, ThePasteChordCarriesExactlyThePlatformsPasteModifiers) {
-    keyboard.pasteFlags = ModifierFlag::control | ModifierFlag::shift;  // a terminal
-    defaults.setBoolean("insertByTyping", false);
-    inserter.insert("ls");
-    loop.runUntilIdle();
-    ASSERT_EQ(keyboard.strokes.size(), 2u);
-    for (const auto& stroke : keyboard.strokes) {
-        EXPECT_EQ(stroke.flags, ModifierFlag::control | ModifierFlag::shift);
-        EXPECT_TRUE(stroke.text.empty());
-    }
 }
 
 TEST_F(TextInserterTest, TypesInPiecesOf20CharactersWithAPauseAfterEach) {

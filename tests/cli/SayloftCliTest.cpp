@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "LoopbackServer.h"
+#include "cli/KeyBindingLines.h"
 #include "cli/SayloftCli.h"
 #include "core/storage/KeychainStore.h"
 
@@ -225,6 +227,9 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"--service"},
         {"--service", "ftp://host", "ping"},
         {"--service", "http://host/path", "ping"},
+        {"hotkey"},
+        {"hotkey", "down"},
+        {"hotkey", "press", "release"},
     };
     for (const auto& args : mistakes) {
         const Outcome result = rig.run(args);
@@ -236,7 +241,7 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
     const Outcome help = rig.run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* topic : {"transcribe FILE.wav", "ping", "register", "--service URL",
-                              "--token TEXT", "--verbose"}) {
+                              "--token TEXT", "--verbose", "hotkey press|release"}) {
         EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
     }
 }
@@ -248,6 +253,35 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
         {"--service", "http://192.0.2.1:8177", "--token", "t", "transcribe", file.string()});
     EXPECT_EQ(result.status, SayloftCli::exitCodeFor(APIError::network));
     EXPECT_NE(result.err.find("plain http"), std::string::npos);
+}
+
+TEST(SayloftCli, HotkeyWithoutSayloftsCookieSaysWhyAndFails) {
+    CliRig rig(answering(200, ""));
+    const SayloftCli cli({rig.scratch.path / "data", rig.server.url(), false, {},
+                          rig.scratch.path / "runtime", 1});
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(cli.run({"hotkey", "press"}, out, err), SayloftCli::otherFailure);
+    EXPECT_NE(err.str().find("Sayloft is not running"), std::string::npos) << err.str();
+}
+
+TEST(KeyBindingLines, ByKeycodeForSwayAndHyprlandWithTheAltGrWarningOnlyForRightAlt) {
+    const auto rightAlt = KeyBindingLines::forHotkey(61, "/opt/bin/sayloft-cli");
+    const auto has = [](const std::vector<std::string>& lines, const std::string& wanted) {
+        return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+    };
+    EXPECT_TRUE(has(rightAlt, "    bindcode --no-repeat 108 exec /opt/bin/sayloft-cli hotkey press"));
+    EXPECT_TRUE(has(rightAlt, "    bindcode --release 108 exec /opt/bin/sayloft-cli hotkey release"));
+    EXPECT_TRUE(has(rightAlt, "    bindr = , code:108, exec, /opt/bin/sayloft-cli hotkey release"));
+    EXPECT_NE(rightAlt.back().find("AltGr"), std::string::npos);
+
+    const auto leftCtrl = KeyBindingLines::forHotkey(59, "sayloft-cli");
+    EXPECT_TRUE(has(leftCtrl, "    bindcode --no-repeat 37 exec sayloft-cli hotkey press"));
+    EXPECT_TRUE(has(leftCtrl, "    riverctl map -release normal None Control_L spawn "
+                              "'sayloft-cli hotkey release'"));
+    EXPECT_EQ(leftCtrl.back().find("AltGr"), std::string::npos);
+
+    EXPECT_TRUE(KeyBindingLines::forHotkey(56, "sayloft-cli").empty());  // Shift: never a hotkey
 }
 
 // The installed program, as a process: exit status and output of the real binary.

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/KeyboardEvents.h"
-#include "platform/ModifierEvent.h"
 
 namespace sayloft::test {
 
@@ -13,7 +12,6 @@ namespace sayloft::test {
 class FakeKeyboardEvents final : public KeyboardEvents {
 public:
     std::vector<KeyStroke> strokes;
-    std::uint64_t pasteFlags = ModifierFlag::control;
     std::function<void(const KeyStroke&)> onPost;
 
     void post(const KeyStroke& stroke) override {
@@ -22,7 +20,6 @@ public:
             onPost(stroke);
         }
     }
-    std::uint64_t pasteModifiers() const override { return pasteFlags; }
 };
 
 }  // namespace sayloft::test

@@ -39,6 +39,7 @@ XdgDirs XdgDirs::fromEnvironment(const GetEnv& getenv) {
         .dataHome = baseDir(getenv, "XDG_DATA_HOME", home / ".local" / "share"),
         .stateHome = baseDir(getenv, "XDG_STATE_HOME", home / ".local" / "state"),
         .configHome = baseDir(getenv, "XDG_CONFIG_HOME", home / ".config"),
+        .runtimeDir = baseDir(getenv, "XDG_RUNTIME_DIR", {}),
     };
 }
 

@@ -14,6 +14,9 @@ struct XdgDirs {
     std::filesystem::path dataHome;    // $XDG_DATA_HOME or ~/.local/share
     std::filesystem::path stateHome;   // $XDG_STATE_HOME or ~/.local/state
     std::filesystem::path configHome;  // $XDG_CONFIG_HOME or ~/.config
+    // $XDG_RUNTIME_DIR: private to the user and gone at logout. Empty when unset or not absolute
+    // (it has no default: a made-up folder would not be private).
+    std::filesystem::path runtimeDir;
 
     static XdgDirs fromEnvironment(const GetEnv& getenv);
     static XdgDirs current();

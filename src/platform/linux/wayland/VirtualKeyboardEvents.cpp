@@ -250,10 +250,6 @@ bool VirtualKeyboardEvents::isAvailable() const {
     return available_;
 }
 
-std::uint64_t VirtualKeyboardEvents::pasteModifiers() const {
-    return ModifierFlag::shift;
-}
-
 std::optional<std::uint32_t> VirtualKeyboardEvents::evdevCode(std::uint16_t virtualKey) {
     for (const VirtualKey& key : virtualKeys) {
         if (key.virtualKey == virtualKey) {

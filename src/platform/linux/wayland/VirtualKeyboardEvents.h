@@ -61,9 +61,6 @@ public:
 
     void post(const KeyStroke& stroke) override;
 
-    // Shift: the paste chord is Shift+Insert everywhere (KeyboardEvents is losing this call).
-    std::uint64_t pasteModifiers() const override;
-
     // The evdev key code of a virtual key on a US keyboard; nullopt for keys not in the table.
     static std::optional<std::uint32_t> evdevCode(std::uint16_t virtualKey);
 

@@ -11,8 +11,11 @@ QtPasteboard::QtPasteboard(QClipboard* clipboard)
 }
 
 void QtPasteboard::setText(std::string_view utf8) {
-    clipboard_->setText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())),
-                        QClipboard::Clipboard);
+    const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    clipboard_->setText(text, QClipboard::Clipboard);
+    if (clipboard_->supportsSelection()) {
+        clipboard_->setText(text, QClipboard::Selection);
+    }
 }
 
 }  // namespace sayloft

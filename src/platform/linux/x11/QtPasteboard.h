@@ -8,9 +8,11 @@ class QClipboard;
 
 namespace sayloft {
 
-// The X clipboard (the CLIPBOARD selection) through QClipboard. The application owns the
-// selection after setText and serves it from its event loop for as long as it runs, so a paste
-// chord posted right after the call, and any later paste, gets the text. Main thread only.
+// The X clipboard and primary selection (CLIPBOARD and PRIMARY) through QClipboard. The
+// application owns both after setText and serves them from its event loop until another client
+// takes them, so a paste chord posted right after the call, and any later paste, gets the text:
+// Shift+Insert pastes PRIMARY in xterm and CLIPBOARD in toolkit text fields. Main thread only.
+// Through Xwayland this also reaches Wayland clients on desktops that bridge the two clipboards.
 class QtPasteboard final : public Pasteboard {
 public:
     // clipboard nullptr: the QGuiApplication's, which must exist.

@@ -3,19 +3,15 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <cstring>
 #include <thread>
 
 #include <X11/XKBlib.h>
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include "platform/ModifierEvent.h"
-#include "platform/linux/x11/XErrorTrap.h"
 #include "platform/linux/x11/XInputKeyEventMonitor.h"
 
 namespace sayloft {
@@ -29,7 +25,7 @@ struct VirtualKey {
     unsigned keycode;
 };
 
-constexpr std::array<VirtualKey, 70> virtualKeys{{
+constexpr std::array<VirtualKey, 71> virtualKeys{{
     {0, XK_a, 38},
     {1, XK_s, 39},
     {2, XK_d, 40},
@@ -91,6 +87,7 @@ constexpr std::array<VirtualKey, 70> virtualKeys{{
     {60, 0, 62},
     {61, 0, 108},
     {62, 0, 105},
+    {114, XK_Insert, 118},
     {115, XK_Home, 110},
     {116, XK_Prior, 112},
     {117, XK_Delete, 119},
@@ -118,61 +115,6 @@ constexpr std::array<ModifierKey, 4> modifierKeys{{
 
 constexpr int lockRow = 1;
 constexpr auto reuseGuard = std::chrono::milliseconds(500);
-
-constexpr const char* terminalClasses[] = {
-    "xterm",
-    "uxterm",
-    "rxvt",
-    "urxvt",
-    "rxvt-unicode",
-    "gnome-terminal",
-    "gnome-terminal-server",
-    "konsole",
-    "xfce4-terminal",
-    "mate-terminal",
-    "lxterminal",
-    "qterminal",
-    "terminology",
-    "alacritty",
-    "kitty",
-    "tilix",
-    "terminator",
-    "st",
-    "st-256color",
-    "foot",
-    "footclient",
-    "wezterm",
-    "org.wezfurlong.wezterm",
-    "sakura",
-    "guake",
-    "tilda",
-    "yakuake",
-    "kgx",
-    "org.gnome.console",
-    "ptyxis",
-    "org.gnome.ptyxis",
-    "deepin-terminal",
-    "cool-retro-term",
-    "termite",
-    "eterm",
-    "aterm",
-    "mlterm",
-    "kterm",
-    "zutty",
-    "contour",
-    "ghostty",
-    "com.mitchellh.ghostty",
-    "blackbox",
-    "com.raggesilver.blackbox",
-    "x-terminal-emulator",
-};
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // The keysym that types a code point, 0 for control characters that have none.
 KeySym keysymFor(char32_t c) {
@@ -211,31 +153,6 @@ std::u32string codePoints(const std::u16string& text) {
             out.push_back(unit == u'\r' ? U'\n' : char32_t{unit});
         }
     }
-    return out;
-}
-
-std::optional<std::pair<std::string, std::string>> classOf(Display* display, Window window) {
-    XClassHint hint{nullptr, nullptr};
-    if (window == None || XGetClassHint(display, window, &hint) == 0) {
-        return std::nullopt;
-    }
-    std::pair<std::string, std::string> result{hint.res_name ? hint.res_name : "",
-                                               hint.res_class ? hint.res_class : ""};
-    XFree(hint.res_name);
-    XFree(hint.res_class);
-    return result;
-}
-
-std::vector<Window> childrenOf(Display* display, Window window, Window* parent) {
-    Window root = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    *parent = None;
-    if (XQueryTree(display, window, &root, parent, &children, &count) == 0) {
-        return {};
-    }
-    std::vector<Window> out(children, children + count);
-    XFree(children);
     return out;
 }
 
@@ -328,96 +245,6 @@ void XTestKeyboardEvents::post(const KeyStroke& stroke) {
         restoreModifiers();
     }
     XSync(display_, False);
-}
-
-std::uint64_t XTestKeyboardEvents::pasteModifiers() const {
-    const auto windowClass = focusedWindowClass();
-    if (windowClass && isTerminalClass(windowClass->first, windowClass->second)) {
-        return ModifierFlag::control | ModifierFlag::shift;
-    }
-    return ModifierFlag::control;
-}
-
-bool XTestKeyboardEvents::isTerminalClass(std::string_view instance, std::string_view windowClass) {
-    return std::any_of(std::begin(terminalClasses), std::end(terminalClasses),
-                       [&](std::string_view terminal) {
-                           return equalsIgnoringCase(terminal, instance) ||
-                                  equalsIgnoringCase(terminal, windowClass);
-                       });
-}
-
-std::optional<std::pair<std::string, std::string>> XTestKeyboardEvents::focusedWindowClass() const {
-    if (display_ == nullptr) {
-        return std::nullopt;
-    }
-    XErrorTrap trap(display_);  // the windows asked about may vanish meanwhile
-    const Window root = XDefaultRootWindow(display_);
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(display_, &focus, &revert);
-    if (focus == PointerRoot) {
-        // The focus follows the pointer: the deepest window under it.
-        focus = root;
-        Window rootReturn = None;
-        Window child = None;
-        int x = 0;
-        int y = 0;
-        int windowX = 0;
-        int windowY = 0;
-        unsigned mask = 0;
-        while (XQueryPointer(display_, focus, &rootReturn, &child, &x, &y, &windowX, &windowY,
-                             &mask) &&
-               child != None) {
-            focus = child;
-        }
-    }
-    if (focus != None && focus != root) {
-        // Up: the focus is often a child of the application's top-level window.
-        Window parent = None;
-        for (Window window = focus; window != None && window != root; window = parent) {
-            if (auto found = classOf(display_, window)) {
-                return found;
-            }
-            childrenOf(display_, window, &parent);
-        }
-        // Down: a window manager may focus the frame around the client window.
-        std::vector<Window> level{focus};
-        for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
-            std::vector<Window> next;
-            for (const Window window : level) {
-                for (const Window child : childrenOf(display_, window, &parent)) {
-                    if (auto found = classOf(display_, child)) {
-                        return found;
-                    }
-                    next.push_back(child);
-                }
-            }
-            level = std::move(next);
-        }
-    }
-    const Atom activeAtom = XInternAtom(display_, "_NET_ACTIVE_WINDOW", True);
-    if (activeAtom == None) {
-        return std::nullopt;
-    }
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    std::optional<std::pair<std::string, std::string>> result;
-    if (XGetWindowProperty(display_, root, activeAtom, 0, 1, False, XA_WINDOW, &type, &format,
-                           &items, &after, &data) == Success &&
-        data != nullptr) {
-        if (type == XA_WINDOW && format == 32 && items == 1) {
-            Window active = None;
-            std::memcpy(&active, data, sizeof active);  // format 32 items are longs
-            result = classOf(display_, active);
-        }
-    }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return result;
 }
 
 void XTestKeyboardEvents::pressKey(unsigned keycode, bool press) {

@@ -6,7 +6,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/KeyboardEvents.h"
@@ -28,7 +27,7 @@ class XInputKeyEventMonitor;
 // Modifiers: a stroke's flags are exactly the modifiers held during it. Modifier keys the user
 // holds that the stroke does not want (the hotkey, say) are released through XTEST, wanted ones
 // not held are pressed (Left Ctrl, Left Shift, Left Alt, Left Super), and all of it is put back
-// once no synthesised key is down any more, so a Ctrl+V chord posted as two strokes reads as
+// once no synthesised key is down any more, so a Shift+Insert chord posted as two strokes reads as
 // one clean chord. The key monitor given at construction is told about these events, so that a
 // held hotkey is not seen to end. Caveat: some X servers ignore an XTEST release of a key that a
 // physical keyboard holds; the chord then reaches the application with that modifier.
@@ -59,24 +58,6 @@ public:
     bool isAvailable() const { return available_; }
 
     void post(const KeyStroke& stroke) override;
-
-    // Ctrl, or Ctrl+Shift when the window with the input focus is a terminal emulator.
-    std::uint64_t pasteModifiers() const override;
-
-    // WM_CLASS (instance name, class) of the focused top-level window: the focus window or the
-    // nearest ancestor or descendant with the property; with the focus PointerRoot, the window
-    // under the pointer; else the window manager's _NET_ACTIVE_WINDOW. nullopt when none.
-    std::optional<std::pair<std::string, std::string>> focusedWindowClass() const;
-
-    // Whether a WM_CLASS names a terminal emulator, which pastes with Ctrl+Shift+V (Ctrl+V sends
-    // a literal ^V there). Compared without case against instance and class: xterm, uxterm,
-    // rxvt, urxvt, rxvt-unicode, gnome-terminal, gnome-terminal-server, konsole,
-    // xfce4-terminal, mate-terminal, lxterminal, qterminal, terminology, alacritty, kitty,
-    // tilix, terminator, st, st-256color, foot, footclient, wezterm, org.wezfurlong.wezterm,
-    // sakura, guake, tilda, yakuake, kgx, org.gnome.console, ptyxis, org.gnome.ptyxis,
-    // deepin-terminal, cool-retro-term, termite, eterm, aterm, mlterm, kterm, zutty, contour,
-    // ghostty, com.mitchellh.ghostty, blackbox, com.raggesilver.blackbox, x-terminal-emulator.
-    static bool isTerminalClass(std::string_view instance, std::string_view windowClass);
 
     // Puts every borrowed keycode back to what it held (unless someone else has changed it
     // since). Runs by itself restoreDelay after typing.

@@ -1,4 +1,9 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <vector>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -16,7 +21,7 @@ using test::TestDisplay;
 using test::TextFieldProcess;
 using test::waitUntil;
 
-constexpr std::uint16_t keyV = 9;
+constexpr std::uint16_t insertKey = 114;
 constexpr unsigned rightAlt = 108;
 
 // Pastes into another application: the clipboard, then the chord, as the text inserter does.
@@ -27,9 +32,11 @@ protected:
 
     void paste(const std::string& text) {
         pasteboard.setText(text);
-        const std::uint64_t flags = keyboard.pasteModifiers();
-        keyboard.post(KeyStroke{keyV, true, flags, {}});
-        keyboard.post(KeyStroke{keyV, false, flags, {}});
+        pasteAgain();
+    }
+    void pasteAgain() {
+        keyboard.post(KeyStroke{insertKey, true, ModifierFlag::shift, {}});
+        keyboard.post(KeyStroke{insertKey, false, ModifierFlag::shift, {}});
     }
 
     TestDisplay keys;
@@ -44,9 +51,7 @@ TEST_F(QtPasteboardTest, PastedTextArrivesInAnotherApplication) {
     paste("测试中文🙂 pasted");
     EXPECT_TRUE(field.waitForText("测试中文🙂 pasted")) << field.text().toStdString();
     // The clipboard still offers it after the paste: a second chord pastes it again.
-    const std::uint64_t flags = keyboard.pasteModifiers();
-    keyboard.post(KeyStroke{keyV, true, flags, {}});
-    keyboard.post(KeyStroke{keyV, false, flags, {}});
+    pasteAgain();
     EXPECT_TRUE(field.waitForText("测试中文🙂 pasted测试中文🙂 pasted"));
 }
 
@@ -59,10 +64,10 @@ TEST_F(QtPasteboardTest, PasteWhileTheHotkeyIsHeldLiftsItAndPutsItBackUnseen) {
     ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
 
     paste("held");
-    // With Alt still down the field would see Ctrl+Alt+V, which does not paste.
+    // With Alt still down the field would see Shift+Alt+Insert, which does not paste.
     EXPECT_TRUE(field.waitForText("held")) << field.text().toStdString();
     EXPECT_TRUE(keys.isDown(rightAlt));
-    EXPECT_FALSE(keys.isDown(37));
+    EXPECT_FALSE(keys.isDown(50));  // Shift is up again
 
     keys.release(rightAlt);  // the user lets go: the only release the monitor reports
     ASSERT_TRUE(waitUntil([&] { return events.size() >= 2; }));
@@ -71,6 +76,30 @@ TEST_F(QtPasteboardTest, PasteWhileTheHotkeyIsHeldLiftsItAndPutsItBackUnseen) {
     EXPECT_EQ(events[0].flags, ModifierFlag::option);
     EXPECT_EQ(events[1].keyCode, 61);
     EXPECT_EQ(events[1].flags, 0u);
+}
+
+// xterm pastes the primary selection on Shift+Insert (Ctrl+V would send ^V to the shell).
+TEST_F(QtPasteboardTest, PastedTextArrivesInXterm) {
+    const QString out = QDir::temp().filePath(QStringLiteral("sayloft-xterm-%1").arg(getpid()));
+    QFile::remove(out);
+    QProcess xterm;
+    xterm.start("xterm", {"-geometry", "80x10+0+0", "-e", "sh", "-c",
+                          "stty -icanon; exec cat > \"$0\"", out});
+    ASSERT_TRUE(xterm.waitForStarted());
+    unsigned long window = 0;
+    ASSERT_TRUE(waitUntil([&] { return (window = keys.findWindow("XTerm")) != 0; }));
+    keys.focus(window);
+    ASSERT_TRUE(waitUntil([&] { return keys.focusedWindow() == window; }));
+    paste("echo 测试 ok");
+    QByteArray got;
+    EXPECT_TRUE(waitUntil([&] {
+        QFile file(out);
+        got = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return got == "echo 测试 ok";
+    })) << got.toStdString();
+    xterm.kill();
+    xterm.waitForFinished(5000);
+    QFile::remove(out);
 }
 
 TEST_F(QtPasteboardTest, InvalidUtf8IsOfferedWithReplacementCharacters) {

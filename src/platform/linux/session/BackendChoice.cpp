@@ -1,0 +1,160 @@
+#include "platform/linux/session/BackendChoice.h"
+
+namespace sayloft {
+namespace {
+
+constexpr const char* virtualKeyboard = "zwp_virtual_keyboard_manager_v1";
+constexpr const char* extDataControl = "ext_data_control_manager_v1";
+constexpr const char* wlrDataControl = "zwlr_data_control_manager_v1";
+
+}  // namespace
+
+BackendChoice BackendChoice::choose(const SessionOffer& offer) {
+    BackendChoice choice;
+    if (offer.xDisplay) {
+        choice.qtPlatform = QtPlatform::xcb;
+    } else if (offer.waylandConnected && offer.qtWaylandPlugin) {
+        choice.qtPlatform = QtPlatform::wayland;
+    }
+
+    const bool xinput = offer.xInputAndXTest;
+    const bool binding = offer.sessionBus && (offer.waylandSession || offer.xDisplay);
+    if (offer.hotkeyRoute == "xinput") {
+        choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
+    } else if (offer.hotkeyRoute == "binding") {
+        choice.hotkey = binding ? Hotkey::compositorBinding : Hotkey::none;
+    } else if (offer.waylandSession) {
+        choice.hotkey = binding ? Hotkey::compositorBinding : Hotkey::none;
+    } else {
+        choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
+    }
+
+    if (offer.waylandSession && offer.offers(virtualKeyboard)) {
+        choice.typing = Typing::virtualKeyboard;
+    } else if (xinput) {
+        choice.typing = Typing::xtest;
+    }
+
+    if (offer.waylandSession && (offer.offers(extDataControl) || offer.offers(wlrDataControl))) {
+        choice.clipboard = Clipboard::dataControl;
+    } else if (choice.qtPlatform == QtPlatform::xcb) {
+        choice.clipboard = Clipboard::x11;
+    }
+
+    if (choice.qtPlatform == QtPlatform::xcb) {
+        choice.panel = Panel::qtWindow;
+    }
+    return choice;
+}
+
+const char* BackendChoice::qtPlatformName(QtPlatform platform) {
+    switch (platform) {
+        case QtPlatform::xcb:
+            return "xcb";
+        case QtPlatform::wayland:
+            return "wayland";
+        case QtPlatform::offscreen:
+            return "offscreen";
+    }
+    return "offscreen";
+}
+
+std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& offer) const {
+    const bool wayland = offer.waylandSession;
+    const std::string onlyX11Windows =
+        "on Wayland this reaches only X11 (Xwayland) windows, not native applications";
+    std::vector<Line> lines;
+
+    switch (qtPlatform) {
+        case QtPlatform::xcb:
+            lines.push_back({"windows", wayland ? "X11 through Xwayland" : "X11", true, ""});
+            break;
+        case QtPlatform::wayland:
+            lines.push_back({"windows", "Wayland", true, ""});
+            break;
+        case QtPlatform::offscreen:
+            lines.push_back(
+                {"windows", "none (no tray icon, menu or panel)", false,
+                 wayland && offer.waylandConnected
+                     ? "install Qt's Wayland plugin (Debian package qt6-wayland), or enable "
+                       "Xwayland in the compositor"
+                     : "start Sayloft inside a desktop session (no X display or Wayland "
+                       "compositor answered)"});
+            break;
+    }
+
+    switch (hotkey) {
+        case Hotkey::xinput:
+            lines.push_back(
+                {"hotkey", "XInput 2 (watches the keyboard, grabs nothing)", true,
+                 wayland ? "seen only while an X11 window has the focus; unset "
+                           "SAYLOFT_HOTKEY_ROUTE to use a compositor key binding instead"
+                         : ""});
+            break;
+        case Hotkey::compositorBinding:
+            lines.push_back({"hotkey", "compositor key binding (sayloft-cli hotkey press|release)",
+                             true, "add the key binding lines below to the compositor's "
+                                   "configuration, then reload it"});
+            break;
+        case Hotkey::none:
+            lines.push_back({"hotkey", "none", false,
+                             offer.hotkeyRoute == "xinput"
+                                 ? "SAYLOFT_HOTKEY_ROUTE=xinput needs an X display with XInput 2 "
+                                   "and XTEST; unset it"
+                                 : "needs an X display with XInput 2, or a Wayland compositor "
+                                   "and a D-Bus session bus for a key binding"});
+            break;
+    }
+
+    switch (typing) {
+        case Typing::virtualKeyboard:
+            lines.push_back({"typing", "Wayland virtual keyboard", true, ""});
+            break;
+        case Typing::xtest:
+            lines.push_back(
+                {"typing", "XTEST", true,
+                 wayland ? onlyX11Windows +
+                               "; this compositor offers no virtual keyboard (sway, Hyprland and "
+                               "river do)"
+                         : ""});
+            break;
+        case Typing::none:
+            lines.push_back({"typing", "none", false,
+                             "needs a Wayland compositor with a virtual keyboard (sway, "
+                             "Hyprland, river) or an X display with XTEST"});
+            break;
+    }
+
+    switch (clipboard) {
+        case Clipboard::dataControl:
+            lines.push_back({"clipboard", "Wayland data-control (clipboard and primary selection)",
+                             true, ""});
+            break;
+        case Clipboard::x11:
+            lines.push_back({"clipboard", "X11 clipboard and primary selection", true,
+                             wayland ? onlyX11Windows + ", unless the compositor bridges the "
+                                                        "two clipboards (GNOME does)"
+                                     : ""});
+            break;
+        case Clipboard::none:
+            lines.push_back({"clipboard", "none (pasting cannot work)", false,
+                             "set \"insertByTyping\": true in the settings to type instead, or "
+                             "use a compositor with data-control (sway, KWin, Hyprland)"});
+            break;
+    }
+
+    switch (panel) {
+        case Panel::qtWindow:
+            lines.push_back({"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
+                             wayland ? "placed by the X11 pointer, which follows only X11 windows"
+                                     : ""});
+            break;
+        case Panel::none:
+            lines.push_back({"panel", "none (the tray icon shows the state)", false,
+                             "enable Xwayland in the compositor for the floating panel"});
+            break;
+    }
+    return lines;
+}
+
+}  // namespace sayloft

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/session/SessionOffer.h"
+
+namespace sayloft {
+
+// Which mechanism serves each capability in this session, chosen once at start from what the
+// session offers. The best route available wins:
+//   Qt platform  xcb when an X display (X11 or Xwayland) is there, else Wayland when Qt's plugin
+//                is installed, else offscreen (no tray or panel, but Sayloft still runs);
+//   hotkey       XInput 2 on an X11 session; on Wayland a compositor key binding calling
+//                `sayloft-cli hotkey` (XInput would see keys only while an X11 window has the
+//                focus); $SAYLOFT_HOTKEY_ROUTE=xinput|binding overrides;
+//   typing       the Wayland virtual keyboard where the compositor offers it, else XTEST;
+//   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb;
+//   panel        a Qt window on xcb; none on Qt's Wayland plugin (a Qt tool window would take
+//                the focus there), where the tray icon's states carry the information.
+struct BackendChoice {
+    enum class QtPlatform { xcb, wayland, offscreen };
+    enum class Hotkey { xinput, compositorBinding, none };
+    enum class Typing { xtest, virtualKeyboard, none };
+    enum class Clipboard { x11, dataControl, none };
+    enum class Panel { qtWindow, none };
+
+    QtPlatform qtPlatform = QtPlatform::offscreen;
+    Hotkey hotkey = Hotkey::none;
+    Typing typing = Typing::none;
+    Clipboard clipboard = Clipboard::none;
+    Panel panel = Panel::none;
+
+    static BackendChoice choose(const SessionOffer& offer);
+
+    // One line per capability for the start-up log and `sayloft-cli doctor`.
+    struct Line {
+        std::string capability;  // "hotkey"
+        std::string route;       // "compositor key binding (sayloft-cli hotkey press|release)"
+        bool works = false;      // false: the capability is missing in this session
+        std::string advice;      // how to get it, or a better route; may be empty
+    };
+    std::vector<Line> describe(const SessionOffer& offer) const;
+
+    static const char* qtPlatformName(QtPlatform platform);
+
+    friend bool operator==(const BackendChoice&, const BackendChoice&) = default;
+};
+
+}  // namespace sayloft

@@ -1,0 +1,92 @@
+#include "platform/linux/session/SessionProbe.h"
+
+#include <QLibraryInfo>
+#include <QString>
+#include <QStringList>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+#include "platform/linux/wayland/WaylandGlobals.h"
+
+namespace sayloft {
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Where Qt looks for its platform plugins: $QT_QPA_PLATFORM_PLUGIN_PATH alone when set, else
+// platforms/ under every $QT_PLUGIN_PATH entry and under Qt's own plugin folder.
+bool qtPluginInstalled(const char* fileName) {
+    QStringList folders;
+    if (const std::string own = env("QT_QPA_PLATFORM_PLUGIN_PATH"); !own.empty()) {
+        folders << QString::fromStdString(own);
+    } else {
+        for (const QString& entry :
+             QString::fromStdString(env("QT_PLUGIN_PATH")).split(':', Qt::SkipEmptyParts)) {
+            folders << entry + QStringLiteral("/platforms");
+        }
+        folders << QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms");
+    }
+    std::error_code error;
+    for (const QString& folder : folders) {
+        if (std::filesystem::exists(std::filesystem::path(folder.toStdString()) / fileName,
+                                    error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void probeX(SessionOffer& offer) {
+    if (env("DISPLAY").empty()) {
+        return;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return;
+    }
+    offer.xDisplay = true;
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    int major = 2;
+    int minor = 0;
+    int xtestMajor = 0;
+    int xtestMinor = 0;
+    offer.xInputAndXTest =
+        XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
+        XIQueryVersion(display, &major, &minor) == Success && major >= 2 &&
+        XTestQueryExtension(display, &event, &error, &xtestMajor, &xtestMinor);
+    XCloseDisplay(display);
+}
+
+}  // namespace
+
+SessionOffer SessionProbe::probe() {
+    SessionOffer offer;
+    offer.waylandSession = !env("WAYLAND_DISPLAY").empty() || env("XDG_SESSION_TYPE") == "wayland";
+    if (offer.waylandSession) {
+        if (auto globals = WaylandGlobals::probe()) {
+            offer.waylandConnected = true;
+            offer.waylandGlobals.insert(globals->begin(), globals->end());
+        }
+    }
+    probeX(offer);
+    offer.qtWaylandPlugin = qtPluginInstalled("libqwayland-generic.so");
+    const std::string runtimeDir = env("XDG_RUNTIME_DIR");
+    std::error_code error;
+    offer.sessionBus = !env("DBUS_SESSION_BUS_ADDRESS").empty() ||
+                       (!runtimeDir.empty() &&
+                        std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error));
+    offer.hotkeyRoute = env("SAYLOFT_HOTKEY_ROUTE");
+    return offer;
+}
+
+}  // namespace sayloft

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/linux/session/SessionOffer.h"
+
+namespace sayloft {
+
+// Looks at the session Sayloft runs in: environment, X display and its extensions, the Wayland
+// compositor's globals, Qt's platform plugins, the session bus. Runs before the QApplication
+// exists (its result decides which Qt platform to start); each probe is bounded by a round trip
+// to a local server.
+struct SessionProbe {
+    static SessionOffer probe();
+};
+
+}  // namespace sayloft

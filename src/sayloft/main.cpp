@@ -1,0 +1,291 @@
+// sayloft: the tray application. No window, no taskbar entry: a tray icon with its menu, a
+// floating panel while dictating, notifications for failures.
+//
+// The composition root: it looks at the session (X11, Wayland and what the compositor offers),
+// chooses one backend per capability, logs the choice once, and wires the backends into the
+// application logic. It is the only code that sees both src/app and src/platform/linux.
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QDBusConnection>
+#include <QSocketNotifier>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/APIClientService.h"
+#include "app/AppDelegate.h"
+#include "app/HotkeyRelay.h"
+#include "app/Texts.h"
+#include "app/ThreadBackgroundTasks.h"
+#include "app/WorkerQueue.h"
+#include "core/config/Config.h"
+#include "core/diagnostics/LatencyLog.h"
+#include "core/hotkey/HotkeyCookie.h"
+#include "core/l10n/L10n.h"
+#include "core/net/APIClient.h"
+#include "core/storage/KeychainStore.h"
+#include "core/storage/UserDefaultsStore.h"
+#include "core/storage/XdgDirs.h"
+#include "platform/linux/dbus/DBusHotkeyService.h"
+#include "platform/linux/dbus/DBusNotifications.h"
+#include "platform/linux/dbus/DBusSessionEvents.h"
+#include "platform/linux/dbus/MprisMediaPlayers.h"
+#include "platform/linux/pulse/PulseAudioEngine.h"
+#include "platform/linux/pulse/PulseConnection.h"
+#include "platform/linux/qt/InstalledBundle.h"
+#include "platform/linux/qt/JsonUserDefaults.h"
+#include "platform/linux/qt/QtPanel.h"
+#include "platform/linux/qt/QtRunLoop.h"
+#include "platform/linux/qt/QtScreens.h"
+#include "platform/linux/qt/QtStatusItem.h"
+#include "platform/linux/session/BackendChoice.h"
+#include "platform/linux/session/SessionProbe.h"
+#include "platform/linux/wayland/DataControlPasteboard.h"
+#include "platform/linux/wayland/VirtualKeyboardEvents.h"
+#include "platform/linux/x11/QtPasteboard.h"
+#include "platform/linux/x11/XInputKeyEventMonitor.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
+#include "sayloft/NoKeyboardEvents.h"
+#include "sayloft/NoPanel.h"
+#include "sayloft/NoPasteboard.h"
+
+namespace sayloft {
+namespace {
+
+bool hasArgument(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int quitSocket[2] = {-1, -1};
+
+void requestQuit(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(quitSocket[1], &byte, 1);
+}
+
+// SIGTERM (logout, systemctl, kill) and SIGINT end the event loop as Quit does, so that
+// everything is torn down in order (background work stopped and joined, the keyboard map
+// restored) instead of the process vanishing mid-way. The handler only writes a byte; the event
+// loop does the rest.
+void quitOnTerminationSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSocket) != 0) {
+        return;  // the default action (ending at once) stays
+    }
+    auto* notifier =
+        new QSocketNotifier(quitSocket[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = requestQuit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// Qt starts the platform plugin the session offers (xcb, wayland or offscreen) unless the user
+// chose one; what Qt actually started decides whether a Qt window can be the panel and whether
+// the X clipboard is ours to set.
+void startQtPlatform(const BackendChoice& choice) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", BackendChoice::qtPlatformName(choice.qtPlatform));
+    }
+}
+
+void adjustToQtPlatform(BackendChoice& choice) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        choice.panel = BackendChoice::Panel::none;
+        if (choice.clipboard == BackendChoice::Clipboard::x11) {
+            choice.clipboard = BackendChoice::Clipboard::none;
+        }
+    }
+}
+
+void logChoice(const BackendChoice& choice, const SessionOffer& offer) {
+    for (const auto& line : choice.describe(offer)) {
+        std::cerr << "sayloft: " << line.capability << ": " << line.route;
+        if (!line.advice.empty()) {
+            std::cerr << (line.works ? " (" : " -- MISSING: ") << line.advice
+                      << (line.works ? ")" : "");
+        }
+        std::cerr << "\n";
+    }
+    if (choice.hotkey != BackendChoice::Hotkey::none) {
+        return;
+    }
+    std::cerr << "sayloft: run \"sayloft-cli doctor\" for what to do\n";
+}
+
+// The hotkey from a compositor key binding: a fresh cookie for this login, Sayloft's name on the
+// session bus, and the relay that turns the calls into hotkey events. Returns the service, or
+// null (the relay then stays unavailable and the application says the hotkey cannot work).
+std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay) {
+    const auto cookie = HotkeyCookie::create(HotkeyCookie::location(dirs.runtimeDir));
+    if (!cookie) {
+        std::cerr << "sayloft: cannot write the hotkey cookie (is $XDG_RUNTIME_DIR set and "
+                     "private?); the compositor key binding cannot reach Sayloft\n";
+        return nullptr;
+    }
+    auto service = std::make_unique<DBusHotkeyService>(
+        QDBusConnection::sessionBus(), *cookie, [&relay](bool down, std::int64_t sentAt) {
+            if (down) {
+                relay.press(sentAt);
+            } else {
+                relay.release(sentAt);
+            }
+        });
+    if (!service->start()) {
+        std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
+                  << " on the session bus (no bus, or another Sayloft runs); the hotkey "
+                     "cannot work\n";
+        return nullptr;
+    }
+    relay.setAvailable(true);
+    return service;
+}
+
+std::unique_ptr<KeyboardEvents> makeKeyboard(BackendChoice::Typing route,
+                                             XInputKeyEventMonitor* xinput) {
+    if (route == BackendChoice::Typing::virtualKeyboard) {
+        auto keyboard = std::make_unique<VirtualKeyboardEvents>();
+        if (keyboard->isAvailable()) {
+            return keyboard;
+        }
+        std::cerr << "sayloft: the compositor refused a virtual keyboard; typing and pasting "
+                     "cannot work\n";
+        return std::make_unique<NoKeyboardEvents>();
+    }
+    if (route == BackendChoice::Typing::xtest) {
+        // The keyboard tells the key monitor about its own synthetic keys, so that lifting a
+        // held hotkey around a paste chord does not end the hold.
+        return std::make_unique<XTestKeyboardEvents>(xinput);
+    }
+    return std::make_unique<NoKeyboardEvents>();
+}
+
+std::unique_ptr<Pasteboard> makePasteboard(BackendChoice::Clipboard route) {
+    if (route == BackendChoice::Clipboard::dataControl) {
+        auto pasteboard = std::make_unique<DataControlPasteboard>();
+        if (pasteboard->isAvailable()) {
+            return pasteboard;
+        }
+        std::cerr << "sayloft: the compositor's data-control clipboard could not be used; "
+                     "pasting cannot work\n";
+        return std::make_unique<NoPasteboard>();
+    }
+    if (route == BackendChoice::Clipboard::x11) {
+        return std::make_unique<QtPasteboard>();
+    }
+    return std::make_unique<NoPasteboard>();
+}
+
+}  // namespace
+}  // namespace sayloft
+
+int main(int argc, char** argv) {
+    using namespace sayloft;
+
+    // Before anything exists: an uncaught exception ends the process abnormally at once, as a
+    // real crash would, so that crash reporting can be tried.
+    if (hasArgument(argc, argv, "--crashtest")) {
+        throw std::runtime_error("crashtest: deliberate crash");
+    }
+
+    const SessionOffer offer = SessionProbe::probe();
+    BackendChoice choice = BackendChoice::choose(offer);
+    startQtPlatform(choice);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Sayloft"));
+    QApplication::setDesktopFileName(QStringLiteral("sayloft"));
+    // A tray application: the panel coming and going must never end the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+    quitOnTerminationSignals();
+    adjustToQtPlatform(choice);
+    logChoice(choice, offer);
+
+    const bool chinese = L10n::isZh();
+    const Texts& texts = Texts::forLanguage(chinese);
+    const XdgDirs dirs = XdgDirs::current();
+
+    QtRunLoop runLoop;
+    QtStatusItem statusItem(chinese ? "言泉" : "Sayloft");
+    if (!QtStatusItem::trayAvailable()) {
+        std::cerr << "sayloft: the desktop offers no system tray (no StatusNotifierWatcher on the "
+                     "session bus, no XEmbed tray); dictation works, but there is no icon or "
+                     "menu (run \"sayloft-cli doctor\")\n";
+    }
+    QtScreens screens;
+    JsonUserDefaults defaults(UserDefaultsStore::defaultLocation(dirs.configHome));
+    const InstalledBundle bundle = InstalledBundle::current();
+
+    std::unique_ptr<XInputKeyEventMonitor> xinput;
+    HotkeyRelay relay(defaults);
+    std::unique_ptr<DBusHotkeyService> hotkeyService;
+    KeyEventMonitor* keyEvents = &relay;  // unavailable unless a route below makes it work
+    if (choice.hotkey == BackendChoice::Hotkey::xinput) {
+        xinput = std::make_unique<XInputKeyEventMonitor>();
+        keyEvents = xinput.get();
+    } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
+        hotkeyService = startHotkeyService(dirs, relay);
+    }
+    const auto keyboard = makeKeyboard(choice.typing, xinput.get());
+    const auto pasteboard = makePasteboard(choice.clipboard);
+    const bool panelWindow = choice.panel == BackendChoice::Panel::qtWindow;
+
+    DBusSessionEvents sessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+    DBusNotifications notifications(QDBusConnection::sessionBus());
+    MprisMediaPlayers mediaPlayers(QDBusConnection::sessionBus());
+
+    auto pulse = std::make_shared<PulseConnection>();
+    WorkerQueue mediaQueue;
+    const APIClient client(Config::backendURL());
+    APIClientService service(client);
+    const KeychainStore keychain(dirs.dataHome);
+    const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
+    // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
+    ThreadBackgroundTasks tasks;
+
+    AppDelegate delegate(AppDelegate::Dependencies{
+        .runLoop = runLoop,
+        .keyEvents = *keyEvents,
+        .sessionEvents = sessionEvents,
+        .pasteboard = *pasteboard,
+        .keyboard = *keyboard,
+        .statusItem = statusItem,
+        .screens = screens,
+        .makePanel = [panelWindow]() -> std::unique_ptr<Panel> {
+            if (panelWindow) {
+                return std::make_unique<QtPanel>();
+            }
+            return std::make_unique<NoPanel>();
+        },
+        .notifications = notifications,
+        .defaults = defaults,
+        .bundle = bundle,
+        .mediaPlayers = mediaPlayers,
+        .mediaQueue = mediaQueue,
+        .makeAudioEngine = PulseAudioEngine::factory(pulse),
+        .service = service,
+        .tasks = tasks,
+        .keychain = keychain,
+        .latencyLog = latencyLog,
+        .texts = texts,
+        .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
+        .checkForUpdates = {},
+    });
+    runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
+    return QApplication::exec();
+}

@@ -1,0 +1,90 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/session/BackendChoice.h"
+
+namespace sayloft {
+namespace {
+
+using B = BackendChoice;
+
+SessionOffer wayland(std::map<std::string, unsigned> globals, bool xwayland, bool plugin = true) {
+    SessionOffer offer;
+    offer.waylandSession = true;
+    offer.waylandConnected = true;
+    offer.waylandGlobals = std::move(globals);
+    offer.xDisplay = xwayland;
+    offer.xInputAndXTest = xwayland;
+    offer.qtWaylandPlugin = plugin;
+    offer.sessionBus = true;
+    return offer;
+}
+
+const std::map<std::string, unsigned> sway{{"zwp_virtual_keyboard_manager_v1", 1},
+                                           {"zwlr_data_control_manager_v1", 2},
+                                           {"zwlr_layer_shell_v1", 4}};
+const std::map<std::string, unsigned> kwin{{"zwlr_data_control_manager_v1", 2},
+                                           {"zwlr_layer_shell_v1", 4}};
+
+TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
+    SessionOffer x11;
+    x11.xDisplay = x11.xInputAndXTest = x11.sessionBus = true;
+    SessionOffer nothing;
+    SessionOffer xinputOnWayland = wayland(sway, true);
+    xinputOnWayland.hotkeyRoute = "xinput";
+    SessionOffer bindingOnX11 = x11;
+    bindingOnX11.hotkeyRoute = "binding";
+    SessionOffer xinputWithoutX = wayland(sway, false);
+    xinputWithoutX.hotkeyRoute = "xinput";
+
+    struct Row {
+        const char* session;
+        SessionOffer offer;
+        B expected;
+    };
+    const Row rows[] = {
+        {"X11", x11,
+         {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"sway with Xwayland", wayland(sway, true),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::qtWindow}},
+        {"sway without Xwayland", wayland(sway, false),
+         {B::QtPlatform::wayland, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::none}},
+        {"sway without Xwayland or Qt's plugin", wayland(sway, false, false),
+         {B::QtPlatform::offscreen, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::none}},
+        {"KDE Plasma (no virtual keyboard)", wayland(kwin, true),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest,
+          B::Clipboard::dataControl, B::Panel::qtWindow}},
+        {"GNOME (neither)", wayland({}, true),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"no display at all", nothing,
+         {B::QtPlatform::offscreen, B::Hotkey::none, B::Typing::none, B::Clipboard::none,
+          B::Panel::none}},
+        {"XInput asked for on Wayland", xinputOnWayland,
+         {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::qtWindow}},
+        {"XInput asked for without X", xinputWithoutX,
+         {B::QtPlatform::wayland, B::Hotkey::none, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::none}},
+        {"binding asked for on X11", bindingOnX11,
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(B::choose(row.offer), row.expected) << row.session;
+        // Every capability is described, and whatever is missing says what to do.
+        const auto lines = B::choose(row.offer).describe(row.offer);
+        EXPECT_EQ(lines.size(), 5u) << row.session;
+        for (const auto& line : lines) {
+            EXPECT_TRUE(line.works || !line.advice.empty()) << row.session << ": " << line.capability;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sayloft
