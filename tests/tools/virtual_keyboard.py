@@ -10,6 +10,7 @@ Commands (arguments, each a single word with ':' between parts, or lines on stdi
     release CODE / release:CODE    key up
     tap CODE / tap:CODE            down then up
     modifiers D L K G              the modifier state (depressed, latched, locked masks, group)
+    hold                           keep the keyboard until the compositor ends (or a signal)
 With commands as arguments, it runs them and exits. Without, it prints "ready" once the keyboard
 exists, then reads commands from stdin and answers each with "ok" after the compositor has
 processed it (a round trip): keep one such keyboard for a whole test, since the seat of a headless
@@ -173,6 +174,12 @@ class VirtualKeyboard:
             self.key(args[0], False)
         elif command == "modifiers" and len(args) == 4:
             self.modifiers(*args)
+        elif command == "hold" and not args:
+            try:
+                while True:
+                    self.connection.read_events(self.registry)
+            except (RuntimeError, OSError):
+                return
         else:
             raise ValueError("unknown command: %s" % " ".join(words))
         self.connection.roundtrip(self.registry)
