@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154
 # Shared by scripts/desktop-session and scripts/wayland-session (sourced, not run): waiting with a
 # bound, the private D-Bus buses and the private PulseAudio daemon with the virtual microphone.
 # The caller sets $session (a private folder for sockets, configurations and logs), keeps the pids
