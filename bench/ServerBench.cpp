@@ -1,6 +1,7 @@
 // sayloft-server's recogniser and service: start-up time and resident memory of the decoder
-// pool, real-time factor per utterance, and transcription throughput over HTTP at concurrency
-// 1, 2 and 4. Uses the recordings of Debian's pocketsphinx-testdata.
+// pool, real-time factor per utterance, the cost of making its words into a sentence, and
+// transcription throughput over HTTP at concurrency 1, 2 and 4. Uses the recordings of Debian's
+// pocketsphinx-testdata.
 //   build/release/bench/sayloft_server_bench
 
 #include <chrono>
@@ -15,6 +16,8 @@
 #include "core/audio/Recorder.h"
 #include "server/CrashStore.h"
 #include "server/PocketSphinxRecognizer.h"
+#include "server/ReadableText.h"
+#include "server/ReadableTextRecognizer.h"
 #include "server/SayloftServer.h"
 #include "server/TokenAuthority.h"
 
@@ -101,8 +104,25 @@ void BM_RealTimeFactor(benchmark::State& state) {
 }
 BENCHMARK(BM_RealTimeFactor)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-// The whole service over loopback HTTP with one decoder per core: `concurrency` clients each
-// send the five recordings; utterances per second and audio seconds per second.
+// ReadableText on `range(0)` repetitions of a 12-word sentence, as pocketsphinx writes it: 1 is a
+// short dictation, 12 (144 words) about a minute of speech. Compare with BM_RealTimeFactor.
+void BM_ReadableText(benchmark::State& state) {
+    std::string words;
+    for (std::int64_t i = 0; i < state.range(0); ++i) {
+        words += (i == 0 ? "" : " ");
+        words += "i'll send the quarterly report to the finance team on friday in may";
+    }
+    for (auto _ : state) {
+        auto text = ReadableText::of(words);
+        benchmark::DoNotOptimize(text);
+    }
+    state.counters["words"] = static_cast<double>(state.range(0) * 12);
+}
+BENCHMARK(BM_ReadableText)->Arg(1)->Arg(12)->Unit(benchmark::kMicrosecond);
+
+// The whole service over loopback HTTP with one decoder per core, answering sentences as
+// sayloft-server does by default: `concurrency` clients each send the five recordings;
+// utterances per second and audio seconds per second.
 void BM_Throughput(benchmark::State& state) {
     static ServerOptions options = [] {
         ServerOptions o;
@@ -111,11 +131,11 @@ void BM_Throughput(benchmark::State& state) {
         o.queueTimeoutSeconds = 600;
         return o;
     }();
-    static auto pool = loadPool(cores());
+    static ReadableTextRecognizer recognizer(loadPool(cores()));
     static const TokenAuthority tokens(TokenAuthority::Secret{}, 0, [] { return std::int64_t{0}; });
     static CrashStore crashes("/nonexistent", 1, 0);
     static std::ostringstream accessLog;
-    static SayloftServer server(options, tokens, *pool, crashes, std::nullopt, accessLog);
+    static SayloftServer server(options, tokens, recognizer, crashes, std::nullopt, accessLog);
     static const int port = server.bind(nullptr);
     static std::thread serving([] { server.run(); });
     static const std::string token = tokens.issue();

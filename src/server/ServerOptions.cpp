@@ -106,7 +106,8 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
     const std::map<std::string_view, bool*> flags = {{"--help", &o.help},
                                                      {"-h", &o.help},
                                                      {"--version", &o.version},
-                                                     {"--rotate-secret", &o.rotateSecret}};
+                                                     {"--rotate-secret", &o.rotateSecret},
+                                                     {"--raw-text", &o.rawText}};
 
     for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
         std::string_view name = args[i];
@@ -199,9 +200,12 @@ Recognition:
   --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
   --decoders N             decoders loaded (default: one per processor core)
   --queue-timeout S        longest wait for a free decoder before answering 503 (default 30)
+  --raw-text               answer the built-in recogniser's words as they come (lower case, no
+                           punctuation) instead of sentences ("Send it on Friday.")
   --threads N              HTTP worker threads; each open connection holds one (default 64)
   --upstream URL           forward audio to URL/v1/audio/transcriptions (OpenAI-compatible)
-                           instead; the bearer key comes from $SAYLOFT_UPSTREAM_API_KEY
+                           instead; the bearer key comes from $SAYLOFT_UPSTREAM_API_KEY. Its
+                           text is answered as the upstream gives it
   --upstream-model NAME    the "model" field sent upstream (default whisper-1)
   --upstream-timeout S     (default 60)
 

@@ -31,6 +31,9 @@ struct ServerOptions {
     std::size_t threads = 64;  // HTTP worker threads (each open connection holds one)
     double queueTimeoutSeconds = 30.0;
     std::filesystem::path modelDir;
+    // The built-in recogniser's words as it gives them (lower case, no punctuation) instead of
+    // written sentences (ReadableText).
+    bool rawText = false;
 
     std::string upstream;  // base URL of an OpenAI-compatible service; empty: built-in recogniser
     std::string upstreamModel = "whisper-1";

@@ -17,6 +17,7 @@
 #include "server/ChaosPlan.h"
 #include "server/CrashStore.h"
 #include "server/PocketSphinxRecognizer.h"
+#include "server/ReadableTextRecognizer.h"
 #include "server/SayloftServer.h"
 #include "server/ServerOptions.h"
 #include "server/TokenAuthority.h"
@@ -31,6 +32,8 @@ int fail(const std::string& message, int code = 1) {
     return code;
 }
 
+// An upstream's text is answered as the upstream gives it; the built-in recogniser's words are
+// made into sentences (ReadableTextRecognizer) unless --raw-text asks for them as they come.
 std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, std::string* error) {
     if (!options.upstream.empty()) {
         const char* key = std::getenv(ServerOptions::upstreamKeyVariable);
@@ -48,14 +51,18 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
         options.modelDir, decoders,
         std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
         error);
-    if (recognizer) {
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
-                  << " into " << decoders << " decoder(s) in " << std::fixed << std::setprecision(2)
-                  << seconds << " s" << std::endl;
+    if (!recognizer) {
+        return nullptr;
     }
-    return recognizer;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
+              << " into " << decoders << " decoder(s) in " << std::fixed << std::setprecision(2)
+              << seconds << " s" << std::endl;
+    if (options.rawText) {
+        return recognizer;
+    }
+    return std::make_unique<ReadableTextRecognizer>(std::move(recognizer));
 }
 
 }  // namespace

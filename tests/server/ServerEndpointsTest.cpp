@@ -89,6 +89,7 @@ TEST_F(ServerEndpoints, TheClientsExactBodyIsTranscribed) {
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200) << res->body;
     const auto body = json::parse(res->body);
+    // As the upstream gave it: lower case and without a full stop, never made into a sentence.
     EXPECT_EQ(body["text"], FakeUpstream::text);
     EXPECT_DOUBLE_EQ(body["duration"].get<double>(), 1.5);
     // 16 kHz mono 16-bit goes upstream sample for sample.

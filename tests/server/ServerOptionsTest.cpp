@@ -18,14 +18,15 @@ TEST(ServerOptions, DefaultsServeLoopbackOnThePortOfTheClientsDefaultAddress) {
     EXPECT_EQ(o->dataDir, "/data/default");
     EXPECT_EQ(o->maxBodyBytes, 4u * 1024 * 1024);
     EXPECT_FALSE(o->tls());
+    EXPECT_FALSE(o->rawText);
 }
 
 TEST(ServerOptions, ReadsValuesInBothSpellings) {
     std::string error;
-    const auto o = parse(
-        {"--port=0", "--data-dir", "/d", "--rate-per-minute", "2.5", "--max-body-bytes=5000",
-         "--decoders", "3", "--chaos", "503=1", "--chaos-seed", "9", "--crash-total-mib", "2"},
-        &error);
+    const auto o = parse({"--port=0", "--data-dir", "/d", "--rate-per-minute", "2.5",
+                          "--max-body-bytes=5000", "--decoders", "3", "--chaos", "503=1",
+                          "--chaos-seed", "9", "--crash-total-mib", "2", "--raw-text"},
+                         &error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->port, 0);
     EXPECT_EQ(o->dataDir, "/d");
@@ -35,6 +36,7 @@ TEST(ServerOptions, ReadsValuesInBothSpellings) {
     EXPECT_EQ(o->chaos, "503=1");
     EXPECT_EQ(o->chaosSeed, 9u);
     EXPECT_EQ(o->crashTotalBytes, 2u * 1024 * 1024);
+    EXPECT_TRUE(o->rawText);
 }
 
 TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
