@@ -28,7 +28,7 @@ public:
     // it and every toolkit's text field the clipboard, where Ctrl+V or Ctrl+Shift+V would send a
     // control character to some of them. The pasteboard offers the text as both selections.
     static constexpr std::uint16_t insertKey = 114;  // the Insert (Help) position
-    static constexpr std::uint16_t carrierKey = 0;  // the key that carries typed text
+    static constexpr std::uint16_t carrierKey = 0;   // the key that carries typed text
 
     TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
                  KeyboardEvents& keyboard, Pause pause);

@@ -14,6 +14,7 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
+#include "cli/QtCliApplication.h"
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
@@ -183,14 +184,7 @@ void checkPulse(std::vector<DoctorCheck>& checks) {
 }  // namespace
 
 DesktopChecks::Result DesktopChecks::run() {
-    // QtDBus wants an application object; the CLI has none of its own.
-    std::unique_ptr<QCoreApplication> application;
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "sayloft-cli";
-        static char* argv[] = {name, nullptr};
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const auto application = QtCliApplication::ensure();
     const SessionOffer offer = SessionProbe::probe();
     const BackendChoice choice = BackendChoice::choose(offer);
     Result result;

@@ -7,18 +7,13 @@
 #include <QString>
 #include <memory>
 
+#include "cli/QtCliApplication.h"
+
 namespace sayloft {
 
 std::optional<std::string> HotkeyCall::send(bool press, const std::string& cookie,
                                             std::int64_t sentAt) {
-    // QtDBus wants an application object; the CLI has none of its own.
-    std::unique_ptr<QCoreApplication> application;
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "sayloft-cli";
-        static char* argv[] = {name, nullptr};
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const auto application = QtCliApplication::ensure();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return "no D-Bus session bus ($DBUS_SESSION_BUS_ADDRESS); run this from the desktop "

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "app/FailureReaction.h"
+#include "app/HotkeySetting.h"
 #include "app/Texts.h"
 #include "cli/DesktopChecks.h"
 #include "cli/HotkeyCall.h"
@@ -14,7 +15,6 @@
 #include "core/audio/PcmConverter.h"
 #include "core/audio/Recorder.h"
 #include "core/audio/WavReader.h"
-#include "app/HotkeySetting.h"
 #include "core/config/Config.h"
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/net/APIClient.h"
@@ -209,8 +209,7 @@ int SayloftCli::hotkey(bool press, std::ostream& err) const {
     const auto cookie = HotkeyCookie::read(path);
     if (!cookie) {
         err << "sayloft-cli: no hotkey cookie "
-            << (path.empty() ? std::string("($XDG_RUNTIME_DIR is not set)")
-                             : "in " + path.string())
+            << (path.empty() ? std::string("($XDG_RUNTIME_DIR is not set)") : "in " + path.string())
             << ": Sayloft is not running in this login, or it does not take the hotkey from a "
                "key binding (see sayloft-cli doctor)\n";
         return otherFailure;
@@ -267,9 +266,8 @@ int SayloftCli::doctor(const Url& service, std::ostream& out) const {
         if (error) {
             cli = "sayloft-cli";
         }
-        for (const auto& line :
-             KeyBindingLines::forHotkey(HotkeySetting::fromStored(defaults.integer(HotkeySetting::key)),
-                                       cli.string())) {
+        for (const auto& line : KeyBindingLines::forHotkey(
+                 HotkeySetting::fromStored(defaults.integer(HotkeySetting::key)), cli.string())) {
             out << line << "\n";
         }
     }

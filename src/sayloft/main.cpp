@@ -6,8 +6,8 @@
 // application logic. It is the only code that sees both src/app and src/platform/linux.
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QDBusConnection>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <chrono>
 #include <csignal>
@@ -138,14 +138,14 @@ std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, Hotke
                      "private?); the compositor key binding cannot reach Sayloft\n";
         return nullptr;
     }
-    auto service = std::make_unique<DBusHotkeyService>(
-        QDBusConnection::sessionBus(), *cookie, [&relay](bool down, std::int64_t sentAt) {
-            if (down) {
-                relay.press(sentAt);
-            } else {
-                relay.release(sentAt);
-            }
-        });
+    auto service = std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
+                                                       [&relay](bool down, std::int64_t sentAt) {
+                                                           if (down) {
+                                                               relay.press(sentAt);
+                                                           } else {
+                                                               relay.release(sentAt);
+                                                           }
+                                                       });
     if (!service->start()) {
         std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
                   << " on the session bus (no bus, or another Sayloft runs); the hotkey "

@@ -7,9 +7,9 @@
 #include "app/TextInserter.h"
 #include "fakes/FakeKeyboardEvents.h"
 #include "fakes/FakePasteboard.h"
-#include "platform/ModifierEvent.h"
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/VirtualRunLoop.h"
+#include "platform/ModifierEvent.h"
 
 namespace sayloft::test {
 namespace {

@@ -257,8 +257,8 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
 
 TEST(SayloftCli, HotkeyWithoutSayloftsCookieSaysWhyAndFails) {
     CliRig rig(answering(200, ""));
-    const SayloftCli cli({rig.scratch.path / "data", rig.server.url(), false, {},
-                          rig.scratch.path / "runtime", 1});
+    const SayloftCli cli(
+        {rig.scratch.path / "data", rig.server.url(), false, {}, rig.scratch.path / "runtime", 1});
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(cli.run({"hotkey", "press"}, out, err), SayloftCli::otherFailure);
@@ -270,15 +270,18 @@ TEST(KeyBindingLines, ByKeycodeForSwayAndHyprlandWithTheAltGrWarningOnlyForRight
     const auto has = [](const std::vector<std::string>& lines, const std::string& wanted) {
         return std::find(lines.begin(), lines.end(), wanted) != lines.end();
     };
-    EXPECT_TRUE(has(rightAlt, "    bindcode --no-repeat 108 exec /opt/bin/sayloft-cli hotkey press"));
-    EXPECT_TRUE(has(rightAlt, "    bindcode --release 108 exec /opt/bin/sayloft-cli hotkey release"));
+    EXPECT_TRUE(
+        has(rightAlt, "    bindcode --no-repeat 108 exec /opt/bin/sayloft-cli hotkey press"));
+    EXPECT_TRUE(
+        has(rightAlt, "    bindcode --release 108 exec /opt/bin/sayloft-cli hotkey release"));
     EXPECT_TRUE(has(rightAlt, "    bindr = , code:108, exec, /opt/bin/sayloft-cli hotkey release"));
     EXPECT_NE(rightAlt.back().find("AltGr"), std::string::npos);
 
     const auto leftCtrl = KeyBindingLines::forHotkey(59, "sayloft-cli");
     EXPECT_TRUE(has(leftCtrl, "    bindcode --no-repeat 37 exec sayloft-cli hotkey press"));
-    EXPECT_TRUE(has(leftCtrl, "    riverctl map -release normal None Control_L spawn "
-                              "'sayloft-cli hotkey release'"));
+    EXPECT_TRUE(has(leftCtrl,
+                    "    riverctl map -release normal None Control_L spawn "
+                    "'sayloft-cli hotkey release'"));
     EXPECT_EQ(leftCtrl.back().find("AltGr"), std::string::npos);
 
     EXPECT_TRUE(KeyBindingLines::forHotkey(56, "sayloft-cli").empty());  // Shift: never a hotkey

@@ -1,8 +1,7 @@
 #include <filesystem>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TempHome.h"
 #include "core/hotkey/HotkeyCookie.h"

@@ -295,8 +295,8 @@ protected:
         QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
         gtk.insert("GDK_BACKEND", "wayland");
         field_ = std::make_unique<Child>(
-            "/usr/bin/python3", QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/gtk_text_field.py")},
-            gtk);
+            "/usr/bin/python3",
+            QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/gtk_text_field.py")}, gtk);
         virtualKeyboard_ = std::make_unique<Child>(
             "/usr/bin/python3",
             QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/virtual_keyboard.py")},

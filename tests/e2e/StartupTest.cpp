@@ -81,15 +81,21 @@ void startAndExpect(const Row& row) {
 TEST(SayloftStartup, RunsWithWhateverTheSessionOffersAndSaysWhatIsMissing) {
     const bool compositor = std::getenv("WAYLAND_DISPLAY") != nullptr;
     const Row rows[] = {
-        {"no display at all", false, true,
+        {"no display at all",
+         false,
+         true,
          {"windows: none (no tray icon, menu or panel) -- MISSING: start Sayloft inside a "
           "desktop session",
           "hotkey: none -- MISSING", "typing: none -- MISSING"}},
-        {"Wayland without Qt's Wayland plugin", true, false,
+        {"Wayland without Qt's Wayland plugin",
+         true,
+         false,
          {"windows: none (no tray icon, menu or panel) -- MISSING: install Qt's Wayland plugin",
           "hotkey: compositor key binding", "typing: Wayland virtual keyboard",
           "clipboard: Wayland data-control"}},
-        {"Wayland with Qt's Wayland plugin", true, true,
+        {"Wayland with Qt's Wayland plugin",
+         true,
+         true,
          {"windows: Wayland", "typing: Wayland virtual keyboard",
           "panel: none (the tray icon shows the state)"}},
     };

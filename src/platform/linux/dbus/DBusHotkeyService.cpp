@@ -30,9 +30,8 @@ private:
         const QString sender = message().service();
         const auto uid = connection().interface()->serviceUid(sender);
         const QByteArray given = cookie.toUtf8();
-        if (!uid.isValid() ||
-            !accepts(uid.value(), ::getuid(), std::string_view(given.data(), given.size()),
-                     cookie_)) {
+        if (!uid.isValid() || !accepts(uid.value(), ::getuid(),
+                                       std::string_view(given.data(), given.size()), cookie_)) {
             if (!refusalLogged_) {
                 refusalLogged_ = true;
                 std::cerr << "sayloft: refused a hotkey call from " << sender.toStdString()
@@ -53,7 +52,8 @@ private:
 };
 
 DBusHotkeyService::DBusHotkeyService(QDBusConnection bus, std::string cookie, Report report)
-    : bus_(std::move(bus)), adaptor_(std::make_unique<Adaptor>(std::move(cookie), std::move(report))) {
+    : bus_(std::move(bus)),
+      adaptor_(std::make_unique<Adaptor>(std::move(cookie), std::move(report))) {
 }
 
 DBusHotkeyService::~DBusHotkeyService() {
@@ -67,9 +67,8 @@ bool DBusHotkeyService::start() {
     if (started_) {
         return true;
     }
-    if (!bus_.isConnected() ||
-        !bus_.registerObject(QString::fromLatin1(objectPath), adaptor_.get(),
-                             QDBusConnection::ExportAllSlots)) {
+    if (!bus_.isConnected() || !bus_.registerObject(QString::fromLatin1(objectPath), adaptor_.get(),
+                                                    QDBusConnection::ExportAllSlots)) {
         return false;
     }
     if (!bus_.registerService(QString::fromLatin1(serviceName))) {

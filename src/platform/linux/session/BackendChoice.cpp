@@ -85,16 +85,17 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
 
     switch (hotkey) {
         case Hotkey::xinput:
-            lines.push_back(
-                {"hotkey", "XInput 2 (watches the keyboard, grabs nothing)", true,
-                 wayland ? "seen only while an X11 window has the focus; unset "
-                           "SAYLOFT_HOTKEY_ROUTE to use a compositor key binding instead"
-                         : ""});
+            lines.push_back({"hotkey", "XInput 2 (watches the keyboard, grabs nothing)", true,
+                             wayland
+                                 ? "seen only while an X11 window has the focus; unset "
+                                   "SAYLOFT_HOTKEY_ROUTE to use a compositor key binding instead"
+                                 : ""});
             break;
         case Hotkey::compositorBinding:
             lines.push_back({"hotkey", "compositor key binding (sayloft-cli hotkey press|release)",
-                             true, "add the key binding lines below to the compositor's "
-                                   "configuration, then reload it"});
+                             true,
+                             "the compositor runs it from a key binding: \"sayloft-cli "
+                             "doctor\" prints the lines to add"});
             break;
         case Hotkey::none:
             lines.push_back({"hotkey", "none", false,
@@ -127,8 +128,8 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
 
     switch (clipboard) {
         case Clipboard::dataControl:
-            lines.push_back({"clipboard", "Wayland data-control (clipboard and primary selection)",
-                             true, ""});
+            lines.push_back(
+                {"clipboard", "Wayland data-control (clipboard and primary selection)", true, ""});
             break;
         case Clipboard::x11:
             lines.push_back({"clipboard", "X11 clipboard and primary selection", true,
@@ -145,9 +146,9 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
 
     switch (panel) {
         case Panel::qtWindow:
-            lines.push_back({"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
-                             wayland ? "placed by the X11 pointer, which follows only X11 windows"
-                                     : ""});
+            lines.push_back(
+                {"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
+                 wayland ? "placed by the X11 pointer, which follows only X11 windows" : ""});
             break;
         case Panel::none:
             lines.push_back({"panel", "none (the tray icon shows the state)", false,

@@ -11,11 +11,11 @@ struct SessionOffer {
     bool waylandSession = false;    // $WAYLAND_DISPLAY set or $XDG_SESSION_TYPE is "wayland"
     bool waylandConnected = false;  // the compositor answered
     std::map<std::string, unsigned> waylandGlobals;  // interface name -> version
-    bool xDisplay = false;          // an X display (X11 or Xwayland) could be opened
-    bool xInputAndXTest = false;    // ... and it has XInput 2 and XTEST
-    bool qtWaylandPlugin = false;   // Qt's Wayland platform plugin (qt6-wayland) is installed
-    bool sessionBus = false;        // a D-Bus session bus answers
-    std::string hotkeyRoute;        // $SAYLOFT_HOTKEY_ROUTE: "", "xinput" or "binding"
+    bool xDisplay = false;         // an X display (X11 or Xwayland) could be opened
+    bool xInputAndXTest = false;   // ... and it has XInput 2 and XTEST
+    bool qtWaylandPlugin = false;  // Qt's Wayland platform plugin (qt6-wayland) is installed
+    bool sessionBus = false;       // a D-Bus session bus answers
+    std::string hotkeyRoute;       // $SAYLOFT_HOTKEY_ROUTE: "", "xinput" or "binding"
 
     bool offers(const std::string& waylandInterface) const {
         return waylandGlobals.count(waylandInterface) > 0;

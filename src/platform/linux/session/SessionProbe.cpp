@@ -60,10 +60,9 @@ void probeX(SessionOffer& offer) {
     int minor = 0;
     int xtestMajor = 0;
     int xtestMinor = 0;
-    offer.xInputAndXTest =
-        XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
-        XIQueryVersion(display, &major, &minor) == Success && major >= 2 &&
-        XTestQueryExtension(display, &event, &error, &xtestMajor, &xtestMinor);
+    offer.xInputAndXTest = XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
+                           XIQueryVersion(display, &major, &minor) == Success && major >= 2 &&
+                           XTestQueryExtension(display, &event, &error, &xtestMajor, &xtestMinor);
     XCloseDisplay(display);
 }
 

@@ -30,8 +30,7 @@ CliRun runCli(const QString& runtimeDir, const QString& action) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     cli.setProcessEnvironment(env);
     cli.start(QStringLiteral(SAYLOFT_CLI_PATH), {QStringLiteral("hotkey"), action});
-    if (!cli.waitForStarted() ||
-        !waitUntil([&] { return cli.state() == QProcess::NotRunning; })) {
+    if (!cli.waitForStarted() || !waitUntil([&] { return cli.state() == QProcess::NotRunning; })) {
         cli.kill();
         cli.waitForFinished();
         return {};

@@ -44,34 +44,44 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         B expected;
     };
     const Row rows[] = {
-        {"X11", x11,
+        {"X11",
+         x11,
          {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
-        {"sway with Xwayland", wayland(sway, true),
+        {"sway with Xwayland",
+         wayland(sway, true),
          {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
           B::Clipboard::dataControl, B::Panel::qtWindow}},
-        {"sway without Xwayland", wayland(sway, false),
+        {"sway without Xwayland",
+         wayland(sway, false),
          {B::QtPlatform::wayland, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
           B::Clipboard::dataControl, B::Panel::none}},
-        {"sway without Xwayland or Qt's plugin", wayland(sway, false, false),
+        {"sway without Xwayland or Qt's plugin",
+         wayland(sway, false, false),
          {B::QtPlatform::offscreen, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
           B::Clipboard::dataControl, B::Panel::none}},
-        {"KDE Plasma (no virtual keyboard)", wayland(kwin, true),
+        {"KDE Plasma (no virtual keyboard)",
+         wayland(kwin, true),
          {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest,
           B::Clipboard::dataControl, B::Panel::qtWindow}},
-        {"GNOME (neither)", wayland({}, true),
+        {"GNOME (neither)",
+         wayland({}, true),
          {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
-        {"no display at all", nothing,
+        {"no display at all",
+         nothing,
          {B::QtPlatform::offscreen, B::Hotkey::none, B::Typing::none, B::Clipboard::none,
           B::Panel::none}},
-        {"XInput asked for on Wayland", xinputOnWayland,
+        {"XInput asked for on Wayland",
+         xinputOnWayland,
          {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::virtualKeyboard,
           B::Clipboard::dataControl, B::Panel::qtWindow}},
-        {"XInput asked for without X", xinputWithoutX,
+        {"XInput asked for without X",
+         xinputWithoutX,
          {B::QtPlatform::wayland, B::Hotkey::none, B::Typing::virtualKeyboard,
           B::Clipboard::dataControl, B::Panel::none}},
-        {"binding asked for on X11", bindingOnX11,
+        {"binding asked for on X11",
+         bindingOnX11,
          {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
     };
@@ -81,7 +91,8 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         const auto lines = B::choose(row.offer).describe(row.offer);
         EXPECT_EQ(lines.size(), 5u) << row.session;
         for (const auto& line : lines) {
-            EXPECT_TRUE(line.works || !line.advice.empty()) << row.session << ": " << line.capability;
+            EXPECT_TRUE(line.works || !line.advice.empty())
+                << row.session << ": " << line.capability;
         }
     }
 }

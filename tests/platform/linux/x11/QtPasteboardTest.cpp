@@ -3,9 +3,8 @@
 #include <QProcess>
 #include <vector>
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "TestDisplay.h"
 #include "TextFieldProcess.h"
@@ -44,6 +43,13 @@ protected:
     XTestKeyboardEvents keyboard{&monitor};
     QtPasteboard pasteboard;
 };
+
+TEST_F(QtPasteboardTest, PastedTextArrivesInAGtkField) {
+    TextFieldProcess field(TextFieldProcess::Toolkit::gtk);
+    ASSERT_TRUE(field.waitUntilReady());
+    paste("测试中文🙂 gtk");
+    EXPECT_TRUE(field.waitForText("测试中文🙂 gtk")) << field.text().toStdString();
+}
 
 TEST_F(QtPasteboardTest, PastedTextArrivesInAnotherApplication) {
     TextFieldProcess field;

@@ -1,15 +1,23 @@
 #include "TextFieldProcess.h"
 
 #include <QCoreApplication>
+#include <QProcessEnvironment>
 
 #include "TestDisplay.h"
 
 namespace sayloft::test {
 
-TextFieldProcess::TextFieldProcess() {
+TextFieldProcess::TextFieldProcess(Toolkit toolkit) {
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { readLines(); });
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QCoreApplication::applicationFilePath(), {"--text-field"});
+    if (toolkit == Toolkit::gtk) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("GDK_BACKEND", "x11");
+        process_.setProcessEnvironment(env);
+        process_.start("/usr/bin/python3", {SAYLOFT_TEST_TOOLS "/gtk_text_field.py"});
+    } else {
+        process_.start(QCoreApplication::applicationFilePath(), {"--text-field"});
+    }
 }
 
 TextFieldProcess::~TextFieldProcess() {

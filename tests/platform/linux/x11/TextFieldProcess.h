@@ -9,7 +9,9 @@ namespace sayloft::test {
 // what it reports.
 class TextFieldProcess {
 public:
-    TextFieldProcess();
+    enum class Toolkit { qt, gtk };
+    // qt: this test binary's Qt field; gtk: tests/tools/gtk_text_field.py on X11.
+    explicit TextFieldProcess(Toolkit toolkit = Toolkit::qt);
     ~TextFieldProcess();
 
     // Whether the window has taken the input focus (waits for it).
