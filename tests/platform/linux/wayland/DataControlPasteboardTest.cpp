@@ -49,7 +49,7 @@ TEST(DataControlPasteboardTest, BothSelectionsServeTheTextUntilReplaced) {
     DataControlPasteboard pasteboard;
     ASSERT_TRUE(pasteboard.isAvailable()) << "the compositor has no zwlr_data_control_manager_v1";
     ASSERT_TRUE(pasteboard.hasPrimarySelection());
-    const std::string texts[] = {"first 第一", std::string("\xff not UTF-8 \xc3", 14), ""};
+    const std::string texts[] = {"first 第一", std::string("\xff not UTF-8 \xc3"), ""};
     for (const std::string& text : texts) {
         pasteboard.setText(text);
         // Every read gets it, not only the first one.
