@@ -146,4 +146,23 @@ std::u16string UnicodeText::toUtf16(std::string_view utf8) {
     return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
 }
 
+std::u32string UnicodeText::typedCodePoints(const std::u16string& text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
+            text[i + 1] < 0xe000) {
+            out.push_back(0x10000 + ((char32_t{unit} - 0xd800) << 10) + (text[i + 1] - 0xdc00));
+            ++i;
+        } else if (unit >= 0xd800 && unit < 0xe000) {
+            out.push_back(0xfffd);  // a lone surrogate
+        } else if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            continue;  // CR LF is one line break
+        } else {
+            out.push_back(unit == u'\r' ? U'\n' : char32_t{unit});
+        }
+    }
+    return out;
+}
+
 }  // namespace sayloft

@@ -29,6 +29,10 @@ struct UnicodeText {
 
     // The text as UTF-16 code units; ill-formed bytes become U+FFFD.
     static std::u16string toUtf16(std::string_view utf8);
+
+    // The characters to type for UTF-16 text: surrogate pairs joined, a lone surrogate as U+FFFD,
+    // CR LF and a lone CR as one line break (U+000A).
+    static std::u32string typedCodePoints(const std::u16string& text);
 };
 
 }  // namespace sayloft

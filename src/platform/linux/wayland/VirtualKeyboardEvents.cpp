@@ -12,6 +12,7 @@
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include "core/text/UnicodeText.h"
 #include "platform/ModifierEvent.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -128,25 +129,6 @@ constexpr std::uint32_t evdevOffset = 8;
 
 // Characters typed between round trips, so that the requests never outgrow the socket.
 constexpr std::size_t keysPerRoundtrip = 64;
-
-std::u32string codePoints(const std::u16string& text) {
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
-            text[i + 1] < 0xe000) {
-            out.push_back(0x10000 + ((char32_t{unit} - 0xd800) << 10) + (text[i + 1] - 0xdc00));
-            ++i;
-        } else if (unit >= 0xd800 && unit < 0xe000) {
-            out.push_back(0xfffd);  // a lone surrogate
-        } else if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-            continue;  // CR LF is one line break
-        } else {
-            out.push_back(unit == u'\r' ? U'\n' : char32_t{unit});
-        }
-    }
-    return out;
-}
 
 std::uint32_t timestamp() {
     using namespace std::chrono;
@@ -364,7 +346,7 @@ void VirtualKeyboardEvents::typeText(const std::u16string& text) {
     applyFlags(0);
 
     std::vector<std::uint32_t> keysyms;
-    for (const char32_t c : codePoints(text)) {
+    for (const char32_t c : UnicodeText::typedCodePoints(text)) {
         if (const std::uint32_t keysym = keysymFor(c)) {
             keysyms.push_back(keysym);
         }

@@ -11,6 +11,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "core/text/UnicodeText.h"
 #include "platform/ModifierEvent.h"
 #include "platform/linux/x11/XInputKeyEventMonitor.h"
 
@@ -135,25 +136,6 @@ KeySym keysymFor(char32_t c) {
         return c;  // Latin-1 keysyms are the code points
     }
     return 0x1000000 + c;
-}
-
-std::u32string codePoints(const std::u16string& text) {
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xd800 && unit < 0xdc00 && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
-            text[i + 1] < 0xe000) {
-            out.push_back(0x10000 + ((char32_t{unit} - 0xd800) << 10) + (text[i + 1] - 0xdc00));
-            ++i;
-        } else if (unit >= 0xd800 && unit < 0xe000) {
-            out.push_back(0xfffd);  // a lone surrogate
-        } else if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-            continue;  // CR LF is one line break
-        } else {
-            out.push_back(unit == u'\r' ? U'\n' : char32_t{unit});
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -380,7 +362,7 @@ void XTestKeyboardEvents::typeText(const std::u16string& text, std::uint64_t fla
             XFree(keysyms);
         }
     }
-    for (const char32_t c : codePoints(text)) {
+    for (const char32_t c : UnicodeText::typedCodePoints(text)) {
         if (const KeySym keysym = keysymFor(c)) {
             typeKeysym(keysym, layoutKeys);
         }
