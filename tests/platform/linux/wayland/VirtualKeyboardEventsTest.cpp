@@ -170,10 +170,11 @@ TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
     };
     for (const TypingRow& row : rows) {
         SCOPED_TRACE(row.what);
-        // A fresh keyboard each time: the first key after its creation is the one at risk.
-        keyboard = std::make_unique<VirtualKeyboardEvents>();
         TextReceiver receiver(row.receiver);
         ASSERT_TRUE(receiver.waitUntilFocused()) << TextReceiver::name(row.receiver);
+        // A fresh keyboard typing at once into the focused field: its first key is the one at
+        // risk.
+        keyboard = std::make_unique<VirtualKeyboardEvents>();
         std::u32string expected;
         for (const std::u32string& piece : row.pieces) {
             typePiece(piece);
