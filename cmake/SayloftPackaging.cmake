@@ -27,7 +27,7 @@ set(CPACK_PACKAGE_CONTACT "${SAYLOFT_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "hold-to-talk dictation for the Linux desktop")
 set(CPACK_PACKAGE_DESCRIPTION "Hold one modifier key (Right Alt unless you choose another), speak,
 let go: what you said is transcribed and typed at the cursor of the application that has the
-focus. A tray icon shows the state; a small panel says \"Listening\" or \"Transcribing\".
+focus. A tray icon shows the state; a small panel shows when it listens and transcribes.
 Recordings go to sayloft-server, the transcription service included in this package, which runs
 on this computer with a built-in speech recogniser, so nothing leaves the machine.
 Works on X11 sessions and on Wayland sessions (fully on sway and other wlroots compositors).")
