@@ -29,6 +29,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+CurlSession::Options sessionOptions(const ServiceEndpoint& endpoint) {
+    CurlSession::Options options;
+    options.unixSocket = endpoint.unixSocket;
+    return options;
+}
+
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -64,16 +70,19 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
         }
         service = *parsed;
     }
+    // The user's own service on this computer is reached over its socket when that is where it
+    // is (see ServiceEndpoint::choose), exactly as Sayloft reaches it.
+    const ServiceEndpoint endpoint = ServiceEndpoint::choose(service, environment_.runtimeDir);
     try {
         switch (options->command) {
             case CliOptions::Command::transcribe:
-                return transcribe(*options, service, out, err);
+                return transcribe(*options, endpoint, out, err);
             case CliOptions::Command::ping:
-                return ping(service, out, err);
+                return ping(endpoint, out, err);
             case CliOptions::Command::registerDevice:
-                return registerDevice(service, out, err);
+                return registerDevice(endpoint, out, err);
             case CliOptions::Command::doctor:
-                return doctor(service, out);
+                return doctor(endpoint, out);
             case CliOptions::Command::consent:
                 return consent(service, out, err);
             case CliOptions::Command::hotkey:
@@ -99,8 +108,8 @@ int SayloftCli::reportFailure(APIError error, std::ostream& err) const {
     return exitCodeFor(error);
 }
 
-int SayloftCli::transcribe(const CliOptions& options, const Url& service, std::ostream& out,
-                           std::ostream& err) const {
+int SayloftCli::transcribe(const CliOptions& options, const ServiceEndpoint& endpoint,
+                           std::ostream& out, std::ostream& err) const {
     const auto started = Clock::now();
     const auto bytes = FileIo::read(options.wavFile);
     if (!bytes) {
@@ -133,13 +142,14 @@ int SayloftCli::transcribe(const CliOptions& options, const Url& service, std::o
                "--token\n";
         return noToken;
     }
+    const Url& service = endpoint.url;
     if (!service.isHttps() && !service.isLoopback()) {
         err << "sayloft-cli: refusing to send the token over plain http to " << service.host()
             << "; use https\n";
         return reportFailure(APIError::network, err);
     }
 
-    const APIClient client(service);
+    const APIClient client(endpoint);
     const auto sendStarted = Clock::now();
     const TranscribeResult result = client.transcribe(token, wav, audioSeconds);
     const double serviceMs = millisecondsSince(sendStarted);
@@ -159,26 +169,28 @@ int SayloftCli::transcribe(const CliOptions& options, const Url& service, std::o
     return ok;
 }
 
-int SayloftCli::ping(const Url& service, std::ostream& out, std::ostream& err) const {
+int SayloftCli::ping(const ServiceEndpoint& endpoint, std::ostream& out, std::ostream& err) const {
+    const Url& service = endpoint.url;
     // The same request as APIClient::ping, but its outcome is reported.
     HttpRequest request;
     request.url = service.appending("health");
     request.timeout = APIClient::pingTimeout;
-    CurlSession session;
+    CurlSession session(sessionOptions(endpoint));
     const auto started = Clock::now();
     try {
         const HttpResponse response = session.perform(request, {});
-        out << service.text() << ": HTTP " << response.status << " in " << std::fixed
+        out << endpoint.describe() << ": HTTP " << response.status << " in " << std::fixed
             << std::setprecision(1) << millisecondsSince(started) << " ms\n";
         return response.status == 200 ? ok : exitCodeFor(APIError::asrFailed);
     } catch (const TransportError& error) {
-        err << service.text() << ": no answer (" << error.what() << ")\n";
+        err << endpoint.describe() << ": no answer (" << error.what() << ")\n";
         return exitCodeFor(APIError::network);
     }
 }
 
-int SayloftCli::registerDevice(const Url& service, std::ostream& out, std::ostream& err) const {
-    const APIClient client(service);
+int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& out,
+                               std::ostream& err) const {
+    const APIClient client(endpoint);
     const std::string token = client.registerDevice();
     const KeychainStore store(environment_.dataHome);
     if (!store.saveToken(token)) {
@@ -221,23 +233,26 @@ int SayloftCli::hotkey(bool press, std::ostream& err) const {
     return ok;
 }
 
-int SayloftCli::doctor(const Url& service, std::ostream& out) const {
+int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const {
+    const Url& service = endpoint.url;
     auto [checks, keyBinding] = DesktopChecks::run();
 
     HttpRequest request;
     request.url = service.appending("health");
     request.timeout = APIClient::pingTimeout;
     const bool local = service.isLoopback();
-    const std::string start = local ? "start it: sayloft-server (scripts/run starts it for you)"
+    const std::string start = local ? "Sayloft starts it for you (so does scripts/run); by hand: "
+                                      "sayloft-server --unix-socket "
+                                      "$XDG_RUNTIME_DIR/sayloft/server.sock"
                                     : "check the network, or ask whoever runs " + service.host();
     try {
-        CurlSession session;
+        CurlSession session(sessionOptions(endpoint));
         const HttpResponse response = session.perform(request, {});
         checks.push_back({"service", response.status == 200,
-                          service.text() + " answers HTTP " + std::to_string(response.status),
+                          endpoint.describe() + " answers HTTP " + std::to_string(response.status),
                           start});
     } catch (const std::exception& error) {
-        checks.push_back({"service", false, service.text() + " does not answer", start});
+        checks.push_back({"service", false, endpoint.describe() + " does not answer", start});
     }
 
     const KeychainStore store(environment_.dataHome);

@@ -9,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "core/config/Url.h"
 #include "core/model/APIError.h"
+#include "core/net/ServiceEndpoint.h"
 
 namespace sayloft {
 
@@ -32,8 +33,9 @@ public:
         Url defaultService;                  // Config::backendURL() in the real program
         bool chinese = false;                // language of the failure notices
         std::filesystem::path configHome{};  // where the settings are kept ($XDG_CONFIG_HOME)
-        std::filesystem::path runtimeDir{};  // where Sayloft leaves the hotkey cookie
-        std::int64_t startedAt = 0;          // CLOCK_MONOTONIC at the program's start, in ns
+        // where Sayloft leaves the hotkey cookie, and where the user's own service listens
+        std::filesystem::path runtimeDir{};
+        std::int64_t startedAt = 0;  // CLOCK_MONOTONIC at the program's start, in ns
     };
 
     // The settings key of the consent to send recordings, as the application reads it.
@@ -47,11 +49,11 @@ public:
     static int exitCodeFor(APIError error);
 
 private:
-    int transcribe(const CliOptions& options, const Url& service, std::ostream& out,
+    int transcribe(const CliOptions& options, const ServiceEndpoint& endpoint, std::ostream& out,
                    std::ostream& err) const;
-    int ping(const Url& service, std::ostream& out, std::ostream& err) const;
-    int registerDevice(const Url& service, std::ostream& out, std::ostream& err) const;
-    int doctor(const Url& service, std::ostream& out) const;
+    int ping(const ServiceEndpoint& endpoint, std::ostream& out, std::ostream& err) const;
+    int registerDevice(const ServiceEndpoint& endpoint, std::ostream& out, std::ostream& err) const;
+    int doctor(const ServiceEndpoint& endpoint, std::ostream& out) const;
     int consent(const Url& service, std::ostream& out, std::ostream& err) const;
     int hotkey(bool press, std::ostream& err) const;
     int reportFailure(APIError error, std::ostream& err) const;

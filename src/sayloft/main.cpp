@@ -31,6 +31,7 @@
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/l10n/L10n.h"
 #include "core/net/APIClient.h"
+#include "core/net/ServiceEndpoint.h"
 #include "core/storage/KeychainStore.h"
 #include "core/storage/UserDefaultsStore.h"
 #include "core/storage/XdgDirs.h"
@@ -46,6 +47,7 @@
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
+#include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
@@ -251,7 +253,13 @@ int main(int argc, char** argv) {
 
     auto pulse = std::make_shared<PulseConnection>();
     WorkerQueue mediaQueue;
-    const APIClient client(Config::backendURL());
+    // The user's own service is reached over its socket in $XDG_RUNTIME_DIR (ServiceEndpoint),
+    // never through a loopback port that another user may hold; localService starts it there
+    // when nothing answers (onboarding asks it to).
+    const ServiceEndpoint endpoint = ServiceEndpoint::choose(Config::backendURL(), dirs.runtimeDir);
+    std::cerr << "sayloft: the service: " << endpoint.describe() << "\n";
+    LinuxLocalService localService(runLoop, endpoint, LinuxLocalService::forThisUser(dirs));
+    const APIClient client(endpoint);
     APIClientService service(client);
     const KeychainStore keychain(dirs.dataHome);
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));

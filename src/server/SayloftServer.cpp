@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <thread>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "core/audio/WavReader.h"
 #include "server/ConnectionReset.h"
 #include "server/OpenConnections.h"
+#include "server/UnixSocketHttp.h"
 
 namespace sayloft {
 namespace {
@@ -165,16 +167,20 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
     } else {
         http_ = std::make_unique<httplib::Server>();
     }
-    const std::size_t threads = options.threads;
-    http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    http_->set_payload_max_length(options.maxBodyBytes);
-    http_->set_read_timeout(std::chrono::seconds(15));
-    http_->set_write_timeout(std::chrono::seconds(15));
-    // Longer than the clients' one-minute keep-alive ping, so a warm connection stays open.
-    http_->set_keep_alive_timeout(65);
-    http_->set_keep_alive_max_count(1000);
+    configure(*http_);
+}
 
-    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+void SayloftServer::configure(httplib::Server& http) {
+    const std::size_t threads = options_.threads;
+    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    http.set_payload_max_length(options_.maxBodyBytes);
+    http.set_read_timeout(std::chrono::seconds(15));
+    http.set_write_timeout(std::chrono::seconds(15));
+    // Longer than the clients' one-minute keep-alive ping, so a warm connection stays open.
+    http.set_keep_alive_timeout(65);
+    http.set_keep_alive_max_count(1000);
+
+    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         requestStart = Clock::now();
         requestStarted = true;
         {
@@ -184,30 +190,28 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
         return screen(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                 : httplib::Server::HandlerResponse::Handled;
     });
-    http_->Get("/health", [this](const httplib::Request&, httplib::Response& res) {
+    http.Get("/health", [this](const httplib::Request&, httplib::Response& res) {
         answerJson(
             res, 200,
             {{"status", "ok"}, {"version", version}, {"recognizer", recognizer_.describe()}});
     });
-    http_->Post("/v1/register", [this](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/v1/register", [this](const httplib::Request& req, httplib::Response& res) {
         registerDevice(req, res);
     });
-    http_->Post("/v1/transcribe", [this](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/v1/transcribe", [this](const httplib::Request& req, httplib::Response& res) {
         transcribe(req, res);
     });
-    http_->Post("/v1/crash", [this](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/v1/crash", [this](const httplib::Request& req, httplib::Response& res) {
         storeCrash(req, res);
     });
-    http_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) {
             answerError(res, res.status, reasonOf(res.status));
         }
     });
-    http_->set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            answerError(res, 500, "internal error");
-        });
-    http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                  std::exception_ptr) { answerError(res, 500, "internal error"); });
+    http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         accessLog(req, res);
         std::lock_guard lock(busyMutex_);
         busyConnections_.erase({req.local_port, req.remote_port});
@@ -217,6 +221,20 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
 SayloftServer::~SayloftServer() = default;
 
 int SayloftServer::bind(std::string* error) {
+    if (!options_.unixSocket.empty()) {
+        unix_ = UnixSocketHttp::bind(options_.unixSocket, error);
+        if (!unix_) {
+            return -1;
+        }
+        configure(*unix_);
+        // A connection to the socket costs nothing to open, and one kept idle would hold up
+        // the stop until its keep-alive time-out: one request per connection.
+        unix_->set_keep_alive_max_count(1);
+    }
+    if (!options_.tcp) {
+        port_ = 0;
+        return 0;
+    }
     if (!http_->is_valid()) {
         if (error != nullptr) {
             *error = "cannot load the certificate or key (" + options_.certFile.string() + ", " +
@@ -236,8 +254,19 @@ int SayloftServer::bind(std::string* error) {
 }
 
 void SayloftServer::run() {
-    if (!stopping_) {
+    if (stopping_) {
+        return;
+    }
+    std::thread unixLoop;
+    if (unix_) {
+        unixLoop = std::thread([this] { unix_->listen_after_bind(); });
+    }
+    if (options_.tcp) {
         http_->listen_after_bind();
+    }
+    if (unixLoop.joinable()) {
+        unixLoop.join();
+        UnixSocketHttp::unlink(options_.unixSocket, *unix_);
     }
 }
 
@@ -248,6 +277,9 @@ void SayloftServer::stop() {
     }
     stopSignal_.notify_all();
     http_->stop();
+    if (unix_) {
+        unix_->stop();
+    }
     closeIdleConnections();
 }
 
@@ -257,7 +289,8 @@ void SayloftServer::closeIdleConnections() {
     // request is being served keeps going, and its answer is still sent.
     std::lock_guard lock(busyMutex_);
     OpenConnections::forEach([this](int fd, int localPort, int remotePort) {
-        if (localPort == port_ && !busyConnections_.contains({localPort, remotePort})) {
+        if (port_ > 0 && localPort == port_ &&
+            !busyConnections_.contains({localPort, remotePort})) {
             ::shutdown(fd, SHUT_RDWR);
         }
         return true;

@@ -44,9 +44,12 @@ public:
     SayloftServer(const SayloftServer&) = delete;
     SayloftServer& operator=(const SayloftServer&) = delete;
 
-    // Binds the listening socket; the bound port (useful with port 0), or -1 with *error.
+    // Binds the listening sockets: the Unix socket when options.unixSocket names one, the TCP
+    // port when options.tcp. The bound TCP port (useful with port 0), 0 when there is no TCP
+    // listener, or -1 with *error.
     int bind(std::string* error);
-    // Serves until stop(); then lets requests in flight finish and returns.
+    // Serves until stop(); then lets requests in flight finish, removes the Unix socket file
+    // and returns.
     void run();
     // Thread-safe; may be called before run() has started serving.
     void stop();
@@ -63,6 +66,7 @@ private:
     bool injectFault(const httplib::Request& req, httplib::Response& res);
     void waitUnlessStopping(double seconds);
     void closeIdleConnections();
+    void configure(httplib::Server& http);
 
     const ServerOptions& options_;
     const TokenAuthority& tokens_;
@@ -74,6 +78,7 @@ private:
     RateLimiter deviceLimiter_;
     RateLimiter registerLimiter_;
     std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<httplib::Server> unix_;  // on options.unixSocket, when given
 
     int port_ = -1;
     // Connections whose request is being served: from routing until the access log, which is

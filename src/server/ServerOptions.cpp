@@ -75,9 +75,17 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
     std::uint64_t crashTotalMiB = o.crashTotalBytes / (1024 * 1024);
     std::uint64_t chaosSeed = 0;
     bool seedGiven = false;
+    bool tcpGiven = false;  // --host or --port: a TCP listener beside the Unix socket
+    auto tcpOption = [&tcpGiven](Setter set) {
+        return Setter([&tcpGiven, set = std::move(set)](std::string_view v) {
+            tcpGiven = true;
+            return set(v);
+        });
+    };
     const std::map<std::string_view, Setter> valued = {
-        {"--host", text(o.host)},
-        {"--port", count(o.port, 0)},
+        {"--host", tcpOption(text(o.host))},
+        {"--port", tcpOption(count(o.port, 0))},
+        {"--unix-socket", text(o.unixSocket)},
         {"--data-dir", text(o.dataDir)},
         {"--cert", text(o.certFile)},
         {"--key", text(o.keyFile)},
@@ -141,6 +149,10 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
     if (seedGiven) {
         o.chaosSeed = chaosSeed;
     }
+    o.tcp = o.unixSocket.empty() || tcpGiven;
+    if (problem.empty() && !o.unixSocket.empty() && o.unixSocket.is_relative()) {
+        problem = "--unix-socket needs an absolute path";
+    }
     if (problem.empty() && o.port > 65535) {
         problem = "--port must be between 0 and 65535";
     }
@@ -180,6 +192,10 @@ into text with a built-in speech recogniser (pocketsphinx, US English) or an ups
   --host ADDR              address to listen on (default 127.0.0.1). Plain HTTP is served only on
                            loopback addresses; any other address needs --cert and --key
   --port N                 port (default 8177; 0 picks a free one)
+  --unix-socket PATH       serve plain HTTP on this Unix socket, which only this user can reach
+                           (its folder is made 0700, the socket 0600; a stale socket left by a
+                           server that died is replaced). Alone, it is the only listener; with
+                           --host or --port, the TCP port is served too
   --cert FILE --key FILE   serve HTTPS with this PEM certificate chain and private key
   --data-dir DIR           token secret and crash reports (default $XDG_DATA_HOME/sayloft-server)
   --rotate-secret          replace the token secret with a new one and exit; every token issued

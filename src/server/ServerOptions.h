@@ -16,6 +16,11 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8177;  // 0: any free port (the "listening" line names it)
     std::filesystem::path dataDir;
+    // Also (or only) serve plain HTTP on this Unix domain socket, which only this user can
+    // reach. Given alone, it is the only listener (tcp is false); with --host or --port, the
+    // TCP listener runs too.
+    std::filesystem::path unixSocket;
+    bool tcp = true;
     std::filesystem::path certFile;
     std::filesystem::path keyFile;
 

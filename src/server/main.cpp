@@ -139,12 +139,18 @@ int main(int argc, char** argv) {
                   << ": finishing requests in flight" << std::endl;
         server.stop();
     });
+    std::string listening;
+    if (options.tcp) {
+        listening = (options.tls() ? "https://" : "http://") +
+                    (options.host.find(':') != std::string::npos ? "[" + options.host + "]"
+                                                                 : options.host) +
+                    ":" + std::to_string(port);
+    }
+    if (!options.unixSocket.empty()) {
+        listening += (listening.empty() ? "unix:" : " and unix:") + options.unixSocket.string();
+    }
     std::cerr << "sayloft-server " << SayloftServer::version << ": recogniser "
-              << recognizer->describe() << "; listening on "
-              << (options.tls() ? "https://" : "http://")
-              << (options.host.find(':') != std::string::npos ? "[" + options.host + "]"
-                                                              : options.host)
-              << ":" << port << std::endl;
+              << recognizer->describe() << "; listening on " << listening << std::endl;
     server.run();
     // Wake the signal thread if the server ended by itself.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);

@@ -39,6 +39,22 @@ TEST(ServerOptions, ReadsValuesInBothSpellings) {
     EXPECT_TRUE(o->rawText);
 }
 
+TEST(ServerOptions, AUnixSocketAloneIsTheOnlyListenerAndBesideAPortAnother) {
+    const std::pair<std::vector<std::string_view>, bool> cases[] = {
+        {{}, true},
+        {{"--unix-socket", "/run/user/1/sayloft/server.sock"}, false},
+        {{"--unix-socket", "/run/user/1/sayloft/server.sock", "--port", "8177"}, true},
+        {{"--host", "127.0.0.1", "--unix-socket=/run/user/1/sayloft/server.sock"}, true},
+    };
+    for (const auto& [args, tcp] : cases) {
+        std::string error;
+        const auto o = parse(args, &error);
+        ASSERT_TRUE(o) << error;
+        EXPECT_EQ(o->tcp, tcp) << args.size();
+        EXPECT_EQ(o->unixSocket.empty(), args.empty());
+    }
+}
+
 TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
     const std::pair<std::vector<std::string_view>, std::string> cases[] = {
         {{"--bogus"}, "unknown option"},
@@ -52,6 +68,7 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--cert", "c.pem"}, "--cert and --key"},
         {{"--host", "0.0.0.0", "--cert", "c", "--key", "k", "--chaos", "503=1"}, "loopback"},
         {{"--upstream", "ftp://x"}, "--upstream"},
+        {{"--unix-socket", "relative.sock"}, "absolute"},
     };
     for (const auto& [args, reason] : cases) {
         std::string error;

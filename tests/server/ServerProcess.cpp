@@ -72,7 +72,8 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool ownDataDir)
     }
     bool hasPort = false;
     for (const auto& a : args) {
-        hasPort = hasPort || a == "--port";
+        // A server given only --unix-socket listens there alone.
+        hasPort = hasPort || a == "--port" || a == "--unix-socket";
     }
     if (!hasPort) {
         args.insert(args.begin(), {"--port", "0"});
@@ -99,12 +100,18 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool ownDataDir)
 
     // The model load takes seconds (more under sanitizers); the line says when it is done.
     static const std::regex listening("listening on https?://[^ ]*:([0-9]+)");
+    static const std::regex listeningUnix("listening on (.* and )?unix:(.+)$");
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::seconds(120), [&] {
         for (const auto& line : lines_) {
             std::smatch match;
+            if (std::regex_search(line, match, listeningUnix)) {
+                unixSocket_ = match[2].str();
+            }
             if (std::regex_search(line, match, listening)) {
                 port_ = std::stoi(match[1].str());
+            }
+            if (port_ > 0 || !unixSocket_.empty()) {
                 return true;
             }
         }

@@ -13,9 +13,10 @@
 
 namespace sayloft::test {
 
-// A real sayloft-server child process on 127.0.0.1 and a free port, with its own temporary data
-// folder (unless the arguments name one). Its stderr is read line by line on a thread; start-up
-// waits for the "listening on" line, never for a fixed time.
+// A real sayloft-server child process on 127.0.0.1 and a free port (or only on the Unix socket
+// that --unix-socket names), with its own temporary data folder (unless the arguments name one).
+// Its stderr is read line by line on a thread; start-up waits for the "listening on" line, never
+// for a fixed time.
 class ServerProcess {
 public:
     explicit ServerProcess(std::vector<std::string> args, bool ownDataDir = true);
@@ -23,8 +24,9 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    bool started() const { return port_ > 0; }
+    bool started() const { return port_ > 0 || !unixSocket_.empty(); }
     int port() const { return port_; }
+    const std::filesystem::path& unixSocket() const { return unixSocket_; }
     const std::filesystem::path& dataDir() const { return dataDir_; }
 
     // Sends SIGTERM and waits for the exit; the exit status (or 128 + signal).
@@ -53,6 +55,7 @@ private:
 
     pid_t pid_ = -1;
     int port_ = 0;
+    std::filesystem::path unixSocket_;
     int exitStatus_ = -1;
     std::filesystem::path dataDir_;
     bool ownDataDir_;

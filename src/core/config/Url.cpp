@@ -17,9 +17,9 @@ struct CurlStringDeleter {
 };
 
 // Reads one part of a parsed URL; nullopt when the part is absent.
-std::optional<std::string> part(CURLU* handle, CURLUPart which) {
+std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned flags = 0) {
     char* raw = nullptr;
-    if (curl_url_get(handle, which, &raw, 0) != CURLUE_OK || raw == nullptr) {
+    if (curl_url_get(handle, which, &raw, flags) != CURLUE_OK || raw == nullptr) {
         return std::nullopt;
     }
     std::unique_ptr<char, CurlStringDeleter> owned(raw);
@@ -58,7 +58,8 @@ std::optional<Url> Url::parse(std::string_view text) {
     if (bareHost.size() > 2 && bareHost.front() == '[' && bareHost.back() == ']') {
         bareHost = bareHost.substr(1, bareHost.size() - 2);
     }
-    return Url(std::move(input), *scheme, std::move(bareHost));
+    const auto port = part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    return Url(std::move(input), *scheme, std::move(bareHost), port ? std::stoi(*port) : 0);
 }
 
 bool Url::isLoopback() const {

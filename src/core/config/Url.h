@@ -18,6 +18,7 @@ public:
     const std::string& scheme() const { return scheme_; }
     const std::string& host() const { return host_; }  // IPv6 literals without brackets
     bool isHttps() const { return scheme_ == "https"; }
+    int port() const { return port_; }  // the scheme's default when the text names none
 
     // True for "localhost", 127.0.0.0/8 and ::1: addresses that never leave this machine.
     bool isLoopback() const;
@@ -29,12 +30,13 @@ public:
     friend bool operator==(const Url&, const Url&) = default;
 
 private:
-    Url(std::string text, std::string scheme, std::string host)
-        : text_(std::move(text)), scheme_(std::move(scheme)), host_(std::move(host)) {}
+    Url(std::string text, std::string scheme, std::string host, int port)
+        : text_(std::move(text)), scheme_(std::move(scheme)), host_(std::move(host)), port_(port) {}
 
     std::string text_;
     std::string scheme_;
     std::string host_;
+    int port_;
 };
 
 }  // namespace sayloft

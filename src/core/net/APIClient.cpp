@@ -37,10 +37,24 @@ std::string bearer(std::string_view token) {
 
 }  // namespace
 
-APIClient::APIClient(Url baseURL)
+namespace {
+
+CurlSession::Options sessionOptions(const ServiceEndpoint& endpoint) {
+    CurlSession::Options options;
+    options.unixSocket = endpoint.unixSocket;
+    return options;
+}
+
+}  // namespace
+
+APIClient::APIClient(const ServiceEndpoint& endpoint)
     : APIClient(
-          std::move(baseURL), std::make_shared<CurlSession>(),
-          [] { return std::make_unique<CurlSession>(); }, std::make_shared<SteadySleeper>()) {
+          endpoint.url, std::make_shared<CurlSession>(sessionOptions(endpoint)),
+          [options = sessionOptions(endpoint)] { return std::make_unique<CurlSession>(options); },
+          std::make_shared<SteadySleeper>()) {
+}
+
+APIClient::APIClient(Url baseURL) : APIClient(ServiceEndpoint{std::move(baseURL)}) {
 }
 
 APIClient::APIClient(Url baseURL, std::shared_ptr<HttpTransport> session,

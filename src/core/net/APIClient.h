@@ -13,6 +13,7 @@
 #include "core/model/APIError.h"
 #include "core/model/TranscribeResult.h"
 #include "core/net/HttpTransport.h"
+#include "core/net/ServiceEndpoint.h"
 #include "core/net/Sleeper.h"
 
 namespace sayloft {
@@ -32,7 +33,9 @@ namespace sayloft {
 class APIClient {
 public:
     // Uses libcurl: one CurlSession for pings, crash uploads and first attempts, a fresh one for
-    // every hedged second attempt, and real time for the hedge's timers.
+    // every hedged second attempt, and real time for the hedge's timers. Every session connects
+    // where the endpoint says (its Unix socket when it has one).
+    explicit APIClient(const ServiceEndpoint& endpoint);
     explicit APIClient(Url baseURL);
 
     // session: the client's shared session (pings, sends, first transcription attempts).

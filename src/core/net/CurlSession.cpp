@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <curl/curl.h>
@@ -117,7 +118,7 @@ struct CurlSession::Impl {
     std::atomic<std::size_t> connections{0};
     std::thread worker;
 
-    explicit Impl(Options opts) : options(opts) {
+    explicit Impl(Options opts) : options(std::move(opts)) {
         initialiseLibcurlOnce();
         multi = curl_multi_init();
         if (multi == nullptr) {
@@ -225,6 +226,9 @@ struct CurlSession::Impl {
         setOption(easy, CURLOPT_PRIVATE, static_cast<void*>(&transfer));
         setOption(easy, CURLOPT_URL, request.url.c_str());
         setOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        if (!options.unixSocket.empty()) {
+            setOption(easy, CURLOPT_UNIX_SOCKET_PATH, options.unixSocket.c_str());
+        }
         setOption(easy, CURLOPT_NOSIGNAL, 1L);
         setOption(easy, CURLOPT_FOLLOWLOCATION, 0L);
         setOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -284,7 +288,7 @@ struct CurlSession::Impl {
 CurlSession::CurlSession() : CurlSession(Options{}) {
 }
 
-CurlSession::CurlSession(Options options) : impl_(std::make_unique<Impl>(options)) {
+CurlSession::CurlSession(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {
 }
 
 CurlSession::~CurlSession() = default;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 
 #include "core/net/HttpTransport.h"
@@ -26,6 +27,9 @@ public:
         std::chrono::seconds idleTimeout{20};
         // Answers larger than this fail with TransportError::Code::responseTooLarge.
         std::size_t maxResponseBytes = 16 * 1024 * 1024;
+        // When not empty, every connection goes to this Unix domain socket instead of the
+        // URL's host and port; the URL still names the service (the Host header, the scheme).
+        std::filesystem::path unixSocket;
     };
 
     CurlSession();
