@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QString>
+#include <QUrl>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "app/APIClientService.h"
 #include "app/AppDelegate.h"
 #include "app/HotkeyRelay.h"
+#include "app/InputRemedy.h"
 #include "app/Texts.h"
 #include "app/ThreadBackgroundTasks.h"
 #include "app/WorkerQueue.h"
@@ -41,11 +44,13 @@
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/qt/InstalledBundle.h"
+#include "platform/linux/qt/QtAlerts.h"
 #include "platform/linux/qt/JsonUserDefaults.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
+#include "platform/linux/qt/QtWorkspace.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
@@ -54,6 +59,7 @@
 #include "platform/linux/x11/XInputKeyEventMonitor.h"
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "sayloft/NoKeyboardEvents.h"
+#include "sayloft/NoLocalService.h"
 #include "sayloft/NoPanel.h"
 #include "sayloft/NoPasteboard.h"
 
@@ -191,6 +197,17 @@ std::unique_ptr<Pasteboard> makePasteboard(BackendChoice::Clipboard route) {
     return std::make_unique<NoPasteboard>();
 }
 
+// The page the input setup alert opens: the help shipped with Sayloft, or the README of the
+// source tree a build runs from.
+std::string helpUrl(const Bundle& bundle) {
+    if (const auto page = bundle.resource("help/index.html")) {
+        return QUrl::fromLocalFile(QString::fromStdString(page->string())).toString().toStdString();
+    }
+    return QUrl::fromLocalFile(QStringLiteral(SAYLOFT_SOURCE_README))
+        .toString()
+        .toStdString();
+}
+
 }  // namespace
 }  // namespace sayloft
 
@@ -242,6 +259,7 @@ int main(int argc, char** argv) {
         hotkeyService = startHotkeyService(dirs, relay);
     }
     const auto keyboard = makeKeyboard(choice.typing, xinput.get());
+    const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
     const auto pasteboard = makePasteboard(choice.clipboard);
     const bool panelWindow = choice.panel == BackendChoice::Panel::qtWindow;
 
@@ -255,6 +273,26 @@ int main(int argc, char** argv) {
     APIClientService service(client);
     const KeychainStore keychain(dirs.dataHome);
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
+    QtAlerts alerts;
+    QtWorkspace workspace;
+    NoLocalService localService;
+    // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
+    // XInput 2 and XTEST; with the compositor key binding from its first report on.
+    const auto inputReady = [&choice, &xinput, &hotkeyService, &relay, typingWorks] {
+        switch (choice.hotkey) {
+            case BackendChoice::Hotkey::xinput:
+                return typingWorks && xinput->isTrusted();
+            case BackendChoice::Hotkey::compositorBinding:
+                return typingWorks && hotkeyService != nullptr && relay.hasReported();
+            case BackendChoice::Hotkey::none:
+                break;
+        }
+        return false;
+    };
+    const InputRemedy inputRemedy = choice.hotkey == BackendChoice::Hotkey::compositorBinding &&
+                                            hotkeyService != nullptr && typingWorks
+                                        ? InputRemedy::keyBinding
+                                        : InputRemedy::newLogin;
     // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
     ThreadBackgroundTasks tasks;
 
@@ -285,6 +323,17 @@ int main(int argc, char** argv) {
         .texts = texts,
         .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
         .checkForUpdates = {},
+        .onboarding =
+            {
+                .alerts = alerts,
+                .workspace = workspace,
+                .localService = localService,
+                .serviceURL = Config::backendURL(),
+                .inputReady = inputReady,
+                .inputRemedy = inputRemedy,
+                .hasDefaultInput = [pulse] { return pulse->defaultSource().has_value(); },
+                .helpUrl = helpUrl(bundle),
+            },
     });
     runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
     return QApplication::exec();
