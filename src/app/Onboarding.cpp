@@ -57,7 +57,8 @@ void Onboarding::runIfNeeded(Callback done) {
 bool Onboarding::consent() {
     const Texts& texts = deps_.texts;
     deps_.desktop.alerts.activateApp();
-    const Alert alert{texts.consentTitle, consentText(deps_.desktop.serviceURL, texts),
+    const Alert alert{texts.consentTitle,
+                      consentText(deps_.desktop.serviceURL, texts),
                       {texts.agreeButton, texts.quitButton}};
     return deps_.desktop.alerts.runModal(alert) == 0;
 }

@@ -152,7 +152,8 @@ const Texts& Texts::chinese() {
 
         .inputSetupTitle = "最后一步:设置快捷键",
         .inputSetupIntro =
-            "言泉需要看到快捷键并向其他窗口输入,才能监听快捷键和把文字放进光标处;当前桌面会话还不允许。",
+            "言泉需要看到快捷键并向其他窗口输入,才能监听快捷键和把文字放进光标处;"
+            "当前桌面会话还不允许。",
         .inputSetupAgainTitle = "快捷键需要重新设置",
         .inputSetupAgainIntro =
             "言泉以前能看到快捷键并输入文字,但当前桌面会话不允许:会话或它的设置变了。",

@@ -9,8 +9,9 @@
 
 namespace sayloft {
 
-// What the dictation session and the first run need of the transcription service. Called on worker threads,
-// possibly several at once (a ping beside a transcription): implementations are thread-safe.
+// What the dictation session and the first run need of the transcription service. Called on worker
+// threads, possibly several at once (a ping beside a transcription): implementations are
+// thread-safe.
 class TranscriptionService {
 public:
     virtual ~TranscriptionService() = default;

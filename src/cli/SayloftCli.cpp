@@ -19,6 +19,7 @@
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/net/APIClient.h"
 #include "core/net/CurlSession.h"
+#include "core/net/RegistrationNotOffered.h"
 #include "core/net/TransportError.h"
 #include "core/storage/FileIo.h"
 #include "core/storage/KeychainStore.h"
@@ -179,8 +180,16 @@ int SayloftCli::ping(const Url& service, std::ostream& out, std::ostream& err) c
 
 int SayloftCli::registerDevice(const Url& service, std::ostream& out, std::ostream& err) const {
     const APIClient client(service);
-    const std::string token = client.registerDevice();
     const KeychainStore store(environment_.dataHome);
+    std::string token;
+    try {
+        token = client.registerDevice();
+    } catch (const RegistrationNotOffered& error) {
+        err << "sayloft-cli: " << service.text() << " does not offer registration (" << error.what()
+            << "); ask its operator for a token and save it in " << store.tokenFile().string()
+            << "\n";
+        return otherFailure;
+    }
     if (!store.saveToken(token)) {
         err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
             << "\n";

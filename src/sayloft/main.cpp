@@ -44,8 +44,8 @@
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/qt/InstalledBundle.h"
-#include "platform/linux/qt/QtAlerts.h"
 #include "platform/linux/qt/JsonUserDefaults.h"
+#include "platform/linux/qt/QtAlerts.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
@@ -137,21 +137,30 @@ void logChoice(const BackendChoice& choice, const SessionOffer& offer) {
 // The hotkey from a compositor key binding: a fresh cookie for this login, Sayloft's name on the
 // session bus, and the relay that turns the calls into hotkey events. Returns the service, or
 // null (the relay then stays unavailable and the application says the hotkey cannot work).
-std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay) {
+// Stored once the compositor's key binding has reached Sayloft: the binding is in the
+// compositor's configuration, so later starts need not ask for it before its first use.
+constexpr const char* keyBindingSeenKey = "keyBindingSeen";
+
+std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay,
+                                                      UserDefaults& defaults) {
     const auto cookie = HotkeyCookie::create(HotkeyCookie::location(dirs.runtimeDir));
     if (!cookie) {
         std::cerr << "sayloft: cannot write the hotkey cookie (is $XDG_RUNTIME_DIR set and "
                      "private?); the compositor key binding cannot reach Sayloft\n";
         return nullptr;
     }
-    auto service = std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
-                                                       [&relay](bool down, std::int64_t sentAt) {
-                                                           if (down) {
-                                                               relay.press(sentAt);
-                                                           } else {
-                                                               relay.release(sentAt);
-                                                           }
-                                                       });
+    auto service =
+        std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
+                                            [&relay, &defaults](bool down, std::int64_t sentAt) {
+                                                if (!relay.hasReported()) {
+                                                    defaults.setBoolean(keyBindingSeenKey, true);
+                                                }
+                                                if (down) {
+                                                    relay.press(sentAt);
+                                                } else {
+                                                    relay.release(sentAt);
+                                                }
+                                            });
     if (!service->start()) {
         std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
                   << " on the session bus (no bus, or another Sayloft runs); the hotkey "
@@ -203,9 +212,7 @@ std::string helpUrl(const Bundle& bundle) {
     if (const auto page = bundle.resource("help/index.html")) {
         return QUrl::fromLocalFile(QString::fromStdString(page->string())).toString().toStdString();
     }
-    return QUrl::fromLocalFile(QStringLiteral(SAYLOFT_SOURCE_README))
-        .toString()
-        .toStdString();
+    return QUrl::fromLocalFile(QStringLiteral(SAYLOFT_SOURCE_README)).toString().toStdString();
 }
 
 }  // namespace
@@ -256,7 +263,7 @@ int main(int argc, char** argv) {
         xinput = std::make_unique<XInputKeyEventMonitor>();
         keyEvents = xinput.get();
     } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
-        hotkeyService = startHotkeyService(dirs, relay);
+        hotkeyService = startHotkeyService(dirs, relay, defaults);
     }
     const auto keyboard = makeKeyboard(choice.typing, xinput.get());
     const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
@@ -277,13 +284,15 @@ int main(int argc, char** argv) {
     QtWorkspace workspace;
     NoLocalService localService;
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
-    // XInput 2 and XTEST; with the compositor key binding from its first report on.
-    const auto inputReady = [&choice, &xinput, &hotkeyService, &relay, typingWorks] {
+    // XInput 2 and XTEST; with the compositor key binding once it has reported (in this run or
+    // an earlier one).
+    const auto inputReady = [&choice, &xinput, &hotkeyService, &relay, &defaults, typingWorks] {
         switch (choice.hotkey) {
             case BackendChoice::Hotkey::xinput:
                 return typingWorks && xinput->isTrusted();
             case BackendChoice::Hotkey::compositorBinding:
-                return typingWorks && hotkeyService != nullptr && relay.hasReported();
+                return typingWorks && hotkeyService != nullptr &&
+                       (relay.hasReported() || defaults.boolean(keyBindingSeenKey).value_or(false));
             case BackendChoice::Hotkey::none:
                 break;
         }

@@ -43,17 +43,16 @@ protected:
             .service = transcription,
             .tasks = tasks,
             .texts = texts,
-            .desktop =
-                {
-                    .alerts = alerts,
-                    .workspace = workspace,
-                    .localService = local,
-                    .serviceURL = *Url::parse(service),
-                    .inputReady = [this] { return inputReady; },
-                    .inputRemedy = remedy,
-                    .hasDefaultInput = [this] { return microphone; },
-                    .helpUrl = "file:///usr/share/sayloft/help/index.html",
-                },
+            .desktop = {
+                .alerts = alerts,
+                .workspace = workspace,
+                .localService = local,
+                .serviceURL = *Url::parse(service),
+                .inputReady = [this] { return inputReady; },
+                .inputRemedy = remedy,
+                .hasDefaultInput = [this] { return microphone; },
+                .helpUrl = "file:///usr/share/sayloft/help/index.html",
+            },
         });
         onboarding->onAccessibilityGranted = [this] { ++granted; };
         onboarding->runIfNeeded([this] { ++done; });
@@ -169,10 +168,12 @@ TEST_F(OnboardingTest, TheNoticeSaysWhereRecordingsGo) {
         std::string firstLineStart;
     };
     const Row rows[] = {
-        {"http://127.0.0.1:8177", en, "To turn your speech into text, recordings are transcribed "
-                                      "on this computer"},
-        {"http://localhost:8177", en, "To turn your speech into text, recordings are transcribed "
-                                      "on this computer"},
+        {"http://127.0.0.1:8177", en,
+         "To turn your speech into text, recordings are transcribed "
+         "on this computer"},
+        {"http://localhost:8177", en,
+         "To turn your speech into text, recordings are transcribed "
+         "on this computer"},
         {"http://[::1]:8177", Texts::chinese(), "为了把你的语音转成文字,录音会由这台电脑上"},
         {"https://dictation.example.com", en,
          "To turn your speech into text, recordings are sent over an encrypted connection to our "

@@ -1,7 +1,5 @@
 #include "platform/linux/qt/QtAlerts.h"
 
-#include <vector>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -9,6 +7,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <vector>
 
 namespace sayloft {
 
