@@ -20,6 +20,10 @@ public:
 
     void ping(std::stop_token stop) noexcept override { client_.ping(stop); }
 
+    std::string registerDevice(std::stop_token stop) override {
+        return client_.registerDevice(stop);
+    }
+
 private:
     const APIClient& client_;
 };

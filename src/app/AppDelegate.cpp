@@ -19,7 +19,16 @@ AppDelegate::AppDelegate(Dependencies deps)
       hud_(deps_.runLoop, deps_.screens, deps_.makePanel),
       media_(deps_.mediaPlayers, deps_.mediaQueue),
       inserter_(deps_.runLoop, deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
-      onboarding_(deps_.defaults, deps_.keychain) {
+      onboarding_(Onboarding::Dependencies{
+          .runLoop = deps_.runLoop,
+          .defaults = deps_.defaults,
+          .keychain = deps_.keychain,
+          .notifications = deps_.notifications,
+          .service = deps_.service,
+          .tasks = deps_.tasks,
+          .texts = deps_.texts,
+          .desktop = deps_.onboarding,
+      }) {
 }
 
 AppDelegate::~AppDelegate() {

@@ -12,6 +12,7 @@
 #include "app/MediaController.h"
 #include "app/MenuBarController.h"
 #include "app/Onboarding.h"
+#include "app/OnboardingDesktop.h"
 #include "app/SerialQueue.h"
 #include "app/StatusHUD.h"
 #include "app/TextInserter.h"
@@ -74,6 +75,8 @@ public:
         TextInserter::Pause pause;
         // The update check of the menu; absent while the application has no updater.
         std::function<void()> checkForUpdates;
+        // What the first run needs of the desktop and the session.
+        OnboardingDesktop onboarding;
     };
 
     // The recording kept for a retry: the WAV bytes that were sent and their length.

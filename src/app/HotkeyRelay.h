@@ -26,6 +26,10 @@ public:
     // Whether reports can arrive at all (the bus name is ours); isTrusted() answers this.
     void setAvailable(bool available) { available_ = available; }
 
+    // Whether any report has come in: the compositor's key binding is in place and reaches
+    // Sayloft. Any report counts, even one dropped as late or for a key that is no hotkey.
+    bool hasReported() const { return newest_.has_value(); }
+
     // sentAt: the reporting process's monotonic clock reading, in nanoseconds.
     void press(std::int64_t sentAt);
     void release(std::int64_t sentAt);

@@ -1,17 +1,242 @@
 #include "app/Onboarding.h"
 
+#include <exception>
+#include <utility>
+
+#include "app/MenuBarController.h"
+#include "core/model/APIError.h"
+#include "core/net/RegistrationNotOffered.h"
+#include "core/net/RequestCancelled.h"
+
 namespace sayloft {
 
-Onboarding::Onboarding(UserDefaults& defaults, const KeychainStore& keychain)
-    : defaults_(defaults), keychain_(keychain) {
+Onboarding::Onboarding(Dependencies deps) : deps_(std::move(deps)) {
 }
 
-void Onboarding::runIfNeeded(const Callback& done) {
-    if (defaults_.boolean(consentKey).value_or(false) && keychain_.loadToken().has_value()) {
+Onboarding::~Onboarding() {
+    if (pollTimer_) {
+        pollTimer_->invalidate();
+    }
+}
+
+Onboarding::Callback Onboarding::guarded(std::function<void(Onboarding&)> fn) {
+    std::weak_ptr<Onboarding*> weak = self_;
+    return [weak, fn = std::move(fn)] {
+        if (const auto self = weak.lock()) {
+            fn(**self);
+        }
+    };
+}
+
+const std::string& Onboarding::consentText(const Url& service, const Texts& texts) {
+    return service.isLoopback() ? texts.consentBodyLocal : texts.consentBodyRemote;
+}
+
+void Onboarding::runIfNeeded(Callback done) {
+    const bool consented = deps_.defaults.boolean(consentKey).value_or(false);
+    if (consented && deps_.keychain.loadToken().has_value()) {
+        deps_.runLoop.post(guarded([](Onboarding& self) { self.recheckPermissions(); }));
         if (done) {
             done();
         }
+        return;
     }
+    deps_.runLoop.post(guarded([done = std::move(done)](Onboarding& self) {
+        if (!self.deps_.defaults.boolean(consentKey).value_or(false)) {
+            if (!self.consent()) {
+                self.deps_.runLoop.quit();  // nothing stored: the notice comes again next time
+                return;
+            }
+            self.deps_.defaults.setBoolean(consentKey, true);
+        }
+        self.requestPermissions();
+        self.obtainToken(done);
+    }));
+}
+
+bool Onboarding::consent() {
+    const Texts& texts = deps_.texts;
+    deps_.desktop.alerts.activateApp();
+    const Alert alert{texts.consentTitle,
+                      consentText(deps_.desktop.serviceURL, texts),
+                      {texts.agreeButton, texts.quitButton}};
+    return deps_.desktop.alerts.runModal(alert) == 0;
+}
+
+void Onboarding::requestPermissions() {
+    checkMicrophone();
+    if (!deps_.desktop.inputReady()) {
+        promptAccessibility(false);
+    }
+}
+
+void Onboarding::recheckPermissions() {
+    checkMicrophone();
+    if (!deps_.desktop.inputReady()) {
+        promptAccessibility(true);
+    }
+}
+
+// The desktop asks nobody for microphone access; what can be missing is an input to record from.
+void Onboarding::checkMicrophone() {
+    if (!deps_.desktop.hasDefaultInput()) {
+        deps_.notifications.post(deps_.texts.noMicrophoneTitle, deps_.texts.noMicrophoneBody);
+    }
+}
+
+void Onboarding::promptAccessibility(bool reauth) {
+    const Texts& texts = deps_.texts;
+    const std::string& remedy = deps_.desktop.inputRemedy == InputRemedy::keyBinding
+                                    ? texts.inputRemedyKeyBinding
+                                    : texts.inputRemedyNewLogin;
+    deps_.desktop.alerts.activateApp();
+    const Alert alert{reauth ? texts.inputSetupAgainTitle : texts.inputSetupTitle,
+                      (reauth ? texts.inputSetupAgainIntro : texts.inputSetupIntro) + "\n" + remedy,
+                      {texts.openHelpButton, texts.laterButton}};
+    if (deps_.desktop.alerts.runModal(alert) == 0) {
+        deps_.desktop.workspace.openUrl(deps_.desktop.helpUrl);
+    }
+    // Whichever button: input that starts working later (a binding added, a setting changed) is
+    // noticed without a restart. One poll per launch at most.
+    if (!pollTimer_) {
+        pollTimer_ = deps_.runLoop.schedule(pollSeconds, true,
+                                            guarded([](Onboarding& self) { self.pollTick(); }));
+    }
+}
+
+void Onboarding::pollTick() {
+    if (!deps_.desktop.inputReady()) {
+        return;
+    }
+    pollTimer_->invalidate();
+    pollTimer_.reset();
+    if (onAccessibilityGranted) {
+        onAccessibilityGranted();
+    }
+    const Texts& texts = deps_.texts;
+    deps_.notifications.post(texts.inputReadyTitle,
+                             texts.inputReadyBodyPrefix +
+                                 MenuBarController::currentHotkeyTitle(deps_.defaults, texts) +
+                                 texts.inputReadyBodySuffix);
+}
+
+void Onboarding::obtainToken(Callback done) {
+    LocalService& local = deps_.desktop.localService;
+    if (!local.isLocal()) {
+        registerDevice(std::move(done));
+        return;
+    }
+    std::weak_ptr<Onboarding*> weak = self_;
+    local.ensureRunning([weak, done = std::move(done)](bool ok, const std::string& reason) {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (ok) {
+            (*self)->registerDevice(done);
+        } else {
+            (*self)->tokenStepFailed(TokenFailure::serviceNotRunning, reason, done);
+        }
+    });
+}
+
+void Onboarding::registerDevice(Callback done) {
+    std::weak_ptr<Onboarding*> weak = self_;
+    RunLoop& runLoop = deps_.runLoop;
+    TranscriptionService& service = deps_.service;
+    deps_.tasks.run([weak, &runLoop, &service, done = std::move(done)](std::stop_token stop) {
+        if (weak.expired()) {
+            return;
+        }
+        Registration registration;
+        try {
+            registration.token = service.registerDevice(stop);
+        } catch (APIError error) {
+            registration.failure = error == APIError::network || error == APIError::timedOut
+                                       ? TokenFailure::unreachable
+                                       : TokenFailure::refused;
+            registration.details = std::string(toString(error));
+        } catch (const RegistrationNotOffered& error) {
+            registration.failure = TokenFailure::notOffered;
+            registration.details = error.what();
+        } catch (const RequestCancelled&) {
+            return;  // the application is going away
+        } catch (const std::exception& error) {
+            registration.details = error.what();
+        } catch (...) {
+            registration.details = "unknown failure";
+        }
+        runLoop.post([weak, registration = std::move(registration), done] {
+            if (const auto self = weak.lock()) {
+                (*self)->finishRegistration(registration, done);
+            }
+        });
+    });
+}
+
+void Onboarding::finishRegistration(const Registration& registration, Callback done) {
+    if (registration.token.empty()) {
+        tokenStepFailed(registration.failure, registration.details, std::move(done));
+        return;
+    }
+    if (!deps_.keychain.saveToken(registration.token)) {
+        tokenStepFailed(TokenFailure::notSaved, {}, std::move(done));
+        return;
+    }
+    if (done) {
+        done();
+    }
+}
+
+void Onboarding::tokenStepFailed(TokenFailure failure, const std::string& details, Callback done) {
+    const Texts& texts = deps_.texts;
+    const std::string service = deps_.desktop.serviceURL.text();
+    const std::string tokenFile = deps_.keychain.tokenFile().string();
+    Alert alert;
+    std::string line;
+    switch (failure) {
+        case TokenFailure::serviceNotRunning:
+            alert.message = texts.serviceNotRunningTitle;
+            alert.informativeText = texts.serviceNotRunningBody;
+            line = service + ": " + details;
+            break;
+        case TokenFailure::unreachable:
+            alert.message = texts.serviceUnreachableTitle;
+            alert.informativeText = texts.serviceUnreachableBody;
+            line = service + ": " + details;
+            break;
+        case TokenFailure::refused:
+            alert.message = texts.registrationRefusedTitle;
+            alert.informativeText = texts.registrationRefusedBody;
+            line = service + ": " + details;
+            break;
+        case TokenFailure::notOffered:
+            alert.message = texts.registrationNotOfferedTitle;
+            alert.informativeText = texts.registrationNotOfferedBody;
+            line = service + ": " + details + "; " + tokenFile;
+            break;
+        case TokenFailure::notSaved:
+            alert.message = texts.tokenNotSavedTitle;
+            alert.informativeText = texts.tokenNotSavedBody;
+            line = tokenFile;
+            break;
+    }
+    alert.informativeText += "\n(" + line + ")";
+    alert.buttons = {texts.retryButton, texts.quitButton};
+    deps_.desktop.alerts.activateApp();
+    if (deps_.desktop.alerts.runModal(alert) != 0) {
+        deps_.runLoop.quit();
+        return;
+    }
+    // A token stored meanwhile (sayloft-cli register, or the operator's token saved by hand)
+    // ends the step without asking the service again.
+    if (deps_.keychain.loadToken().has_value()) {
+        if (done) {
+            done();
+        }
+        return;
+    }
+    obtainToken(std::move(done));
 }
 
 }  // namespace sayloft

@@ -34,6 +34,45 @@ struct Texts {
     std::string hotkeyLostTitle;
     std::string hotkeyLostBody;
 
+    // First run: the data notice. Its first line says where recordings go: to a service on this
+    // computer (a loopback address) or over the network to a remote one.
+    std::string consentTitle;
+    std::string consentBodyRemote;
+    std::string consentBodyLocal;
+    std::string agreeButton;
+    std::string quitButton;
+
+    // Input setup: what lets Sayloft see the hotkey and type into other windows. The informative
+    // text is the intro of the variant, a line break, then the remedy for this desktop.
+    std::string inputSetupTitle;
+    std::string inputSetupIntro;
+    std::string inputSetupAgainTitle;  // a later run that finds input no longer working
+    std::string inputSetupAgainIntro;
+    std::string inputRemedyKeyBinding;  // Wayland: the compositor key binding
+    std::string inputRemedyNewLogin;    // nothing works in this session; a new login is needed
+    std::string openHelpButton;
+    std::string laterButton;
+    std::string inputReadyTitle;
+    std::string inputReadyBodyPrefix;  // followed by the hotkey's short title
+    std::string inputReadyBodySuffix;
+
+    // Microphone check
+    std::string noMicrophoneTitle;
+    std::string noMicrophoneBody;
+
+    // Obtaining the service token; each body is followed by a line with the details.
+    std::string serviceNotRunningTitle;
+    std::string serviceNotRunningBody;
+    std::string serviceUnreachableTitle;
+    std::string serviceUnreachableBody;
+    std::string registrationRefusedTitle;
+    std::string registrationRefusedBody;
+    std::string registrationNotOfferedTitle;
+    std::string registrationNotOfferedBody;
+    std::string tokenNotSavedTitle;
+    std::string tokenNotSavedBody;
+    std::string retryButton;
+
     // Tray menu
     std::string retryItem;
     std::string hotkeyItem;

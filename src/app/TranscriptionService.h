@@ -9,8 +9,9 @@
 
 namespace sayloft {
 
-// What the dictation session needs of the transcription service. Called on worker threads,
-// possibly several at once (a ping beside a transcription): implementations are thread-safe.
+// What the dictation session and the first run need of the transcription service. Called on worker
+// threads, possibly several at once (a ping beside a transcription): implementations are
+// thread-safe.
 class TranscriptionService {
 public:
     virtual ~TranscriptionService() = default;
@@ -24,6 +25,11 @@ public:
 
     // Keeps the connection to the service warm. The outcome does not matter; never throws.
     virtual void ping(std::stop_token stop) noexcept = 0;
+
+    // Obtains a new device token from the service (POST v1/register) and returns it, never
+    // empty. Blocks until then. Failures as for transcribe, and RegistrationNotOffered when the
+    // service gives out no tokens itself.
+    virtual std::string registerDevice(std::stop_token stop) = 0;
 };
 
 }  // namespace sayloft

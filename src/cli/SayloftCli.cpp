@@ -19,6 +19,7 @@
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/net/APIClient.h"
 #include "core/net/CurlSession.h"
+#include "core/net/RegistrationNotOffered.h"
 #include "core/net/TransportError.h"
 #include "core/storage/FileIo.h"
 #include "core/storage/KeychainStore.h"
@@ -191,8 +192,17 @@ int SayloftCli::ping(const ServiceEndpoint& endpoint, std::ostream& out, std::os
 int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& out,
                                std::ostream& err) const {
     const APIClient client(endpoint);
-    const std::string token = client.registerDevice();
     const KeychainStore store(environment_.dataHome);
+    std::string token;
+    try {
+        token = client.registerDevice();
+    } catch (const RegistrationNotOffered& error) {
+        err << "sayloft-cli: " << endpoint.describe() << " does not offer registration ("
+            << error.what()
+            << "); ask its operator for a token and save it in " << store.tokenFile().string()
+            << "\n";
+        return otherFailure;
+    }
     if (!store.saveToken(token)) {
         err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
             << "\n";

@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QString>
+#include <QUrl>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "app/APIClientService.h"
 #include "app/AppDelegate.h"
 #include "app/HotkeyRelay.h"
+#include "app/InputRemedy.h"
 #include "app/Texts.h"
 #include "app/ThreadBackgroundTasks.h"
 #include "app/WorkerQueue.h"
@@ -43,11 +46,13 @@
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/qt/InstalledBundle.h"
 #include "platform/linux/qt/JsonUserDefaults.h"
+#include "platform/linux/qt/QtAlerts.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
 #include "platform/linux/service/LinuxLocalService.h"
+#include "platform/linux/qt/QtWorkspace.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
@@ -133,21 +138,30 @@ void logChoice(const BackendChoice& choice, const SessionOffer& offer) {
 // The hotkey from a compositor key binding: a fresh cookie for this login, Sayloft's name on the
 // session bus, and the relay that turns the calls into hotkey events. Returns the service, or
 // null (the relay then stays unavailable and the application says the hotkey cannot work).
-std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay) {
+// Stored once the compositor's key binding has reached Sayloft: the binding is in the
+// compositor's configuration, so later starts need not ask for it before its first use.
+constexpr const char* keyBindingSeenKey = "keyBindingSeen";
+
+std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay,
+                                                      UserDefaults& defaults) {
     const auto cookie = HotkeyCookie::create(HotkeyCookie::location(dirs.runtimeDir));
     if (!cookie) {
         std::cerr << "sayloft: cannot write the hotkey cookie (is $XDG_RUNTIME_DIR set and "
                      "private?); the compositor key binding cannot reach Sayloft\n";
         return nullptr;
     }
-    auto service = std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
-                                                       [&relay](bool down, std::int64_t sentAt) {
-                                                           if (down) {
-                                                               relay.press(sentAt);
-                                                           } else {
-                                                               relay.release(sentAt);
-                                                           }
-                                                       });
+    auto service =
+        std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
+                                            [&relay, &defaults](bool down, std::int64_t sentAt) {
+                                                if (!relay.hasReported()) {
+                                                    defaults.setBoolean(keyBindingSeenKey, true);
+                                                }
+                                                if (down) {
+                                                    relay.press(sentAt);
+                                                } else {
+                                                    relay.release(sentAt);
+                                                }
+                                            });
     if (!service->start()) {
         std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
                   << " on the session bus (no bus, or another Sayloft runs); the hotkey "
@@ -191,6 +205,15 @@ std::unique_ptr<Pasteboard> makePasteboard(BackendChoice::Clipboard route) {
         return std::make_unique<QtPasteboard>();
     }
     return std::make_unique<NoPasteboard>();
+}
+
+// The page the input setup alert opens: the help shipped with Sayloft, or the README of the
+// source tree a build runs from.
+std::string helpUrl(const Bundle& bundle) {
+    if (const auto page = bundle.resource("help/index.html")) {
+        return QUrl::fromLocalFile(QString::fromStdString(page->string())).toString().toStdString();
+    }
+    return QUrl::fromLocalFile(QStringLiteral(SAYLOFT_SOURCE_README)).toString().toStdString();
 }
 
 }  // namespace
@@ -241,9 +264,10 @@ int main(int argc, char** argv) {
         xinput = std::make_unique<XInputKeyEventMonitor>();
         keyEvents = xinput.get();
     } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
-        hotkeyService = startHotkeyService(dirs, relay);
+        hotkeyService = startHotkeyService(dirs, relay, defaults);
     }
     const auto keyboard = makeKeyboard(choice.typing, xinput.get());
+    const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
     const auto pasteboard = makePasteboard(choice.clipboard);
     const bool panelWindow = choice.panel == BackendChoice::Panel::qtWindow;
 
@@ -263,6 +287,27 @@ int main(int argc, char** argv) {
     APIClientService service(client);
     const KeychainStore keychain(dirs.dataHome);
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
+    QtAlerts alerts;
+    QtWorkspace workspace;
+    // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
+    // XInput 2 and XTEST; with the compositor key binding once it has reported (in this run or
+    // an earlier one).
+    const auto inputReady = [&choice, &xinput, &hotkeyService, &relay, &defaults, typingWorks] {
+        switch (choice.hotkey) {
+            case BackendChoice::Hotkey::xinput:
+                return typingWorks && xinput->isTrusted();
+            case BackendChoice::Hotkey::compositorBinding:
+                return typingWorks && hotkeyService != nullptr &&
+                       (relay.hasReported() || defaults.boolean(keyBindingSeenKey).value_or(false));
+            case BackendChoice::Hotkey::none:
+                break;
+        }
+        return false;
+    };
+    const InputRemedy inputRemedy = choice.hotkey == BackendChoice::Hotkey::compositorBinding &&
+                                            hotkeyService != nullptr && typingWorks
+                                        ? InputRemedy::keyBinding
+                                        : InputRemedy::newLogin;
     // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
     ThreadBackgroundTasks tasks;
 
@@ -293,6 +338,17 @@ int main(int argc, char** argv) {
         .texts = texts,
         .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
         .checkForUpdates = {},
+        .onboarding =
+            {
+                .alerts = alerts,
+                .workspace = workspace,
+                .localService = localService,
+                .serviceURL = Config::backendURL(),
+                .inputReady = inputReady,
+                .inputRemedy = inputRemedy,
+                .hasDefaultInput = [pulse] { return pulse->defaultSource().has_value(); },
+                .helpUrl = helpUrl(bundle),
+            },
     });
     runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
     return QApplication::exec();

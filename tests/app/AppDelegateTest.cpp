@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -37,12 +38,36 @@ TEST_F(AppDelegateTest, LaunchStartsHotkeyKeepAliveAndOnePing) {
     EXPECT_EQ(service.pings(), 1);
 }
 
-TEST_F(AppDelegateTest, WithoutConsentOrTokenNothingStarts) {
+TEST_F(AppDelegateTest, WithoutATokenNothingStartsBeforeOneIsRegistered) {
     h.keychain.deleteToken();
     h.launch();
     EXPECT_EQ(h.keys.installs, 0);
     EXPECT_EQ(h.loop.activeTimers(), 0u);
-    EXPECT_EQ(tasks.size(), 0u);
+    EXPECT_EQ(tasks.size(), 1u);  // the registration, no ping
+    finishTranscription();
+    EXPECT_EQ(h.keychain.loadToken(), "registered-token");
+    EXPECT_EQ(h.keys.installed(), 1u);
+    EXPECT_EQ(h.loop.activeTimers(), 1u);
+}
+
+// The service forgets a token with a 401: "Reopen the app" is true, because the next launch
+// registers a new one without asking anything.
+TEST_F(AppDelegateTest, AfterA401TheNextLaunchRegistersAgain) {
+    h.launch();
+    tasks.runAll();
+    service.script(APIError::unauthorized);
+    h.dictate();
+    finishTranscription();
+    EXPECT_EQ(h.notifications.posted.back(), (Posted{"Device not authorized", "Reopen the app"}));
+    EXPECT_EQ(h.keychain.loadToken(), std::nullopt);
+
+    h.app.reset();
+    h.launch();
+    finishTranscription();
+    EXPECT_TRUE(h.alerts.shown.empty());
+    EXPECT_EQ(service.registrationCalls(), 1);
+    EXPECT_EQ(h.keychain.loadToken(), "registered-token");
+    EXPECT_EQ(h.keys.installed(), 1u);
 }
 
 TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
@@ -433,7 +458,7 @@ TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
     h.app->startHotkey();  // nothing: a monitor is installed
     h.keys.refuseInstall = true;
     h.loop.advance(60.0);  // tick: lost again, told again
-    EXPECT_EQ(h.notifications.posted.size(), 2u);
+    EXPECT_EQ(std::count(h.notifications.posted.begin(), h.notifications.posted.end(), lost), 2);
 
     h.keys.trusted = true;
     h.keys.refuseInstall = false;

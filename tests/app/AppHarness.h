@@ -7,9 +7,11 @@
 #include "core/TempHome.h"
 #include "core/diagnostics/LatencyLog.h"
 #include "core/storage/KeychainStore.h"
+#include "fakes/FakeAlerts.h"
 #include "fakes/FakeBundle.h"
 #include "fakes/FakeKeyEventMonitor.h"
 #include "fakes/FakeKeyboardEvents.h"
+#include "fakes/FakeLocalService.h"
 #include "fakes/FakeMediaPlayers.h"
 #include "fakes/FakeMicrophone.h"
 #include "fakes/FakeNotifications.h"
@@ -19,6 +21,7 @@
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeStatusItem.h"
 #include "fakes/FakeUserDefaults.h"
+#include "fakes/FakeWorkspace.h"
 #include "fakes/ManualBackgroundTasks.h"
 #include "fakes/ManualSerialQueue.h"
 #include "fakes/VirtualRunLoop.h"
@@ -63,6 +66,17 @@ public:
             .texts = texts,
             .pause = [](std::chrono::microseconds) {},
             .checkForUpdates = [this] { ++updateChecks; },
+            .onboarding =
+                {
+                    .alerts = alerts,
+                    .workspace = workspace,
+                    .localService = localService,
+                    .serviceURL = serviceURL,
+                    .inputReady = [this] { return keys.trusted; },
+                    .inputRemedy = inputRemedy,
+                    .hasDefaultInput = [this] { return microphonePresent; },
+                    .helpUrl = helpUrl,
+                },
         });
         app->applicationDidFinishLaunching();
         settle();
@@ -121,6 +135,13 @@ public:
     TempHome home;
     KeychainStore keychain{home.path()};
     LatencyLog latencyLog{home.path() / "latency.log"};
+    FakeAlerts alerts;
+    FakeWorkspace workspace;
+    FakeLocalService localService;
+    Url serviceURL = *Url::parse("http://127.0.0.1:8177");
+    InputRemedy inputRemedy = InputRemedy::keyBinding;
+    bool microphonePresent = true;
+    std::string helpUrl = "file:///usr/share/sayloft/help/index.html";
     int updateChecks = 0;
     std::unique_ptr<AppDelegate> app;
 

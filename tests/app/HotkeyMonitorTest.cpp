@@ -250,11 +250,13 @@ TEST(HotkeyRelayTest, BindingReportsDriveTheLatchInTheOrderTheyWereSent) {
         monitor.onPress = [&] { events.push_back("press"); };
         monitor.onRelease = [&] { events.push_back("release"); };
         monitor.start();
+        EXPECT_FALSE(relay.hasReported());
         for (const Report& report : row.reports) {
             report.press ? relay.press(report.sentAt) : relay.release(report.sentAt);
             loop.runUntilIdle();
         }
         EXPECT_EQ(events, row.expected) << row.what;
+        EXPECT_TRUE(relay.hasReported()) << row.what;
     }
 }
 

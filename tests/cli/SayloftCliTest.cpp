@@ -201,6 +201,11 @@ TEST(SayloftCli, RegisterStoresTheServiceToken) {
     CliRig refusing(answering(200, R"({"token":""})"));
     EXPECT_EQ(refusing.run({"register"}).status, SayloftCli::exitCodeFor(APIError::badResponse));
     EXPECT_EQ(KeychainStore(refusing.scratch.path / "data").loadToken(), std::nullopt);
+
+    CliRig closed(answering(404, "not found"));
+    const Outcome notOffered = closed.run({"register"});
+    EXPECT_EQ(notOffered.status, SayloftCli::otherFailure);
+    EXPECT_NE(notOffered.err.find("does not offer registration"), std::string::npos);
 }
 
 TEST(SayloftCli, PingReportsWhetherTheServiceAnswered) {

@@ -15,10 +15,13 @@
 namespace sayloft::test {
 
 // Answers transcriptions from a script, in order: a result, an APIError (thrown as the value) or
-// another exception. With the script empty it answers an empty transcript. Records every call.
+// another exception. With the script empty it answers an empty transcript. Registrations have a
+// script of their own (a token, an APIError or another exception); with it empty they answer
+// "registered-token". Records every call.
 class FakeTranscriptionService final : public TranscriptionService {
 public:
     using Answer = std::variant<TranscribeResult, APIError, std::exception_ptr>;
+    using Registration = std::variant<std::string, APIError, std::exception_ptr>;
 
     struct Call {
         std::string token;
@@ -33,6 +36,12 @@ public:
     void scriptText(const std::string& text, double duration = 1.0) {
         script(TranscribeResult{text, duration});
     }
+
+    void scriptRegistration(Registration answer) {
+        std::lock_guard lock(mutex_);
+        registrations_.push_back(std::move(answer));
+    }
+    int registrationCalls() const { return registrationCalls_.load(); }
 
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
@@ -62,11 +71,32 @@ public:
 
     void ping(std::stop_token) noexcept override { ++pings_; }
 
+    std::string registerDevice(std::stop_token) override {
+        ++registrationCalls_;
+        Registration answer = std::string("registered-token");
+        {
+            std::lock_guard lock(mutex_);
+            if (!registrations_.empty()) {
+                answer = std::move(registrations_.front());
+                registrations_.pop_front();
+            }
+        }
+        if (const auto* error = std::get_if<APIError>(&answer)) {
+            throw *error;
+        }
+        if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
+            std::rethrow_exception(*other);
+        }
+        return std::get<std::string>(answer);
+    }
+
 private:
     mutable std::mutex mutex_;
     std::deque<Answer> answers_;
     std::vector<Call> calls_;
+    std::deque<Registration> registrations_;
     std::atomic<int> pings_{0};
+    std::atomic<int> registrationCalls_{0};
 };
 
 }  // namespace sayloft::test

@@ -9,6 +9,7 @@
 #include "ScriptedTransport.h"
 #include "VirtualSleeper.h"
 #include "core/net/APIClient.h"
+#include "core/net/RegistrationNotOffered.h"
 #include "core/net/RequestCancelled.h"
 
 namespace sayloft {
@@ -248,6 +249,7 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
         {S::status(200, "[]"), std::nullopt, APIError::badResponse},
         {S::status(201, R"({"token":"abc"})"), std::nullopt, APIError::badResponse},
         {S::status(429), std::nullopt, APIError::rateLimited},
+        {S::status(403), std::nullopt, APIError::badResponse},
         {S::fail(Code::cannotConnectToHost), std::nullopt, APIError::network},
     };
     for (const Row& row : rows) {
@@ -261,6 +263,18 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
             } catch (APIError error) {
                 EXPECT_EQ(error, row.error);
             }
+        }
+    }
+}
+
+TEST(APIClientRegister, A404Or405SaysTheServiceHasNoRegistration) {
+    for (const int status : {404, 405}) {
+        Fixture fixture({ScriptedTransport::status(status)});
+        try {
+            fixture.client.registerDevice();
+            ADD_FAILURE() << status;
+        } catch (const RegistrationNotOffered& error) {
+            EXPECT_EQ(error.status(), status);
         }
     }
 }

@@ -12,6 +12,7 @@
 #include "core/net/DeadlineExceeded.h"
 #include "core/net/HedgedRequest.h"
 #include "core/net/MultipartBody.h"
+#include "core/net/RegistrationNotOffered.h"
 #include "core/net/RequestCancelled.h"
 #include "core/net/SteadySleeper.h"
 #include "core/net/TransportError.h"
@@ -274,6 +275,9 @@ std::string APIClient::registerDevice(std::stop_token stop) const {
     const HttpResponse response = send(request, stop);
     if (response.status == 429) {
         throw APIError::rateLimited;
+    }
+    if (response.status == 404 || response.status == 405) {
+        throw RegistrationNotOffered(response.status);
     }
     if (response.status != 200) {
         throw APIError::badResponse;

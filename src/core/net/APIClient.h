@@ -92,7 +92,8 @@ public:
                      std::string_view osVersion, std::stop_token stop = {}) const;
 
     // Obtains a new service token: POST <base>/v1/register through send, answered by 200
-    // {"token": "<non-empty string>"}. Throws APIError::rateLimited on 429, badResponse on any
+    // {"token": "<non-empty string>"}. Throws APIError::rateLimited on 429,
+    // RegistrationNotOffered on 404 and 405 (a service without registration), badResponse on any
     // other answer or body, network when no answer came.
     std::string registerDevice(std::stop_token stop = {}) const;
 
