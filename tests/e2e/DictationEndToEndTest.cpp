@@ -193,7 +193,11 @@ MenuNode readMenuNode(const QDBusArgument& argument) {
 // sayloft-cli, a virtual keyboard holds the key, a GTK field on Wayland receives the text).
 class DictationEndToEnd : public ::testing::Test {
 protected:
-    explicit DictationEndToEnd(bool onSway = false) : onSway_(onSway) {}
+    // x11: the service, token and consent prepared by the test; firstRun: nothing prepared, on
+    // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway.
+    enum class Mode { x11, firstRun, sway };
+    explicit DictationEndToEnd(Mode mode = Mode::x11)
+        : onSway_(mode == Mode::sway), firstRun_(mode == Mode::firstRun) {}
 
     void SetUp() override {
         const bool swaySession = std::getenv("SWAYSOCK") != nullptr;
@@ -227,7 +231,20 @@ protected:
         // Qt keeps a few allocations until exit; the application's leaks are not this test's.
         env_.insert("ASAN_OPTIONS", "detect_leaks=0");
         std::filesystem::create_directories(home / "server");
+        if (!firstRun_) {
+            ASSERT_NO_FATAL_FAILURE(prepareService());
+        } else {
+            // A runtime folder of its own, so that no earlier test's service socket is there.
+            std::filesystem::create_directory(home / "runtime");
+            std::filesystem::permissions(home / "runtime", std::filesystem::perms::owner_all);
+            env_.insert("XDG_RUNTIME_DIR", QString::fromStdString((home / "runtime").string()));
+        }
+        ASSERT_NO_FATAL_FAILURE(prepareDesktop());
+    }
 
+    // The service on a free loopback port, a token and the consent, as scripts/run would leave
+    // them.
+    void prepareService() {
         startServer(0);
         ASSERT_TRUE(server_->started()) << server_->output();
         port_ = server_->port();
@@ -238,7 +255,10 @@ protected:
             const auto done = runToEnd(SAYLOFT_CLI_BINARY, {"--service", service, command}, env_);
             ASSERT_EQ(done.status, 0) << "sayloft-cli " << command << ": " << done.err;
         }
+    }
 
+    void prepareDesktop() {
+        const auto home = home_->path();
         notifications_ = DBusMock::fromTemplate(DBusMock::Bus::session, "notification_daemon",
                                                 "org.freedesktop.Notifications",
                                                 "/org/freedesktop/Notifications");
@@ -262,6 +282,9 @@ protected:
                   0);
         writeWithTail(spoken, speech_);
 
+        if (firstRun_) {
+            ASSERT_NO_FATAL_FAILURE(firstStart());
+        }
         if (onSway_) {
             ASSERT_NO_FATAL_FAILURE(prepareSway());
         } else {
@@ -272,13 +295,77 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return hasLine(*field_, "ready"); }, 20s))
             << "the text field did not get the input focus";
 
-        app_ = std::make_unique<Child>(SAYLOFT_APP_BINARY, QStringList{}, env_);
+        if (!firstRun_) {
+            app_ = std::make_unique<Child>(SAYLOFT_APP_BINARY, QStringList{}, env_);
+        }
+        if (onSway_) {
+            ASSERT_NO_FATAL_FAILURE(dismissKeyBindingAlert());
+        }
         // Its first act once the hotkey is armed is a ping of the service.
-        ASSERT_TRUE(server_->waitForLine("/health", 60s)) << "sayloft did not reach the service:\n"
-                                                          << server_->output();
+        ASSERT_TRUE(
+            waitUntil([&] { return serviceLog().find("/health") != std::string::npos; }, 60s))
+            << "sayloft did not reach the service:\n"
+            << serviceLog();
         if (!onSway_) {
             keyboard_ = std::make_unique<TestKeyboard>();
         }
+    }
+
+    // The service's access log: the test's own server, or the one Sayloft started.
+    std::string serviceLog() const {
+        if (server_) {
+            return server_->output();
+        }
+        std::ifstream in(home_->path() / "state" / "Sayloft" / "server.log");
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    // Sayloft alone in a fresh home: the voice data notice is answered with Return, as a person
+    // would, then Sayloft starts its own service and stores a token.
+    void firstStart() {
+        app_ = std::make_unique<Child>(SAYLOFT_APP_BINARY, QStringList{}, env_);
+        QString dialog;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto found =
+                    runToEnd("xdotool", {"search", "--onlyvisible", "--name", "^Sayloft$"});
+                const auto focused = runToEnd("xdotool", {"getwindowfocus"});
+                dialog = QString::fromStdString(found.out).trimmed();
+                return !dialog.isEmpty() && focused.out == found.out;
+            },
+            30s))
+            << "no focused notice from sayloft";
+        TestKeyboard keys;
+        keys.press(36);  // Return: the first button, "Agree & Continue"
+        keys.release(36);
+        const auto token = home_->path() / "data" / "Sayloft" / "device_token";
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(token); }, 60s))
+            << "no token stored; the service's log:\n"
+            << serviceLog();
+        EXPECT_EQ(std::filesystem::status(token).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+
+    // On the key-binding route Sayloft says once what to add to the compositor, until the
+    // binding has reported; the person chooses "Later" with Escape, and sway gives the focus
+    // back to the field.
+    void dismissKeyBindingAlert() {
+        ASSERT_TRUE(waitUntil(
+            [] {
+                return runToEnd("swaymsg", {"-t", "get_tree"})
+                           .out.find("\"app_id\": \"sayloft\"") != std::string::npos;
+            },
+            30s))
+            << "sayloft showed no alert about the key binding";
+        const std::size_t answered = virtualKeyboard_->lines().size();
+        virtualKeyboard_->write("tap 1\n");  // Escape
+        ASSERT_TRUE(waitUntil([&] { return virtualKeyboard_->lines().size() > answered; }, 10s));
+        ASSERT_TRUE(waitUntil(
+            [] {
+                return runToEnd("swaymsg", {"-t", "get_tree"})
+                           .out.find("\"app_id\": \"sayloft\"") == std::string::npos;
+            },
+            10s));
     }
 
     // sway binds keycode 108 (Right Alt) to sayloft-cli, as doctor tells a user to; a native GTK
@@ -424,19 +511,24 @@ protected:
     std::unique_ptr<Child> app_;
     std::unique_ptr<TestKeyboard> keyboard_;
     const bool onSway_;
+    const bool firstRun_;
     std::unique_ptr<Child> virtualKeyboard_;
 };
 
 class DictationOnSway : public DictationEndToEnd {
 protected:
-    DictationOnSway() : DictationEndToEnd(true) {}
+    DictationOnSway() : DictationEndToEnd(Mode::sway) {}
+};
+
+class FirstDictation : public DictationEndToEnd {
+protected:
+    FirstDictation() : DictationEndToEnd(Mode::firstRun) {}
 };
 
 void DictationEndToEnd::dictateOnceAndCheck() {
     ASSERT_NO_FATAL_FAILURE(dictate());
     const auto releaseToText = waitForText();
-    ASSERT_TRUE(releaseToText.has_value()) << "no text arrived; service log:\n"
-                                           << server_->output();
+    ASSERT_TRUE(releaseToText.has_value()) << "no text arrived; service log:\n" << serviceLog();
     std::printf("key release to text in the field: %.0f ms\n", *releaseToText);
     RecordProperty("release_to_text_ms", std::to_string(*releaseToText));
     expectTheSentence(fieldText());
@@ -541,6 +633,11 @@ TEST_F(DictationEndToEnd, SpokenSentenceArrivesInTheFocusedField) {
 
 // On sway: the hotkey from the compositor binding, text typed by paste through the virtual
 // keyboard and the data-control clipboard into a native Wayland field.
+// A fresh home and no service: Sayloft alone leads to a working dictation.
+TEST_F(FirstDictation, AfterTheNoticeSayloftStartsItsServiceRegistersAndDictates) {
+    dictateOnceAndCheck();
+}
+
 TEST_F(DictationOnSway, SpokenSentenceArrivesInANativeFieldThroughTheKeyBinding) {
     dictateOnceAndCheck();
 }
