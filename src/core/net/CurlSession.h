@@ -29,7 +29,7 @@ public:
         std::size_t maxResponseBytes = 16 * 1024 * 1024;
         // When not empty, every connection goes to this Unix domain socket instead of the
         // URL's host and port; the URL still names the service (the Host header, the scheme).
-        std::filesystem::path unixSocket;
+        std::filesystem::path unixSocket{};
     };
 
     CurlSession();
