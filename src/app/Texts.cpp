@@ -75,6 +75,9 @@ const Texts& Texts::english() {
         .noMicrophoneBody =
             "Sayloft records from the default sound input, and this computer has none. Connect a "
             "microphone or choose an input in the sound settings.",
+        .serviceStartingTitle = "Getting Sayloft ready",
+        .serviceStartingBody =
+            "Starting the transcription service on this computer; this takes a few seconds.",
 
         .serviceNotRunningTitle = "The transcription service is not running",
         .serviceNotRunningBody =
@@ -173,6 +176,8 @@ const Texts& Texts::chinese() {
         .noMicrophoneTitle = "没有找到麦克风",
         .noMicrophoneBody =
             "言泉从默认声音输入录音,但这台电脑没有。请连接麦克风,或在声音设置里选择一个输入。",
+        .serviceStartingTitle = "言泉正在准备",
+        .serviceStartingBody = "正在启动这台电脑上的识别服务,需要几秒钟。",
 
         .serviceNotRunningTitle = "识别服务没有运行",
         .serviceNotRunningBody =
