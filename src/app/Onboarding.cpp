@@ -126,6 +126,8 @@ void Onboarding::obtainToken(Callback done) {
         registerDevice(std::move(done));
         return;
     }
+    // Starting the service can take seconds (loading the speech model); say so meanwhile.
+    deps_.notifications.post(deps_.texts.serviceStartingTitle, deps_.texts.serviceStartingBody);
     std::weak_ptr<Onboarding*> weak = self_;
     local.ensureRunning([weak, done = std::move(done)](bool ok, const std::string& reason) {
         const auto self = weak.lock();

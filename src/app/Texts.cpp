@@ -75,6 +75,9 @@ const Texts& Texts::english() {
         .noMicrophoneBody =
             "Sayloft records from the default sound input, and this computer has none. Connect a "
             "microphone or choose an input in the sound settings.",
+        .serviceStartingTitle = "Getting Sayloft ready",
+        .serviceStartingBody =
+            "Starting the transcription service on this computer; this takes a few seconds.",
 
         .serviceNotRunningTitle = "The transcription service is not running",
         .serviceNotRunningBody =
@@ -90,8 +93,8 @@ const Texts& Texts::english() {
             "operator.",
         .registrationNotOfferedTitle = "This service does not offer registration",
         .registrationNotOfferedBody =
-            "Its tokens come from its operator: ask for one, save it in the token file named "
-            "below, then choose Retry.",
+            "Its tokens come from its operator: ask for one, store it with \"sayloft-cli token "
+            "set TOKEN\" (or save it in the token file named below), then choose Retry.",
         .tokenNotSavedTitle = "The token could not be saved",
         .tokenNotSavedBody =
             "Sayloft got a token but could not write it to the file named below. Check that its "
@@ -173,6 +176,8 @@ const Texts& Texts::chinese() {
         .noMicrophoneTitle = "没有找到麦克风",
         .noMicrophoneBody =
             "言泉从默认声音输入录音,但这台电脑没有。请连接麦克风,或在声音设置里选择一个输入。",
+        .serviceStartingTitle = "言泉正在准备",
+        .serviceStartingBody = "正在启动这台电脑上的识别服务,需要几秒钟。",
 
         .serviceNotRunningTitle = "识别服务没有运行",
         .serviceNotRunningBody =
@@ -184,7 +189,8 @@ const Texts& Texts::chinese() {
         .registrationRefusedBody = "识别服务没有给言泉令牌。请稍后点\"重试\",或联系服务的运营者。",
         .registrationNotOfferedTitle = "这个识别服务不提供注册",
         .registrationNotOfferedBody =
-            "它的令牌由运营者发放:请向运营者要一个,保存到下面写的令牌文件里,然后点\"重试\"。",
+            "它的令牌由运营者发放:请向运营者要一个,用 \"sayloft-cli token set 令牌\" "
+            "保存(或保存到下面写的令牌文件里),然后点\"重试\"。",
         .tokenNotSavedTitle = "令牌无法保存",
         .tokenNotSavedBody =
             "言泉拿到了令牌,但无法写入下面写的文件。请检查它的文件夹是否可写,然后点\"重试\"。",

@@ -59,6 +59,8 @@ struct Texts {
     // Microphone check
     std::string noMicrophoneTitle;
     std::string noMicrophoneBody;
+    std::string serviceStartingTitle;  // the first run, while the local service starts
+    std::string serviceStartingBody;
 
     // Obtaining the service token; each body is followed by a line with the details.
     std::string serviceNotRunningTitle;

@@ -36,7 +36,8 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
     }
     if (positional.empty()) {
-        return fail("no command given (transcribe, ping, register, consent, doctor or hotkey)");
+        return fail(
+            "no command given (transcribe, ping, register, consent, doctor, token or hotkey)");
     }
     const std::string& command = positional[0];
     const std::size_t operands = positional.size() - 1;
@@ -55,6 +56,12 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
                           : command == "register" ? Command::registerDevice
                           : command == "doctor"   ? Command::doctor
                                                   : Command::consent;
+    } else if (command == "token") {
+        if (operands != 2 || positional[1] != "set") {
+            return fail("token needs: set TOKEN");
+        }
+        options.command = Command::tokenSet;
+        options.tokenText = positional[2];
     } else if (command == "hotkey") {
         if (operands != 1 || (positional[1] != "press" && positional[1] != "release")) {
             return fail("hotkey needs exactly one of press or release");
@@ -88,6 +95,8 @@ Commands:
                        lines when the hotkey comes from the compositor), X display, XInput 2,
                        XTEST, tray host, notifications, audio server and default source, the
                        service, the token. Exit status 0 when nothing is missing, 1 otherwise.
+  token set TOKEN      Store a token that the service's operator gave you (for a service that
+                       does not offer registration) where Sayloft keeps it.
   hotkey press|release Tell the running Sayloft that the hotkey went down or up. For a
                        compositor key binding on Wayland (doctor prints the lines); works only
                        for the same user, with the cookie Sayloft writes at start.

@@ -8,11 +8,21 @@ namespace sayloft {
 
 // The command line of sayloft-cli, parsed.
 struct CliOptions {
-    enum class Command { help, transcribe, ping, registerDevice, doctor, consent, hotkey };
+    enum class Command {
+        help,
+        transcribe,
+        ping,
+        registerDevice,
+        doctor,
+        consent,
+        hotkey,
+        tokenSet
+    };
 
     Command command = Command::help;
     std::string wavFile;                 // transcribe only
     bool hotkeyPress = false;            // hotkey only: press (true) or release
+    std::string tokenText;               // token set only
     std::optional<std::string> service;  // --service URL
     std::optional<std::string> token;    // --token TEXT
     bool verbose = false;

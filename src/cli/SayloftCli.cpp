@@ -88,6 +88,8 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
                 return consent(service, out, err);
             case CliOptions::Command::hotkey:
                 return hotkey(options->hotkeyPress, err);
+            case CliOptions::Command::tokenSet:
+                return setToken(options->tokenText, out, err);
             case CliOptions::Command::help:
                 break;
         }
@@ -198,9 +200,8 @@ int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& ou
         token = client.registerDevice();
     } catch (const RegistrationNotOffered& error) {
         err << "sayloft-cli: " << endpoint.describe() << " does not offer registration ("
-            << error.what()
-            << "); ask its operator for a token and save it in " << store.tokenFile().string()
-            << "\n";
+            << error.what() << "); ask its operator for a token and save it in "
+            << store.tokenFile().string() << "\n";
         return otherFailure;
     }
     if (!store.saveToken(token)) {
@@ -223,6 +224,30 @@ int SayloftCli::consent(const Url& service, std::ostream& out, std::ostream& err
         << (service.isLoopback() ? "a service on this computer" : "over the network")
         << "); consent stored in "
         << UserDefaultsStore::defaultLocation(environment_.configHome).string() << "\n";
+    return ok;
+}
+
+// A bearer token is one b64token (RFC 6750): letters, digits, "-._~+/", then "=" padding. Anything
+// else (a space, a line break pasted along, a control byte) would break the request header.
+int SayloftCli::setToken(const std::string& token, std::ostream& out, std::ostream& err) const {
+    const auto body = token.find_last_not_of('=');
+    const bool valid = body != std::string::npos &&
+                       token.find_first_not_of(
+                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                           "0123456789-._~+/") > body &&
+                       token.size() <= 64 * 1024;
+    if (!valid) {
+        err << "sayloft-cli: that is not a token (letters, digits and -._~+/ only, then = "
+               "padding); nothing was stored\n";
+        return badInput;
+    }
+    const KeychainStore store(environment_.dataHome);
+    if (!store.saveToken(token)) {
+        err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
+            << "\n";
+        return tokenNotStored;
+    }
+    out << "token stored in " << store.tokenFile().string() << "\n";
     return ok;
 }
 

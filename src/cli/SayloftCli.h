@@ -56,6 +56,7 @@ private:
     int doctor(const ServiceEndpoint& endpoint, std::ostream& out) const;
     int consent(const Url& service, std::ostream& out, std::ostream& err) const;
     int hotkey(bool press, std::ostream& err) const;
+    int setToken(const std::string& token, std::ostream& out, std::ostream& err) const;
     int reportFailure(APIError error, std::ostream& err) const;
 
     Environment environment_;

@@ -232,6 +232,9 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"--service"},
         {"--service", "ftp://host", "ping"},
         {"--service", "http://host/path", "ping"},
+        {"token"},
+        {"token", "set"},
+        {"token", "get", "x"},
         {"hotkey"},
         {"hotkey", "down"},
         {"hotkey", "press", "release"},
@@ -258,6 +261,18 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
         {"--service", "http://192.0.2.1:8177", "--token", "t", "transcribe", file.string()});
     EXPECT_EQ(result.status, SayloftCli::exitCodeFor(APIError::network));
     EXPECT_NE(result.err.find("plain http"), std::string::npos);
+}
+
+TEST(SayloftCli, TokenSetStoresOnlyABearerToken) {
+    CliRig rig(answering(200, ""));
+    const KeychainStore store(rig.scratch.path / "data");
+    for (const char* bad : {"two words", "line\nbreak", "=", "tab\there", "a=b"}) {
+        EXPECT_EQ(rig.run({"token", "set", bad}).status, SayloftCli::badInput) << bad;
+    }
+    EXPECT_FALSE(store.loadToken().has_value());
+    const Outcome stored = rig.run({"token", "set", "sl1.AbC-_9~+/x.y=="});
+    EXPECT_EQ(stored.status, 0) << stored.err;
+    EXPECT_EQ(store.loadToken(), "sl1.AbC-_9~+/x.y==");
 }
 
 TEST(SayloftCli, HotkeyWithoutSayloftsCookieSaysWhyAndFails) {
