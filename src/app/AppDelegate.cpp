@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include <exception>
+#include <iostream>
 #include <utility>
 
 #include "app/FailureReaction.h"
@@ -50,6 +51,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     installEditMenu();
     menuBar_.onQuit = guarded([](AppDelegate& self) { self.deps_.runLoop.quit(); });
     menuBar_.onRetry = guarded([](AppDelegate& self) { self.retry(); });
+    menuBar_.onCopyRecent = [weak = std::weak_ptr<AppDelegate*>(self_)](const std::string& text) {
+        if (const auto self = weak.lock()) {
+            (*self)->deps_.pasteboard.setText(text);
+        }
+    };
     menuBar_.onCheckUpdates = guarded([](AppDelegate& self) {
         if (self.deps_.checkForUpdates) {
             self.deps_.checkForUpdates();
@@ -106,7 +112,10 @@ void AppDelegate::beginRecording() {
     } catch (RecorderError error) {
         failure = std::string(errorDescription(error));
     } catch (const std::exception& error) {
-        failure = error.what();
+        // The audio server's reason is in its own words and language: the log keeps it, the
+        // user reads ours.
+        std::cerr << "sayloft: the microphone could not be opened: " << error.what() << "\n";
+        failure = deps_.texts.microphoneNotOpenedBody;
     }
     if (failure) {
         // Nothing is recorded, so nothing will resume what the pause check just paused: resume it
@@ -204,6 +213,7 @@ void AppDelegate::finishTranscription(const Outcome& outcome,
         const std::string text = BlacklistFilter::clean(outcome.result->text);
         if (!text.empty()) {
             inserter_.insert(text);
+            menuBar_.addRecentDictation(text);
         }
         const double elapsedMs = (outcome.finishedAt - startedAt) * 1000.0;
         deps_.latencyLog.record(outcome.result->duration,
@@ -235,6 +245,13 @@ void AppDelegate::setPending(std::optional<PendingRecording> pending) {
 
 void AppDelegate::notify(const std::string& title, const std::string& body) {
     deps_.notifications.post(title, body);
+}
+
+void AppDelegate::activate() {
+    notify(deps_.texts.alreadyRunningTitle,
+           deps_.texts.alreadyRunningBodyPrefix +
+               MenuBarController::currentHotkeyTitle(deps_.defaults, deps_.texts) +
+               deps_.texts.alreadyRunningBodySuffix);
 }
 
 void AppDelegate::startKeepAlive() {

@@ -105,6 +105,9 @@ public:
                     double seconds);
     void setPending(std::optional<PendingRecording> pending);
     void notify(const std::string& title, const std::string& body);
+    // Another start of Sayloft in this login asked this one to take over: says that Sayloft is
+    // already running and which key to hold.
+    void activate();
     // A tray application has no main menu on the Linux desktop, and the desktop's dialogs bring
     // their own edit shortcuts: there is nothing to install.
     void installEditMenu() {}

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "app/HotkeySetting.h"
+#include "app/InsertionSettings.h"
+#include "core/text/UnicodeText.h"
 
 namespace sayloft {
 namespace {
@@ -54,7 +56,8 @@ MenuBarController::~MenuBarController() {
     }
 }
 
-MenuBarController::Callback MenuBarController::guarded(std::function<void(MenuBarController&)> fn) {
+MenuBarController::Callback MenuBarController::guarded(
+    std::function<void(MenuBarController&)> fn) const {
     std::weak_ptr<MenuBarController*> weak = self_;
     return [weak, fn = std::move(fn)] {
         if (const auto self = weak.lock()) {
@@ -74,6 +77,36 @@ void MenuBarController::setRetryAvailable(bool available) {
             self.item_.setMenu(self.menu_);
         }
     }));
+}
+
+void MenuBarController::addRecentDictation(std::string text) {
+    runLoop_.post(guarded([text = std::move(text)](MenuBarController& self) {
+        self.recent_.push_front(text);
+        if (self.recent_.size() > recentLimit) {
+            self.recent_.pop_back();
+        }
+        if (MenuItem* recent = self.menu_.find(recentDictationsTag)) {
+            self.fillRecent(*recent);
+            self.item_.setMenu(self.menu_);
+        }
+    }));
+}
+
+void MenuBarController::fillRecent(MenuItem& item) const {
+    item.enabled = !recent_.empty();
+    item.submenu.clear();
+    int tag = firstRecentTag;
+    for (const auto& text : recent_) {
+        MenuItem entry;
+        entry.title = UnicodeText::oneLine(text, recentTitleLength);
+        entry.tag = tag++;
+        entry.action = guarded([text](MenuBarController& self) {
+            if (self.onCopyRecent) {
+                self.onCopyRecent(text);
+            }
+        });
+        item.submenu.push_back(std::move(entry));
+    }
 }
 
 void MenuBarController::apply(AppState state) {
@@ -112,6 +145,31 @@ void MenuBarController::buildMenu() {
         hotkey.submenu.push_back(std::move(entry));
     }
 
+    MenuItem recent;
+    recent.title = texts_.recentDictationsItem;
+    recent.tag = recentDictationsTag;
+    fillRecent(recent);
+
+    MenuItem pasting;
+    pasting.title = texts_.insertByPastingItem;
+    pasting.tag = insertByPastingTag;
+    pasting.action = guarded([](MenuBarController& self) {
+        self.selectInsertion(InsertionSettings::byTypingKey, false);
+    });
+    MenuItem typing;
+    typing.title = texts_.insertByTypingItem;
+    typing.tag = insertByTypingTag;
+    typing.action = guarded([](MenuBarController& self) {
+        self.selectInsertion(InsertionSettings::byTypingKey, true);
+    });
+    MenuItem space;
+    space.title = texts_.spaceAfterTextItem;
+    space.tag = spaceAfterTextTag;
+    space.action = guarded([](MenuBarController& self) {
+        self.selectInsertion(InsertionSettings::spaceAfterKey,
+                             !InsertionSettings::spaceAfter(self.defaults_));
+    });
+
     MenuItem versionLine;
     versionLine.title = texts_.versionPrefix + version(bundle_);
     versionLine.enabled = false;
@@ -133,25 +191,44 @@ void MenuBarController::buildMenu() {
         }
     });
 
-    menu_.items = {std::move(retry),      MenuItem::separator(),  std::move(hotkey),
-                   MenuItem::separator(), std::move(versionLine), std::move(updates),
-                   std::move(quit)};
-    refreshHotkeyChecks();
+    std::vector<MenuItem> items;
+    items.push_back(std::move(retry));
+    items.push_back(std::move(recent));
+    items.push_back(MenuItem::separator());
+    items.push_back(std::move(hotkey));
+    items.push_back(std::move(pasting));
+    items.push_back(std::move(typing));
+    items.push_back(std::move(space));
+    items.push_back(MenuItem::separator());
+    items.push_back(std::move(versionLine));
+    items.push_back(std::move(updates));
+    items.push_back(std::move(quit));
+    menu_.items = std::move(items);
+    refreshChecks();
 }
 
-void MenuBarController::refreshHotkeyChecks() {
+void MenuBarController::refreshChecks() {
     const std::uint16_t code = HotkeySetting::read(defaults_);
     for (const auto& choice : texts_.hotkeyChoices) {
         if (MenuItem* entry = menu_.find(choice.keyCode)) {
             entry->checked = choice.keyCode == code;
         }
     }
+    const bool typing = InsertionSettings::byTyping(defaults_);
+    menu_.find(insertByPastingTag)->checked = !typing;
+    menu_.find(insertByTypingTag)->checked = typing;
+    menu_.find(spaceAfterTextTag)->checked = InsertionSettings::spaceAfter(defaults_);
     item_.setMenu(menu_);
 }
 
 void MenuBarController::selectHotkey(std::uint16_t keyCode) {
     HotkeySetting::write(defaults_, keyCode);
-    refreshHotkeyChecks();
+    refreshChecks();
+}
+
+void MenuBarController::selectInsertion(const char* key, bool value) {
+    defaults_.setBoolean(key, value);
+    refreshChecks();
 }
 
 std::string MenuBarController::currentHotkeyTitle(const UserDefaults& defaults,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,13 +18,21 @@
 namespace sayloft {
 
 // The tray icon, which shows the dictation state, and its menu: retry of the kept recording, the
-// hotkey choice, the version line, the update check and Quit. The hotkey choice is stored in the
-// user defaults, where the hotkey monitor reads it at its next key event.
+// transcripts of this run, the hotkey choice, the insertion choices, the version line, the update
+// check and Quit. The hotkey and insertion choices are stored in the user defaults, where the
+// hotkey monitor and the text inserter read them at their next use.
 class MenuBarController {
 public:
     using Callback = std::function<void()>;
 
     static constexpr int retryTag = 103;
+    static constexpr int insertByPastingTag = 201;
+    static constexpr int insertByTypingTag = 202;
+    static constexpr int spaceAfterTextTag = 203;
+    static constexpr int recentDictationsTag = 300;  // the submenu's item, disabled while empty
+    static constexpr int firstRecentTag = 301;       // its entries, newest first
+    static constexpr std::size_t recentLimit = 10;
+    static constexpr std::size_t recentTitleLength = 40;  // user-perceived characters
     static constexpr double errorResetSeconds = 3.0;
 
     // Main thread. Builds the whole menu and shows the idle icon on the next turn of the loop.
@@ -37,12 +47,18 @@ public:
     Callback onQuit;
     Callback onRetry;
     Callback onCheckUpdates;
+    // Run with the whole transcript of the chosen recent dictation.
+    std::function<void(const std::string& text)> onCopyRecent;
 
     // Any thread; applied later on the main thread, in call order. `error` returns to `idle` by
     // itself after 3 s unless another state is set first.
     void set(AppState state);
     // Any thread; shows the retry item exactly while a recording is kept for retry.
     void setRetryAvailable(bool available);
+    // Any thread; applied later on the main thread. Puts a transcript first in the recent
+    // dictations (kept in memory for this run only; the oldest beyond ten is dropped), shown on
+    // one line of at most 40 characters.
+    void addRecentDictation(std::string text);
 
     // The short title of the chosen hotkey ("Right Alt"), for messages that say which key to hold.
     static std::string currentHotkeyTitle(const UserDefaults& defaults, const Texts& texts);
@@ -54,10 +70,12 @@ public:
 private:
     void apply(AppState state);
     void buildMenu();
-    void refreshHotkeyChecks();
+    void refreshChecks();
     void selectHotkey(std::uint16_t keyCode);
+    void selectInsertion(const char* key, bool value);
+    void fillRecent(MenuItem& item) const;
     // Runs fn on this controller if it still exists.
-    Callback guarded(std::function<void(MenuBarController&)> fn);
+    Callback guarded(std::function<void(MenuBarController&)> fn) const;
 
     RunLoop& runLoop_;
     StatusItem& item_;
@@ -66,6 +84,7 @@ private:
     const Texts& texts_;
     Menu menu_;
     std::shared_ptr<RunLoopTimer> errorResetTimer_;
+    std::deque<std::string> recent_;  // newest first
     std::shared_ptr<MenuBarController*> self_ = std::make_shared<MenuBarController*>(this);
 };
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/InsertionSettings.h"
 #include "core/text/UnicodeText.h"
 #include "platform/ModifierEvent.h"
 
@@ -18,13 +19,17 @@ TextInserter::TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard&
 
 void TextInserter::insert(std::string text) {
     std::weak_ptr<TextInserter*> weak = self_;
-    runLoop_.post([weak, text = std::move(text)] {
+    runLoop_.post([weak, text = std::move(text)]() mutable {
         const auto self = weak.lock();
         if (!self) {
             return;
         }
         TextInserter& inserter = **self;
-        if (inserter.defaults_.boolean(settingKey).value_or(false)) {
+        if (InsertionSettings::spaceAfter(inserter.defaults_) &&
+            UnicodeText::wantsSpaceAfter(text)) {
+            text.push_back(' ');
+        }
+        if (InsertionSettings::byTyping(inserter.defaults_)) {
             inserter.type(text);
         } else {
             inserter.paste(text);

@@ -13,15 +13,16 @@
 namespace sayloft {
 
 // Puts a transcript at the cursor of the focused application, by paste (the default) or, when
-// the setting "insertByTyping" is true, by synthesised typing. The setting is read at every
-// insertion. Nothing is reported back.
+// the setting "insertByTyping" is true, by synthesised typing; with "addSpaceAfterText" on, a
+// space follows a text of a script written with spaces between words (UnicodeText::
+// wantsSpaceAfter), so that the next dictation does not run into it. The settings
+// (InsertionSettings) are read at every insertion. Nothing is reported back.
 class TextInserter {
 public:
     // Blocks the main thread for the given time; the pause after each typed piece lets the
     // receiving application keep up. Real one: std::this_thread::sleep_for.
     using Pause = std::function<void(std::chrono::microseconds)>;
 
-    static constexpr const char* settingKey = "insertByTyping";
     static constexpr std::size_t charactersPerEvent = 20;
     static constexpr std::chrono::microseconds pauseAfterPiece{8000};
     // The paste chord, Shift+Insert: terminals (xterm among them) paste the primary selection on
@@ -34,11 +35,11 @@ public:
                  KeyboardEvents& keyboard, Pause pause);
 
     // Any thread; returns at once. The insertion runs later on the main thread, after any
-    // insertion queued before it. Paste replaces the clipboard and the primary selection with
-    // the text for good (the previous content is not restored) and posts Shift+Insert right
-    // after. Typing posts the
-    // text in pieces of 20 user-perceived characters: each a key-down carrying the piece and a
-    // key-up carrying nothing, followed by an 8 ms pause.
+    // insertion queued before it, with the space of the setting appended. Paste replaces the
+    // clipboard and the primary selection with the text for good (the previous content is not
+    // restored) and posts Shift+Insert right after. Typing posts the text in pieces of 20
+    // user-perceived characters: each a key-down carrying the piece and a key-up carrying nothing,
+    // followed by an 8 ms pause.
     void insert(std::string text);
 
 private:

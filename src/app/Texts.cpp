@@ -8,6 +8,7 @@ namespace sayloft {
 
 const Texts& Texts::english() {
     static const Texts texts{
+        .productName = "Sayloft",
         .listening = "🎤 Listening…",
         .transcribing = "⏳ Transcribing…",
 
@@ -29,6 +30,11 @@ const Texts& Texts::english() {
             "Sayloft can no longer watch the keyboard. It needs an X11 session with the XInput "
             "and XTEST extensions: log out, choose an X11 (Xorg) session at the login screen, "
             "then open Sayloft again. A Wayland session won't work.",
+        .microphoneNotOpenedBody =
+            "The microphone could not be opened. Check the sound settings, then try again.",
+        .alreadyRunningTitle = "Sayloft is already running",
+        .alreadyRunningBodyPrefix = "Hold ",
+        .alreadyRunningBodySuffix = " and speak; the menu is on the mic icon in the system tray.",
 
         .consentTitle = "Voice Data Notice",
         .consentBodyRemote =
@@ -103,6 +109,10 @@ const Texts& Texts::english() {
 
         .retryItem = "Retry Last Recording",
         .hotkeyItem = "Hotkey",
+        .insertByPastingItem = "Insert by Pasting",
+        .insertByTypingItem = "Insert by Typing",
+        .spaceAfterTextItem = "Add a Space After Text",
+        .recentDictationsItem = "Recent Dictations",
         .versionPrefix = "Sayloft ",
         .checkUpdatesItem = "Check for Updates…",
         .quitItem = "Quit",
@@ -118,6 +128,7 @@ const Texts& Texts::english() {
 
 const Texts& Texts::chinese() {
     static const Texts texts{
+        .productName = "言泉",
         .listening = "🎤 说话中…",
         .transcribing = "⏳ 转写中…",
 
@@ -136,6 +147,10 @@ const Texts& Texts::chinese() {
         .hotkeyLostBody =
             "言泉无法再监听键盘。它需要带 XInput 和 XTEST 扩展的 X11 会话:请注销,"
             "在登录界面选择 X11(Xorg)会话,再重新打开言泉。Wayland 会话下无法使用。",
+        .microphoneNotOpenedBody = "无法打开麦克风,请检查声音设置,然后再试一次。",
+        .alreadyRunningTitle = "言泉已在运行",
+        .alreadyRunningBodyPrefix = "按住",
+        .alreadyRunningBodySuffix = " 说话即可,菜单在系统托盘的话筒图标里。",
 
         .consentTitle = "语音数据处理说明",
         .consentBodyRemote =
@@ -198,6 +213,10 @@ const Texts& Texts::chinese() {
 
         .retryItem = "重试上次录音",
         .hotkeyItem = "快捷键",
+        .insertByPastingItem = "以粘贴方式输入",
+        .insertByTypingItem = "以打字方式输入",
+        .spaceAfterTextItem = "文字后加空格",
+        .recentDictationsItem = "最近的听写",
         .versionPrefix = "言泉 ",
         .checkUpdatesItem = "检查更新…",
         .quitItem = "退出",

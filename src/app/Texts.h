@@ -15,6 +15,9 @@ struct Texts {
         std::uint16_t keyCode;
     };
 
+    // The product's name: the notifications' application name and the tray icon's tooltip.
+    std::string productName;
+
     // Status panel
     std::string listening;
     std::string transcribing;
@@ -33,6 +36,10 @@ struct Texts {
     std::string otherFailureBody;
     std::string hotkeyLostTitle;
     std::string hotkeyLostBody;
+    std::string microphoneNotOpenedBody;   // the audio server's own reason goes to the log
+    std::string alreadyRunningTitle;       // a second start of Sayloft in this login
+    std::string alreadyRunningBodyPrefix;  // followed by the hotkey's short title
+    std::string alreadyRunningBodySuffix;
 
     // First run: the data notice. Its first line says where recordings go: to a service on this
     // computer (a loopback address) or over the network to a remote one.
@@ -78,7 +85,11 @@ struct Texts {
     // Tray menu
     std::string retryItem;
     std::string hotkeyItem;
-    std::string versionPrefix;  // followed by the version text
+    std::string insertByPastingItem;  // the two insertion choices, one of them checked
+    std::string insertByTypingItem;
+    std::string spaceAfterTextItem;    // checked while on
+    std::string recentDictationsItem;  // the submenu of this run's transcripts
+    std::string versionPrefix;         // followed by the version text
     std::string checkUpdatesItem;
     std::string quitItem;
     std::vector<HotkeyChoice> hotkeyChoices;  // in menu order; the first is the default

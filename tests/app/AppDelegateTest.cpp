@@ -143,7 +143,16 @@ TEST_F(AppDelegateTest, AFailedStartReportsResumesTheMediaAndIgnoresTheRelease) 
          {"录音启动失败",
           "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / Microphone "
           "unavailable \u2014 input device changed or disconnected"}},
-        {{48000.0, 2}, true, Texts::english(), {"Recording failed", "the input device is busy"}},
+        // The audio server's own words never reach the user: ours do, in the chosen language.
+        {{48000.0, 2},
+         true,
+         Texts::english(),
+         {"Recording failed",
+          "The microphone could not be opened. Check the sound settings, then try again."}},
+        {{48000.0, 2},
+         true,
+         Texts::chinese(),
+         {"录音启动失败", "无法打开麦克风,请检查声音设置,然后再试一次。"}},
     };
     for (const auto& row : rows) {
         FakeTranscriptionService rowService;
@@ -494,6 +503,76 @@ TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
     EXPECT_FALSE(h.loop.quitRequested());
     h.item.chooseTitled("Quit");
     EXPECT_TRUE(h.loop.quitRequested());
+}
+
+TEST_F(AppDelegateTest, ActivationSaysSayloftIsAlreadyRunningInTheChosenLanguage) {
+    struct Row {
+        const Texts& texts;
+        std::optional<std::int64_t> hotkey;
+        Posted expected;
+    };
+    const Row rows[] = {
+        {Texts::english(),
+         std::nullopt,
+         {"Sayloft is already running",
+          "Hold Right Alt and speak; the menu is on the mic icon in the system tray."}},
+        {Texts::chinese(),
+         62,
+         {"言泉已在运行", "按住右 Ctrl 说话即可,菜单在系统托盘的话筒图标里。"}},
+    };
+    for (const auto& row : rows) {
+        FakeTranscriptionService rowService;
+        ManualBackgroundTasks rowTasks;
+        AppHarness rh(rowService, rowTasks);
+        if (row.hotkey) {
+            rh.defaults.setInteger("hotkeyKeyCode", *row.hotkey);
+        }
+        rh.launch(row.texts);
+        rh.app->activate();
+        EXPECT_EQ(rh.notifications.posted, (std::vector<Posted>{row.expected}));
+    }
+}
+
+TEST_F(AppDelegateTest, RecentDictationsKeepTheLastTenNewestFirstAndCopyTheWholeText) {
+    h.launch();
+    const auto recentTitles = [&] {
+        std::vector<std::string> titles;
+        for (const auto& entry : h.item.item(MenuBarController::recentDictationsTag)->submenu) {
+            titles.push_back(entry.title);
+        }
+        return titles;
+    };
+    EXPECT_FALSE(h.item.item(MenuBarController::recentDictationsTag)->enabled);
+    const std::string first = "first line\nsecond line that goes on and on past forty characters";
+    std::vector<std::string> said = {first};
+    for (int i = 1; i <= 10; ++i) {
+        said.push_back("note " + std::to_string(i));
+    }
+    service.scriptText("   ");  // filtered to nothing: not a dictation
+    h.dictate();
+    tasks.runAll();
+    h.settle();
+    for (const auto& text : said) {
+        service.scriptText(text);
+        h.dictate();
+        tasks.runAll();
+        h.settle();
+        if (text == first) {
+            EXPECT_EQ(recentTitles(),
+                      (std::vector<std::string>{"first line second line that goes on and…"}));
+        }
+    }
+    std::vector<std::string> expected;
+    for (int i = 10; i >= 1; --i) {
+        expected.push_back("note " + std::to_string(i));
+    }
+    EXPECT_EQ(recentTitles(), expected);  // the first one fell out
+
+    const auto inserted = h.pasteboard.history.size();
+    EXPECT_TRUE(h.item.choose(MenuBarController::firstRecentTag + 2));
+    ASSERT_EQ(h.pasteboard.history.size(), inserted + 1);
+    EXPECT_EQ(h.pasteboard.history.back(), "note 8");
+    EXPECT_EQ(h.keyboard.strokes.size(), 2 * said.size());  // copied, not pasted
 }
 
 TEST_F(AppDelegateTest, AnAnswerArrivingAfterTheControllerIsGoneIsDropped) {

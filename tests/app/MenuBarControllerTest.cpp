@@ -30,7 +30,7 @@ protected:
 
     std::vector<int> checkedTags() const {
         std::vector<int> out;
-        for (const auto& entry : item.menu.items[2].submenu) {
+        for (const auto& entry : item.menu.items[3].submenu) {
             if (entry.checked) {
                 out.push_back(entry.tag);
             }
@@ -93,23 +93,63 @@ TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherSt
 
 TEST_F(MenuBarControllerTest, MenuLayoutInBothLanguages) {
     auto english = make();
-    EXPECT_EQ(titles(item.menu.items),
-              (std::vector<std::string>{"Retry Last Recording", "---", "Hotkey", "---",
-                                        "Sayloft 1.2.3", "Check for Updates…", "Quit"}));
-    EXPECT_EQ(titles(item.menu.items[2].submenu),
+    EXPECT_EQ(
+        titles(item.menu.items),
+        (std::vector<std::string>{"Retry Last Recording", "Recent Dictations", "---", "Hotkey",
+                                  "Insert by Pasting", "Insert by Typing", "Add a Space After Text",
+                                  "---", "Sayloft 1.2.3", "Check for Updates…", "Quit"}));
+    EXPECT_EQ(titles(item.menu.items[3].submenu),
               (std::vector<std::string>{"Right Alt (default)", "Left Alt", "Right Super",
                                         "Left Super", "Right Ctrl"}));
-    EXPECT_FALSE(item.menu.items[4].enabled);
-    EXPECT_EQ(item.menu.items[6].shortcut, "q");
+    EXPECT_FALSE(item.menu.items[1].enabled);  // no dictation yet
+    EXPECT_FALSE(item.menu.items[8].enabled);
+    EXPECT_EQ(item.menu.items[10].shortcut, "q");
 
     bundle.version.reset();
     auto chinese = make(Texts::chinese());
     EXPECT_EQ(titles(item.menu.items),
-              (std::vector<std::string>{"重试上次录音", "---", "快捷键", "---", "言泉 ?",
-                                        "检查更新…", "退出"}));
+              (std::vector<std::string>{"重试上次录音", "最近的听写", "---", "快捷键",
+                                        "以粘贴方式输入", "以打字方式输入", "文字后加空格", "---",
+                                        "言泉 ?", "检查更新…", "退出"}));
     EXPECT_EQ(
-        titles(item.menu.items[2].submenu),
+        titles(item.menu.items[3].submenu),
         (std::vector<std::string>{"右 Alt(默认)", "左 Alt", "右 Super", "左 Super", "右 Ctrl"}));
+}
+
+TEST_F(MenuBarControllerTest, InsertionChoicesShowAndStoreTheSettings) {
+    using M = MenuBarController;
+    const auto checks = [&] {
+        return std::vector<bool>{item.item(M::insertByPastingTag)->checked,
+                                 item.item(M::insertByTypingTag)->checked,
+                                 item.item(M::spaceAfterTextTag)->checked};
+    };
+    struct Row {
+        int chosen;  // 0: the menu as built from the stored settings
+        std::optional<bool> typing;
+        std::optional<bool> space;
+        std::vector<bool> shown;
+    };
+    const Row rows[] = {
+        {0, std::nullopt, std::nullopt, {true, false, false}},  // paste, no space by default
+        {M::insertByTypingTag, true, std::nullopt, {false, true, false}},
+        {M::insertByTypingTag, true, std::nullopt, {false, true, false}},  // stays chosen
+        {M::spaceAfterTextTag, true, true, {false, true, true}},
+        {M::insertByPastingTag, false, true, {true, false, true}},
+        {M::spaceAfterTextTag, false, false, {true, false, false}},  // toggled off again
+    };
+    auto menu = make();
+    for (const auto& row : rows) {
+        if (row.chosen != 0) {
+            EXPECT_TRUE(item.choose(row.chosen));
+        }
+        EXPECT_EQ(defaults.boolean("insertByTyping"), row.typing) << row.chosen;
+        EXPECT_EQ(defaults.boolean("addSpaceAfterText"), row.space) << row.chosen;
+        EXPECT_EQ(checks(), row.shown) << row.chosen;
+    }
+    defaults.setBoolean("insertByTyping", true);
+    defaults.setBoolean("addSpaceAfterText", true);
+    auto again = make();
+    EXPECT_EQ(checks(), (std::vector<bool>{false, true, true}));
 }
 
 TEST_F(MenuBarControllerTest, RetryItemIsHiddenUntilARecordingIsKept) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/TextInserter.h"
+#include "core/text/UnicodeText.h"
 #include "fakes/FakeKeyboardEvents.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeUserDefaults.h"
@@ -124,6 +125,39 @@ TEST_F(TextInserterTest, TheSettingIsReadAtEachInsertionInOrder) {
     inserter.insert("three");
     loop.runUntilIdle();
     EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
+}
+
+TEST_F(TextInserterTest, ASpaceFollowsTextOfSpacedScriptsOnlyWhenChosen) {
+    struct Row {
+        std::optional<bool> spaceAfter;
+        bool typing;
+        const char* text;
+        const char16_t* inserted;
+    };
+    const Row rows[] = {
+        {std::nullopt, false, "hello world", u"hello world"},  // off by default
+        {false, false, "hello world", u"hello world"},
+        {true, false, "hello world", u"hello world "},
+        {true, true, "good morning.", u"good morning. "},
+        {true, false, "你好。", u"你好。"},
+        {true, true, "こんにちは", u"こんにちは"},
+        {true, false, "hello ", u"hello "},
+    };
+    for (const auto& row : rows) {
+        if (row.spaceAfter) {
+            defaults.setBoolean("addSpaceAfterText", *row.spaceAfter);
+        } else {
+            defaults.remove("addSpaceAfterText");
+        }
+        defaults.setBoolean("insertByTyping", row.typing);
+        pasteboard.history.clear();
+        keyboard.strokes.clear();
+        inserter.insert(row.text);
+        loop.runUntilIdle();
+        const std::u16string inserted =
+            row.typing ? typedPieces().at(0) : UnicodeText::toUtf16(pasteboard.history.at(0));
+        EXPECT_EQ(inserted, row.inserted) << row.text;
+    }
 }
 
 TEST_F(TextInserterTest, AnEmptyTextThroughPasteStillSetsTheClipboard) {

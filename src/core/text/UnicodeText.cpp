@@ -5,6 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/uscript.h>
 #include <unicode/utf8.h>
 
 namespace sayloft {
@@ -163,6 +164,83 @@ std::u32string UnicodeText::typedCodePoints(const std::u16string& text) {
         }
     }
     return out;
+}
+
+bool UnicodeText::wantsSpaceAfter(std::string_view utf8) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int32_t>(utf8.size());
+    std::int32_t end = length;
+    bool last = true;
+    while (end > 0) {
+        UChar32 codePoint = 0;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"  // inside ICU's macro
+        U8_PREV(data, 0, end, codePoint);
+#pragma GCC diagnostic pop
+        if (codePoint < 0) {
+            last = false;
+            continue;  // an ill-formed byte belongs to no script
+        }
+        if (last && isWhitespaceOrNewline(static_cast<char32_t>(codePoint))) {
+            return false;
+        }
+        last = false;
+        UErrorCode status = U_ZERO_ERROR;
+        UScriptCode scripts[32];
+        int count = uscript_getScriptExtensions(codePoint, scripts, 32, &status);
+        if (U_FAILURE(status) || count <= 0) {
+            status = U_ZERO_ERROR;
+            scripts[0] = uscript_getScript(codePoint, &status);
+            count = U_SUCCESS(status) ? 1 : 0;
+        }
+        bool ofAScript = false;
+        for (int i = 0; i < count; ++i) {
+            if (scripts[i] == USCRIPT_COMMON || scripts[i] == USCRIPT_INHERITED) {
+                continue;
+            }
+            if (uscript_breaksBetweenLetters(scripts[i]) != 0) {
+                return false;
+            }
+            ofAScript = true;
+        }
+        if (ofAScript) {
+            return true;
+        }
+    }
+    return length > 0;
+}
+
+std::string UnicodeText::oneLine(std::string_view utf8, std::size_t maxGraphemes) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int32_t>(utf8.size());
+    std::string joined;
+    joined.reserve(utf8.size());
+    bool pendingSpace = false;
+    std::int32_t offset = 0;
+    while (offset < length) {
+        const std::int32_t start = offset;
+        UChar32 codePoint = 0;
+        U8_NEXT(data, offset, length, codePoint);
+        if (codePoint >= 0 && isWhitespaceOrNewline(static_cast<char32_t>(codePoint))) {
+            pendingSpace = !joined.empty();
+            continue;
+        }
+        if (pendingSpace) {
+            joined.push_back(' ');
+            pendingSpace = false;
+        }
+        joined.append(
+            utf8.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+    }
+    if (maxGraphemes == 0) {
+        return {};
+    }
+    if (static_cast<std::size_t>(graphemeCount(joined)) <= maxGraphemes) {
+        return joined;
+    }
+    const auto pieces = graphemeChunks(joined, maxGraphemes - 1);
+    std::string cut = pieces.empty() ? std::string() : UnicodeText::trim(pieces.front());
+    return cut + "\u2026";
 }
 
 }  // namespace sayloft

@@ -33,6 +33,20 @@ struct UnicodeText {
     // The characters to type for UTF-16 text: surrogate pairs joined, a lone surrogate as U+FFFD,
     // CR LF and a lone CR as one line break (U+000A).
     static std::u32string typedCodePoints(const std::u16string& text);
+
+    // Whether text that follows this one needs a space to keep the words apart: true when the
+    // last character that belongs to a script (digits, punctuation and symbols take the script of
+    // the letters before them; ICU's script extensions decide, so "。" counts as Chinese or
+    // Japanese) is of a script written with spaces between words. False after scripts written
+    // without them (Chinese, Japanese, Thai...: ICU says lines break between their letters),
+    // after trailing white space, and for empty text. Text of digits, punctuation and symbols
+    // alone counts as written with spaces.
+    static bool wantsSpaceAfter(std::string_view utf8);
+
+    // The text on one line: every run of white space and line breaks becomes one space, the ends
+    // are trimmed, and a text of more than maxGraphemes user-perceived characters is cut to
+    // maxGraphemes - 1 of them followed by "…".
+    static std::string oneLine(std::string_view utf8, std::size_t maxGraphemes);
 };
 
 }  // namespace sayloft
