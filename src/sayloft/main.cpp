@@ -16,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -51,8 +52,8 @@
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
-#include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/qt/QtWorkspace.h"
+#include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
@@ -135,41 +136,76 @@ void logChoice(const BackendChoice& choice, const SessionOffer& offer) {
     std::cerr << "sayloft: run \"sayloft-cli doctor\" for what to do\n";
 }
 
-// The hotkey from a compositor key binding: a fresh cookie for this login, Sayloft's name on the
-// session bus, and the relay that turns the calls into hotkey events. Returns the service, or
-// null (the relay then stays unavailable and the application says the hotkey cannot work).
+// One Sayloft per login: the first start takes Sayloft's name on the session bus; a later one
+// asks the holder to take over (it says so in a notification) and ends, with 0 when it answered
+// and 1 when it did not within 2 s. Returns the exit status for a later start, nothing for the
+// first (or when there is no session bus to ask: then Sayloft runs without the check).
+std::optional<int> takeBusName(DBusHotkeyService& busName) {
+    // Twice: the holder may quit between our attempt and our call.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        switch (busName.start()) {
+            case DBusHotkeyService::Start::owner:
+                return std::nullopt;
+            case DBusHotkeyService::Start::noBus:
+                std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
+                          << " on the session bus (no bus?); a second start would not find "
+                             "this Sayloft, and a compositor key binding cannot reach it\n";
+                return std::nullopt;
+            case DBusHotkeyService::Start::alreadyRunning:
+                break;
+        }
+        switch (DBusHotkeyService::activateRunning(QDBusConnection::sessionBus())) {
+            case DBusHotkeyService::Activation::answered:
+                std::cerr << "sayloft: Sayloft is already running in this login; it was asked to "
+                             "say so\n";
+                return 0;
+            case DBusHotkeyService::Activation::noAnswer:
+                std::cerr << "sayloft: another Sayloft holds " << DBusHotkeyService::serviceName
+                          << " on the session bus but did not answer within "
+                          << DBusHotkeyService::activateTimeoutMs / 1000
+                          << " s; not starting a second one\n";
+                return 1;
+            case DBusHotkeyService::Activation::notRunning:
+                break;
+        }
+    }
+    std::cerr << "sayloft: " << DBusHotkeyService::serviceName
+              << " changes hands on the session bus; not starting a second Sayloft\n";
+    return 1;
+}
+
+// The hotkey from a compositor key binding: a fresh cookie for this login and the relay that
+// turns the calls to Sayloft's name into hotkey events. false when the binding cannot reach
+// Sayloft (the relay then stays unavailable and the application says the hotkey cannot work).
 // Stored once the compositor's key binding has reached Sayloft: the binding is in the
 // compositor's configuration, so later starts need not ask for it before its first use.
 constexpr const char* keyBindingSeenKey = "keyBindingSeen";
 
-std::unique_ptr<DBusHotkeyService> startHotkeyService(const XdgDirs& dirs, HotkeyRelay& relay,
-                                                      UserDefaults& defaults) {
+bool acceptKeyBinding(DBusHotkeyService& busName, bool ownsName, const XdgDirs& dirs,
+                      HotkeyRelay& relay, UserDefaults& defaults) {
+    if (!ownsName) {
+        std::cerr << "sayloft: without Sayloft's name on the session bus the compositor key "
+                     "binding cannot reach it; the hotkey cannot work\n";
+        return false;
+    }
     const auto cookie = HotkeyCookie::create(HotkeyCookie::location(dirs.runtimeDir));
     if (!cookie) {
         std::cerr << "sayloft: cannot write the hotkey cookie (is $XDG_RUNTIME_DIR set and "
                      "private?); the compositor key binding cannot reach Sayloft\n";
-        return nullptr;
+        return false;
     }
-    auto service =
-        std::make_unique<DBusHotkeyService>(QDBusConnection::sessionBus(), *cookie,
-                                            [&relay, &defaults](bool down, std::int64_t sentAt) {
-                                                if (!relay.hasReported()) {
-                                                    defaults.setBoolean(keyBindingSeenKey, true);
-                                                }
-                                                if (down) {
-                                                    relay.press(sentAt);
-                                                } else {
-                                                    relay.release(sentAt);
-                                                }
-                                            });
-    if (!service->start()) {
-        std::cerr << "sayloft: cannot take the name " << DBusHotkeyService::serviceName
-                  << " on the session bus (no bus, or another Sayloft runs); the hotkey "
-                     "cannot work\n";
-        return nullptr;
-    }
+    busName.acceptHotkey(*cookie, [&relay, &defaults](bool down, std::int64_t sentAt) {
+        if (!relay.hasReported()) {
+            defaults.setBoolean(keyBindingSeenKey, true);
+        }
+        if (down) {
+            relay.press(sentAt);
+        } else {
+            relay.release(sentAt);
+        }
+    });
     relay.setAvailable(true);
-    return service;
+    return true;
 }
 
 std::unique_ptr<KeyboardEvents> makeKeyboard(BackendChoice::Typing route,
@@ -238,6 +274,13 @@ int main(int argc, char** argv) {
     // A tray application: the panel coming and going must never end the process.
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals();
+
+    DBusHotkeyService busName(QDBusConnection::sessionBus());
+    if (const auto status = takeBusName(busName)) {
+        return *status;
+    }
+    const bool ownsBusName = busName.start() == DBusHotkeyService::Start::owner;
+
     adjustToQtPlatform(choice);
     logChoice(choice, offer);
 
@@ -246,7 +289,7 @@ int main(int argc, char** argv) {
     const XdgDirs dirs = XdgDirs::current();
 
     QtRunLoop runLoop;
-    QtStatusItem statusItem(chinese ? "言泉" : "Sayloft");
+    QtStatusItem statusItem(texts.productName);
     if (!QtStatusItem::trayAvailable()) {
         std::cerr << "sayloft: the desktop offers no system tray (no StatusNotifierWatcher on the "
                      "session bus, no XEmbed tray); dictation works, but there is no icon or "
@@ -258,13 +301,13 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<XInputKeyEventMonitor> xinput;
     HotkeyRelay relay(defaults);
-    std::unique_ptr<DBusHotkeyService> hotkeyService;
+    bool keyBindingReaches = false;
     KeyEventMonitor* keyEvents = &relay;  // unavailable unless a route below makes it work
     if (choice.hotkey == BackendChoice::Hotkey::xinput) {
         xinput = std::make_unique<XInputKeyEventMonitor>();
         keyEvents = xinput.get();
     } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
-        hotkeyService = startHotkeyService(dirs, relay, defaults);
+        keyBindingReaches = acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults);
     }
     const auto keyboard = makeKeyboard(choice.typing, xinput.get());
     const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
@@ -272,7 +315,7 @@ int main(int argc, char** argv) {
     const bool panelWindow = choice.panel == BackendChoice::Panel::qtWindow;
 
     DBusSessionEvents sessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
-    DBusNotifications notifications(QDBusConnection::sessionBus());
+    DBusNotifications notifications(QDBusConnection::sessionBus(), texts.productName);
     MprisMediaPlayers mediaPlayers(QDBusConnection::sessionBus());
 
     auto pulse = std::make_shared<PulseConnection>();
@@ -292,12 +335,12 @@ int main(int argc, char** argv) {
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
     // XInput 2 and XTEST; with the compositor key binding once it has reported (in this run or
     // an earlier one).
-    const auto inputReady = [&choice, &xinput, &hotkeyService, &relay, &defaults, typingWorks] {
+    const auto inputReady = [&choice, &xinput, keyBindingReaches, &relay, &defaults, typingWorks] {
         switch (choice.hotkey) {
             case BackendChoice::Hotkey::xinput:
                 return typingWorks && xinput->isTrusted();
             case BackendChoice::Hotkey::compositorBinding:
-                return typingWorks && hotkeyService != nullptr &&
+                return typingWorks && keyBindingReaches &&
                        (relay.hasReported() || defaults.boolean(keyBindingSeenKey).value_or(false));
             case BackendChoice::Hotkey::none:
                 break;
@@ -305,7 +348,7 @@ int main(int argc, char** argv) {
         return false;
     };
     const InputRemedy inputRemedy = choice.hotkey == BackendChoice::Hotkey::compositorBinding &&
-                                            hotkeyService != nullptr && typingWorks
+                                            keyBindingReaches && typingWorks
                                         ? InputRemedy::keyBinding
                                         : InputRemedy::newLogin;
     // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
@@ -350,6 +393,9 @@ int main(int argc, char** argv) {
                 .helpUrl = helpUrl(bundle),
             },
     });
+    busName.setOnActivate([&delegate] { delegate.activate(); });
     runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    busName.setOnActivate({});
+    return status;
 }

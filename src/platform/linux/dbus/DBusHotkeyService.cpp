@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include <unistd.h>
@@ -18,42 +19,64 @@ class DBusHotkeyService::Adaptor : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.sayloft.Sayloft")
 
 public:
-    Adaptor(std::string cookie, Report report)
-        : cookie_(std::move(cookie)), report_(std::move(report)) {}
+    std::optional<std::string> cookie;  // set on the key binding route
+    Report report;
+    std::function<void()> onActivate;
 
 public slots:
+    void Activate() {
+        if (!fromThisUser()) {
+            refuse(QStringLiteral("only this user's Sayloft may ask it to take over"));
+            return;
+        }
+        if (onActivate) {
+            onActivate();
+        }
+    }
     void HotkeyPressed(const QString& cookie, qlonglong sentAt) { handle(true, cookie, sentAt); }
     void HotkeyReleased(const QString& cookie, qlonglong sentAt) { handle(false, cookie, sentAt); }
 
 private:
-    void handle(bool down, const QString& cookie, qlonglong sentAt) {
-        const QString sender = message().service();
-        const auto uid = connection().interface()->serviceUid(sender);
-        const QByteArray given = cookie.toUtf8();
-        if (!uid.isValid() || !accepts(uid.value(), ::getuid(),
-                                       std::string_view(given.data(), given.size()), cookie_)) {
-            if (!refusalLogged_) {
-                refusalLogged_ = true;
-                std::cerr << "sayloft: refused a hotkey call from " << sender.toStdString()
-                          << (uid.isValid() && uid.value() != ::getuid() ? " (another user)"
-                                                                         : " (wrong cookie)")
-                          << "; further refusals are not logged\n";
-            }
-            sendErrorReply(QDBusError::AccessDenied,
-                           QStringLiteral("only sayloft-cli of this login may report the hotkey"));
-            return;
-        }
-        report_(down, sentAt);
+    std::optional<std::uint32_t> callerUid() const {
+        const auto uid = connection().interface()->serviceUid(message().service());
+        return uid.isValid() ? std::optional<std::uint32_t>(uid.value()) : std::nullopt;
     }
 
-    std::string cookie_;
-    Report report_;
+    bool fromThisUser() const { return callerUid() == ::getuid(); }
+
+    void refuse(const QString& why) {
+        if (!refusalLogged_) {
+            refusalLogged_ = true;
+            const auto uid = callerUid();
+            std::cerr << "sayloft: refused a call from " << message().service().toStdString()
+                      << (uid == ::getuid() ? " (wrong cookie)" : " (another user)")
+                      << "; further refusals are not logged\n";
+        }
+        sendErrorReply(QDBusError::AccessDenied, why);
+    }
+
+    void handle(bool down, const QString& given, qlonglong sentAt) {
+        if (!cookie || !report) {
+            sendErrorReply(QDBusError::NotSupported,
+                           QStringLiteral("this Sayloft does not take the hotkey from a "
+                                          "compositor key binding (see sayloft-cli doctor)"));
+            return;
+        }
+        const auto uid = callerUid();
+        const QByteArray bytes = given.toUtf8();
+        if (!uid ||
+            !accepts(*uid, ::getuid(), std::string_view(bytes.data(), bytes.size()), *cookie)) {
+            refuse(QStringLiteral("only sayloft-cli of this login may report the hotkey"));
+            return;
+        }
+        report(down, sentAt);
+    }
+
     bool refusalLogged_ = false;
 };
 
-DBusHotkeyService::DBusHotkeyService(QDBusConnection bus, std::string cookie, Report report)
-    : bus_(std::move(bus)),
-      adaptor_(std::make_unique<Adaptor>(std::move(cookie), std::move(report))) {
+DBusHotkeyService::DBusHotkeyService(QDBusConnection bus)
+    : bus_(std::move(bus)), adaptor_(std::make_unique<Adaptor>()) {
 }
 
 DBusHotkeyService::~DBusHotkeyService() {
@@ -63,20 +86,50 @@ DBusHotkeyService::~DBusHotkeyService() {
     }
 }
 
-bool DBusHotkeyService::start() {
+DBusHotkeyService::Start DBusHotkeyService::start() {
     if (started_) {
-        return true;
+        return Start::owner;
     }
     if (!bus_.isConnected() || !bus_.registerObject(QString::fromLatin1(objectPath), adaptor_.get(),
                                                     QDBusConnection::ExportAllSlots)) {
-        return false;
+        return Start::noBus;
     }
     if (!bus_.registerService(QString::fromLatin1(serviceName))) {
         bus_.unregisterObject(QString::fromLatin1(objectPath));
-        return false;
+        const auto held = bus_.interface()->isServiceRegistered(QString::fromLatin1(serviceName));
+        return held.isValid() && held.value() ? Start::alreadyRunning : Start::noBus;
     }
     started_ = true;
-    return true;
+    return Start::owner;
+}
+
+void DBusHotkeyService::acceptHotkey(std::string cookie, Report report) {
+    adaptor_->cookie = std::move(cookie);
+    adaptor_->report = std::move(report);
+}
+
+void DBusHotkeyService::setOnActivate(std::function<void()> onActivate) {
+    adaptor_->onActivate = std::move(onActivate);
+}
+
+DBusHotkeyService::Activation DBusHotkeyService::activateRunning(QDBusConnection bus,
+                                                                 int timeoutMs) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),
+        QString::fromLatin1(interfaceName), QStringLiteral("Activate"));
+    call.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, timeoutMs);
+    if (reply.type() != QDBusMessage::ErrorMessage) {
+        return Activation::answered;
+    }
+    if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        return Activation::notRunning;
+    }
+    std::cerr << "sayloft: " << serviceName << " answered Activate() with "
+              << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString()
+              << "\n";
+    return Activation::noAnswer;
 }
 
 bool DBusHotkeyService::accepts(std::uint32_t callerUid, std::uint32_t ownUid,

@@ -20,9 +20,11 @@ const QString interface = QStringLiteral("org.freedesktop.Notifications");
 }  // namespace
 
 struct DBusNotifications::State {
-    explicit State(QDBusConnection connection) : bus(std::move(connection)) {}
+    State(QDBusConnection connection, std::string name)
+        : bus(std::move(connection)), appName(std::move(name)) {}
 
     QDBusConnection bus;
+    std::string appName;
     enum class Markup { unknown, asking, yes, no } markup = Markup::unknown;
     std::vector<std::pair<std::string, std::string>> waiting;  // posted while asking
 
@@ -30,15 +32,15 @@ struct DBusNotifications::State {
         QDBusMessage call =
             QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
         const std::string shownBody = markup == Markup::yes ? escapeMarkup(body) : body;
-        call << QStringLiteral("Sayloft") << 0u << QString() << QString::fromStdString(title)
+        call << QString::fromStdString(appName) << 0u << QString() << QString::fromStdString(title)
              << QString::fromStdString(shownBody) << QStringList() << QVariantMap() << -1;
         // Fire and forget: the reply (the id, or an error) is of no use.
         bus.asyncCall(call, callTimeoutMs);
     }
 };
 
-DBusNotifications::DBusNotifications(QDBusConnection sessionBus)
-    : state_(std::make_shared<State>(std::move(sessionBus))) {
+DBusNotifications::DBusNotifications(QDBusConnection sessionBus, std::string appName)
+    : state_(std::make_shared<State>(std::move(sessionBus), std::move(appName))) {
 }
 
 DBusNotifications::~DBusNotifications() = default;

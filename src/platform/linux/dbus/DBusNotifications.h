@@ -9,16 +9,17 @@
 
 namespace sayloft {
 
-// Desktop notifications through org.freedesktop.Notifications on the session bus, as
-// application "Sayloft". Each post is a new notification (replaces_id 0, the server's default
-// expiry); nothing waits for the server, and a missing or failing server is silent.
+// Desktop notifications through org.freedesktop.Notifications on the session bus, under the
+// application name given (the product's name in the chosen language). Each post is a new
+// notification (replaces_id 0, the server's default expiry); nothing waits for the server, and a
+// missing or failing server is silent.
 //
 // The server is asked once for its capabilities: when it reads markup in the body
 // ("body-markup"), the body's '&', '<' and '>' are escaped so that the text arrives as written.
 // Main thread (the replies are handled by its event loop).
 class DBusNotifications final : public Notifications {
 public:
-    explicit DBusNotifications(QDBusConnection sessionBus);
+    DBusNotifications(QDBusConnection sessionBus, std::string appName);
     ~DBusNotifications() override;
 
     // Linux has no permission to ask for: a notification server shows what any client of the

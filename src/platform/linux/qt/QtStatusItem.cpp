@@ -1,10 +1,12 @@
 #include "platform/linux/qt/QtStatusItem.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
+#include <QShortcut>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
@@ -18,6 +20,7 @@ namespace sayloft {
 struct QtStatusItem::Entry {
     MenuItem::Kind kind = MenuItem::Kind::action;
     int tag = 0;
+    std::string shortcut;
     QAction* action = nullptr;  // owned by its QMenu
     std::unique_ptr<QMenu> submenu;
     std::shared_ptr<std::function<void()>> run = std::make_shared<std::function<void()>>();
@@ -30,6 +33,8 @@ QString qstring(const std::string& utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+QKeySequence keySequence(const std::string& shortcut);
+
 void apply(QAction& action, const MenuItem& item) {
     action.setText(qstring(item.title));
     action.setVisible(!item.hidden);
@@ -37,12 +42,53 @@ void apply(QAction& action, const MenuItem& item) {
     // Only a checked item shows a check box, so plain commands never look like options.
     action.setCheckable(item.checked);
     action.setChecked(item.checked);
-    action.setShortcut(item.shortcut.empty() ? QKeySequence()
-                                             : QKeySequence(QStringLiteral("Ctrl+") +
-                                                            qstring(item.shortcut).toUpper()));
+    // Shown beside the title, and published to a StatusNotifierItem host with the menu
+    // (dbusmenu's "shortcut" property); the host decides what the key does there.
+    action.setShortcut(keySequence(item.shortcut));
+}
+
+QKeySequence keySequence(const std::string& shortcut) {
+    return shortcut.empty() ? QKeySequence()
+                            : QKeySequence(QStringLiteral("Ctrl+") + qstring(shortcut).toUpper());
 }
 
 void releaseLater(std::vector<QtStatusItem::Entry>& entries);
+
+using Shortcuts = std::vector<std::pair<QKeySequence, std::weak_ptr<std::function<void()>>>>;
+
+void collectShortcuts(const std::vector<QtStatusItem::Entry>& entries, Shortcuts& out) {
+    for (const auto& entry : entries) {
+        if (!entry.shortcut.empty() && !entry.submenu) {
+            out.emplace_back(keySequence(entry.shortcut), entry.run);
+        }
+        collectShortcuts(entry.children, out);
+    }
+}
+
+// A menu that Qt draws takes the keyboard while it is open, and Qt matches an action's shortcut
+// only in the window of the widget the menu belongs to, which a tray menu has not: each open menu
+// gets the shortcuts of the whole tree itself. They close the menus and run the item.
+void installShortcuts(QMenu& menu, const std::vector<QtStatusItem::Entry>& entries,
+                      const Shortcuts& shortcuts) {
+    for (const auto& [sequence, run] : shortcuts) {
+        auto* shortcut = new QShortcut(sequence, &menu);
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, [run = run] {
+            while (QWidget* popup = QApplication::activePopupWidget()) {
+                popup->close();
+            }
+            if (const auto function = run.lock(); function && *function) {
+                const std::function<void()> call = *function;
+                call();
+            }
+        });
+    }
+    for (const auto& entry : entries) {
+        if (entry.submenu) {
+            installShortcuts(*entry.submenu, entry.children, shortcuts);
+        }
+    }
+}
 
 }  // namespace
 
@@ -121,6 +167,7 @@ bool QtStatusItem::sameShape(const std::vector<MenuItem>& items,
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (items[i].kind != entries[i].kind || items[i].tag != entries[i].tag ||
+            items[i].shortcut != entries[i].shortcut ||
             items[i].submenu.empty() != (entries[i].submenu == nullptr) ||
             !sameShape(items[i].submenu, entries[i].children)) {
             return false;
@@ -139,6 +186,9 @@ void QtStatusItem::rebuild(const Menu& menu) {
     entries_.clear();
     menu_ = std::make_unique<QMenu>();
     fill(*menu_, menu.items, entries_);
+    Shortcuts shortcuts;
+    collectShortcuts(entries_, shortcuts);
+    installShortcuts(*menu_, entries_, shortcuts);
     tray_->setContextMenu(menu_.get());
 }
 
@@ -148,6 +198,7 @@ void QtStatusItem::fill(QMenu& target, const std::vector<MenuItem>& items,
         Entry entry;
         entry.kind = item.kind;
         entry.tag = item.tag;
+        entry.shortcut = item.shortcut;
         if (item.kind == MenuItem::Kind::separator) {
             entry.action = target.addSeparator();
             entry.action->setVisible(!item.hidden);

@@ -18,8 +18,10 @@ namespace sayloft {
 // Icons are SVGs compiled into the program (":/sayloft/icons/"). A tray icon cannot learn whether
 // the panel behind it is light or dark, so the untinted icons are drawn light with a dark outline,
 // readable on both. "mic.fill" exists only filled in red (the recording state), so it keeps that
-// colour with or without the red tint; a tint on the other symbols changes nothing. Main thread
-// only.
+// colour with or without the red tint; a tint on the other symbols changes nothing. An item's
+// shortcut (Ctrl+key) chooses it while the menu Qt draws is open (an XEmbed tray, or the menu a
+// left click opens); under a StatusNotifierItem host it is published with the menu (dbusmenu's
+// "shortcut") and the host decides what the key does. Main thread only.
 class QtStatusItem final : public StatusItem {
 public:
     // tooltip is the product name shown when the pointer rests on the icon.

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusVirtualObject>
 #include <gtest/gtest.h>
 
 #include "DBusMock.h"
@@ -38,8 +40,28 @@ CliRun runCli(const QString& runtimeDir, const QString& action) {
     return {cli.exitCode(), QString::fromUtf8(cli.readAllStandardError())};
 }
 
+bool hasPrivateBuses() {
+    return std::getenv("DBUS_SYSTEM_BUS_ADDRESS") != nullptr;
+}
+
+// Another process's connection to the session bus, as a second Sayloft would have.
+QDBusConnection otherConnection(const char* name) {
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QString::fromLatin1(name));
+}
+
+// Holds Sayloft's object and takes every call without ever answering: a Sayloft that hangs.
+class SilentObject final : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override {
+        ++calls;
+        return true;
+    }
+    int calls = 0;
+};
+
 TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
-    if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
+    if (!hasPrivateBuses()) {
         GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
     }
     QTemporaryDir runtime;
@@ -49,17 +71,25 @@ TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
     ASSERT_TRUE(HotkeyCookie::create(HotkeyCookie::location(otherRuntime.path().toStdString())));
 
     std::vector<std::pair<bool, std::int64_t>> reports;
-    DBusHotkeyService service(QDBusConnection::sessionBus(), *cookie,
-                              [&](bool down, std::int64_t at) { reports.emplace_back(down, at); });
+    DBusHotkeyService service(QDBusConnection::sessionBus());
     const CliRun notRunning = runCli(runtime.path(), QStringLiteral("press"));
     EXPECT_EQ(notRunning.status, 1);
     EXPECT_TRUE(notRunning.err.contains(QStringLiteral("Sayloft is not running")))
         << notRunning.err.toStdString();
 
-    ASSERT_TRUE(service.start());
-    DBusHotkeyService second(QDBusConnection::sessionBus(), *cookie, [](bool, std::int64_t) {});
-    EXPECT_FALSE(second.start());  // one Sayloft per login owns the name
+    ASSERT_EQ(service.start(), DBusHotkeyService::Start::owner);
+    {
+        DBusHotkeyService second(otherConnection("second"));
+        EXPECT_EQ(second.start(), DBusHotkeyService::Start::alreadyRunning);  // one per login
+    }
+    // The name is there on every route; the hotkey only on the key binding's.
+    const CliRun otherRoute = runCli(runtime.path(), QStringLiteral("press"));
+    EXPECT_EQ(otherRoute.status, 1);
+    EXPECT_TRUE(otherRoute.err.contains(QStringLiteral("NotSupported")))
+        << otherRoute.err.toStdString();
 
+    service.acceptHotkey(*cookie,
+                         [&](bool down, std::int64_t at) { reports.emplace_back(down, at); });
     EXPECT_EQ(runCli(runtime.path(), QStringLiteral("press")).status, 0);
     EXPECT_EQ(runCli(runtime.path(), QStringLiteral("release")).status, 0);
     ASSERT_EQ(reports.size(), 2u);
@@ -72,6 +102,37 @@ TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
     EXPECT_TRUE(wrongCookie.err.contains(QStringLiteral("AccessDenied")))
         << wrongCookie.err.toStdString();
     EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST(DBusHotkeyService, ASecondStartIsAnsweredByTheFirstOrToldItDidNotAnswer) {
+    if (!hasPrivateBuses()) {
+        GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
+    }
+    using Activation = DBusHotkeyService::Activation;
+    const QDBusConnection second = otherConnection("second-start");
+    EXPECT_EQ(DBusHotkeyService::activateRunning(second), Activation::notRunning);
+
+    int activations = 0;
+    {
+        DBusHotkeyService first(QDBusConnection::sessionBus());
+        ASSERT_EQ(first.start(), DBusHotkeyService::Start::owner);
+        EXPECT_EQ(DBusHotkeyService::activateRunning(second), Activation::answered);  // no handler
+        first.setOnActivate([&] { ++activations; });
+        EXPECT_EQ(DBusHotkeyService::activateRunning(second), Activation::answered);
+        EXPECT_EQ(activations, 1);
+    }
+    EXPECT_EQ(DBusHotkeyService::activateRunning(second), Activation::notRunning);  // it quit
+
+    // A holder that hangs: the caller gives up after its time-out, here a short one.
+    QDBusConnection hung = otherConnection("hung");
+    SilentObject silent;
+    ASSERT_TRUE(
+        hung.registerVirtualObject(QString::fromLatin1(DBusHotkeyService::objectPath), &silent));
+    ASSERT_TRUE(hung.registerService(QString::fromLatin1(DBusHotkeyService::serviceName)));
+    EXPECT_EQ(DBusHotkeyService::activateRunning(second, 300), Activation::noAnswer);
+    EXPECT_EQ(silent.calls, 1);
+    hung.unregisterService(QString::fromLatin1(DBusHotkeyService::serviceName));
+    hung.unregisterObject(QString::fromLatin1(DBusHotkeyService::objectPath));
 }
 
 TEST(DBusHotkeyService, AcceptsOnlyTheSameUserWithTheCookie) {

@@ -54,7 +54,7 @@ TEST_P(NotificationTextTest, ArrivesExactlyAsWritten) {
         SCOPED_TRACE(markup ? "server reads markup" : "server shows plain text");
         const auto daemon =
             startDaemon(markup ? QStringLiteral("body body-markup") : QStringLiteral("body"));
-        DBusNotifications notifications(QDBusConnection::sessionBus());
+        DBusNotifications notifications(QDBusConnection::sessionBus(), "Sayloft");
         notifications.requestAuthorization();
         notifications.post(text.title, text.body);
         ASSERT_TRUE(waitUntil([&] { return !daemon->calls(QStringLiteral("Notify")).empty(); }));
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DBusNotificationsTest, EveryPostIsANewNotification) {
     const auto daemon = startDaemon();
-    DBusNotifications notifications(QDBusConnection::sessionBus());
+    DBusNotifications notifications(QDBusConnection::sessionBus(), "Sayloft");
     notifications.post("one", "first");  // before any capabilities are known
     notifications.post("two", "second");
     notifications.post("three", "third");
@@ -96,8 +96,21 @@ TEST_F(DBusNotificationsTest, EveryPostIsANewNotification) {
     }
 }
 
+TEST_F(DBusNotificationsTest, TheApplicationNameIsTheProductsInTheChosenLanguage) {
+    const auto daemon = startDaemon();
+    DBusNotifications english(QDBusConnection::sessionBus(), "Sayloft");
+    english.post("title", "body");
+    ASSERT_TRUE(waitUntil([&] { return daemon->calls(QStringLiteral("Notify")).size() == 1; }));
+    DBusNotifications chinese(QDBusConnection::sessionBus(), "言泉");
+    chinese.post("title", "body");
+    ASSERT_TRUE(waitUntil([&] { return daemon->calls(QStringLiteral("Notify")).size() == 2; }));
+    const auto calls = daemon->calls(QStringLiteral("Notify"));
+    EXPECT_EQ(calls[0][0].toString(), QStringLiteral("Sayloft"));
+    EXPECT_EQ(calls[1][0].toString(), QString::fromUtf8("言泉"));
+}
+
 TEST_F(DBusNotificationsTest, NoServerIsSilentAndAServerStartedLaterIsUsed) {
-    DBusNotifications notifications(QDBusConnection::sessionBus());
+    DBusNotifications notifications(QDBusConnection::sessionBus(), "Sayloft");
     notifications.requestAuthorization();
     notifications.post("lost", "nobody shows this");
     // The failed calls come back as errors while the mock starts (its start pumps the event
@@ -115,8 +128,10 @@ TEST_F(DBusNotificationsTest, NoServerIsSilentAndAServerStartedLaterIsUsed) {
     EXPECT_TRUE(waitUntil(arrived));
 
     // No bus at all.
-    DBusNotifications disconnected(QDBusConnection::connectToBus(
-        QStringLiteral("unix:path=/nonexistent/sayloft-bus"), "nowhere"));
+    DBusNotifications disconnected(
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/sayloft-bus"),
+                                      "nowhere"),
+        "Sayloft");
     disconnected.requestAuthorization();
     disconnected.post("lost", "no bus");
 }

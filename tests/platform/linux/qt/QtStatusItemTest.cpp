@@ -2,6 +2,7 @@
 // on the session bus of scripts/desktop-session stands in for the panel, and the test reads what
 // a panel would read: the item's tooltip and icon, and its menu through com.canonical.dbusmenu.
 
+#include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -9,7 +10,9 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QGuiApplication>
 #include <QImage>
+#include <QMenu>
 #include <QProcess>
 #include <map>
 #include <memory>
@@ -307,6 +310,50 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
     ask(service, menuPath, "com.canonical.dbusmenu", "Event",
         {root.children[5].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(waitFor([&] { return quitChosen; }));
+}
+
+// Without a StatusNotifierItem host Sayloft draws the menu itself: Ctrl+Q, pressed as a person
+// would (XTEST through xdotool) while the menu or one of its submenus is open, chooses Quit.
+TEST(QtStatusItemDrawnBySayloft, CtrlQChoosesQuitWhileTheMenuIsOpen) {
+    if (qgetenv("DISPLAY").isEmpty() || QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        GTEST_SKIP() << "needs an X display: run inside scripts/desktop-session";
+    }
+    for (const bool inSubmenu : {false, true}) {
+        SCOPED_TRACE(inSubmenu ? "a submenu open" : "the menu open");
+        QtStatusItem item("Sayloft");
+        int quits = 0;
+        Menu menu;
+        MenuItem hotkey;
+        hotkey.title = "Hotkey";
+        MenuItem choice;
+        choice.title = "Right Alt (default)";
+        choice.tag = 61;
+        hotkey.submenu = {choice};
+        MenuItem quit;
+        quit.title = "Quit";
+        quit.shortcut = "q";
+        quit.action = [&] { ++quits; };
+        menu.items = {hotkey, quit};
+        item.setMenu(menu);
+
+        QMenu* open = item.qmenu();
+        open->popup(QPoint(100, 100));
+        if (inSubmenu) {
+            QMenu* submenu = open->actions().at(0)->menu();
+            ASSERT_TRUE(waitFor([&] { return open->isVisible(); }));
+            open->setActiveAction(open->actions().at(0));
+            submenu->popup(QPoint(300, 100));
+            open = submenu;
+        }
+        ASSERT_TRUE(waitFor([&] { return open->isVisible(); }));
+        ASSERT_TRUE(waitFor([&] { return QApplication::activePopupWidget() == open; }));
+        EXPECT_EQ(QProcess::execute(QStringLiteral("xdotool"),
+                                    {QStringLiteral("key"), QStringLiteral("ctrl+q")}),
+                  0);
+        EXPECT_TRUE(waitFor([&] { return quits == 1; }, std::chrono::seconds(3)));
+        EXPECT_TRUE(waitFor([&] { return !item.qmenu()->isVisible(); }));
+        EXPECT_EQ(quits, 1);  // once, not once per open menu
+    }
 }
 
 TEST(QtStatusItemIcons, EverySymbolOfTheMenuControllerHasAnIconAndUnknownOnesNone) {
