@@ -138,9 +138,11 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                                      : ""});
             break;
         case Clipboard::none:
-            lines.push_back({"clipboard", "none (pasting cannot work)", false,
-                             "set \"insertByTyping\": true in the settings to type instead, or "
-                             "use a compositor with data-control (sway, KWin, Hyprland)"});
+            lines.push_back(
+                {"clipboard", "none (pasting cannot work)", false,
+                 "choose \"Insert by Typing\" in the tray menu (or set \"insertByTyping\": "
+                 "true in the settings) to type instead, or "
+                 "use a compositor with data-control (sway, KWin, Hyprland)"});
             break;
     }
 
