@@ -1,8 +1,11 @@
 // The panel on a real X server (scripts/desktop-session): placed by the status panel's rule,
 // shown without taking the focus from the focused application, and transparent to clicks.
-// Another application is played by xterm; the X state is read with xdotool and xwininfo.
+// Another application is played by xterm; the X state is read with xdotool and xwininfo. The emoji
+// of the panel's texts are drawn in colour (fonts-noto-color-emoji), not as missing-glyph boxes.
 
 #include <QApplication>
+#include <QColor>
+#include <QImage>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QWidget>
@@ -15,6 +18,7 @@
 
 #include "QtWait.h"
 #include "app/StatusHUD.h"
+#include "app/Texts.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
@@ -151,6 +155,36 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
 
     xterm.terminate();
     xterm.waitForFinished(5000);
+}
+
+// Pixels of a clear colour (not grey): the white text and the dark background have none, a colour
+// emoji has many. Without a colour emoji font the emoji is a white missing-glyph box, or a
+// monochrome outline from another font.
+int colouredPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() > 128 && pixel.hsvSaturation() > 100 && pixel.value() > 60) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+TEST_F(QtPanelOnX, DrawsTheEmojiInColourNotAsAMissingGlyphBox) {
+    for (const std::string& text : {Texts::english().listening, Texts::chinese().listening}) {
+        QtPanel panel;
+        panel.setText(text);
+        const QImage drawn = panel.widget()->grab().toImage();
+        EXPECT_GT(colouredPixels(drawn), 40) << text;
+
+        // The same panel without the emoji: nothing coloured, so the count above is the emoji's.
+        QtPanel plain;
+        plain.setText(text.substr(text.find(' ') + 1));
+        EXPECT_EQ(colouredPixels(plain.widget()->grab().toImage()), 0) << text;
+    }
 }
 
 }  // namespace
