@@ -363,14 +363,17 @@ TEST(KeyBindingLines, ByKeycodeForSwayAndHyprlandWithTheAltGrWarningOnlyForRight
     EXPECT_TRUE(KeyBindingLines::forHotkey(56, "sayloft-cli").empty());  // Shift: never a hotkey
 }
 
-// Every file under root with its bytes and permissions.
+// Every file and folder under root with its bytes and permissions.
 std::map<std::filesystem::path, std::pair<std::string, std::filesystem::perms>> snapshot(
     const std::filesystem::path& root) {
     std::map<std::filesystem::path, std::pair<std::string, std::filesystem::perms>> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[entry.path()] = {std::string(std::istreambuf_iterator<char>(in), {}),
-                               entry.status().permissions()};
+        std::string bytes = "(folder)";
+        if (!entry.is_directory()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        files[entry.path()] = {std::move(bytes), entry.status().permissions()};
     }
     return files;
 }
@@ -415,13 +418,12 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
             scratch.write(relative, bytes);
             std::filesystem::permissions(scratch.path / relative, std::filesystem::perms(0644));
         }
-        std::filesystem::create_directories(scratch.path / "run");
+        const Scratch runtime;  // apart: the audio library leaves its folder there
         const auto before = snapshot(scratch.path);
         const Outcome doctor = runProgram(
             "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME=" +
-                (scratch.path / "data").string() +
-                " XDG_CONFIG_HOME=" + (scratch.path / "config").string() +
-                " XDG_RUNTIME_DIR=" + (scratch.path / "run").string(),
+                (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
+                (scratch.path / "config").string() + " XDG_RUNTIME_DIR=" + runtime.path.string(),
             "--service http://127.0.0.1:" + std::to_string(testing::unusedPort()) + " doctor");
         EXPECT_EQ(snapshot(scratch.path), before) << c.name;
         EXPECT_NE(doctor.out.find(c.reported), std::string::npos) << c.name << "\n" << doctor.out;

@@ -33,7 +33,8 @@ std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file
     for (int attempt = 1; attempt <= 100; ++attempt) {
         auto target = aside;
         if (attempt > 1) {
-            target += "-" + std::to_string(attempt);
+            target += '-';
+            target += std::to_string(attempt);
         }
         if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
             return target;
