@@ -63,8 +63,12 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         options.command = Command::tokenSet;
         options.tokenText = positional[2];
     } else if (command == "hotkey") {
+        if (operands == 1 && positional[1] == "name") {
+            options.command = Command::hotkeyName;
+            return options;
+        }
         if (operands != 1 || (positional[1] != "press" && positional[1] != "release")) {
-            return fail("hotkey needs exactly one of press or release");
+            return fail("hotkey needs exactly one of press, release or name");
         }
         options.command = Command::hotkey;
         options.hotkeyPress = positional[1] == "press";
@@ -100,6 +104,7 @@ Commands:
   hotkey press|release Tell the running Sayloft that the hotkey went down or up. For a
                        compositor key binding on Wayland (doctor prints the lines); works only
                        for the same user, with the cookie Sayloft writes at start.
+  hotkey name          Print the name of the chosen hotkey ("Right Alt", "Left Super" ...).
   help                 Show this text.
 
 Options:
@@ -113,7 +118,7 @@ Exit status:
   0 success              1 other failure          2 usage error
   3 unreadable input     4 no token stored        5 token could not be stored
   10 network  11 timedOut  12 unauthorized  13 rateLimited  14 asrFailed  15 badResponse
-On a service failure, the notification Sayloft would show is printed on stderr.
+On a failure, one line on stderr says what failed and what to do.
 )";
 }
 

@@ -16,6 +16,7 @@ struct CliOptions {
         doctor,
         consent,
         hotkey,
+        hotkeyName,
         tokenSet
     };
 

@@ -21,16 +21,28 @@ constexpr std::array<HotkeyKey, 6> keys{{
     {59, 37, "Control_L", "Left Ctrl"},
 }};
 
+const HotkeyKey* find(std::uint16_t virtualKey) {
+    for (const auto& candidate : keys) {
+        if (candidate.virtualKey == virtualKey) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+std::optional<std::string> KeyBindingLines::keyName(std::uint16_t virtualKey) {
+    const HotkeyKey* key = find(virtualKey);
+    if (key == nullptr) {
+        return std::nullopt;
+    }
+    return key->name;
+}
 
 std::vector<std::string> KeyBindingLines::forHotkey(std::uint16_t virtualKey,
                                                     const std::string& cli) {
-    const HotkeyKey* key = nullptr;
-    for (const auto& candidate : keys) {
-        if (candidate.virtualKey == virtualKey) {
-            key = &candidate;
-        }
-    }
+    const HotkeyKey* key = find(virtualKey);
     if (key == nullptr) {
         return {};
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct KeyBindingLines {
     // virtualKey: the stored hotkey code (61 Right Alt ...); cli: the command to run, best an
     // absolute path (a compositor's PATH may not hold the build folder).
     static std::vector<std::string> forHotkey(std::uint16_t virtualKey, const std::string& cli);
+
+    // The key's English name ("Right Alt", "Left Ctrl" ...); nullopt for a code that is not one
+    // of the hotkeys.
+    static std::optional<std::string> keyName(std::uint16_t virtualKey);
 };
 
 }  // namespace sayloft

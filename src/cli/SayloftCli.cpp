@@ -6,9 +6,8 @@
 #include <ostream>
 #include <span>
 
-#include "app/FailureReaction.h"
 #include "app/HotkeySetting.h"
-#include "app/Texts.h"
+#include "cli/CliTexts.h"
 #include "cli/DesktopChecks.h"
 #include "cli/HotkeyCall.h"
 #include "cli/KeyBindingLines.h"
@@ -18,6 +17,7 @@
 #include "core/config/Config.h"
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/net/APIClient.h"
+#include "core/net/BearerToken.h"
 #include "core/net/CurlSession.h"
 #include "core/net/RegistrationNotOffered.h"
 #include "core/net/TransportError.h"
@@ -88,26 +88,27 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
                 return consent(service, out, err);
             case CliOptions::Command::hotkey:
                 return hotkey(options->hotkeyPress, err);
+            case CliOptions::Command::hotkeyName:
+                return hotkeyName(out);
             case CliOptions::Command::tokenSet:
                 return setToken(options->tokenText, out, err);
             case CliOptions::Command::help:
                 break;
         }
     } catch (APIError error) {
-        return reportFailure(error, err);
+        return reportFailure(options->command, error, err);
     } catch (const std::exception& error) {
-        const FailureReaction notice =
-            FailureReaction::to(std::nullopt, Texts::forLanguage(environment_.chinese));
-        err << notice.title << "\n" << notice.body << "\n(" << error.what() << ")\n";
+        err << CliTexts::forLanguage(environment_.chinese)
+                   .failure(options->command, std::nullopt, error.what())
+            << "\n";
         return otherFailure;
     }
     return ok;
 }
 
-int SayloftCli::reportFailure(APIError error, std::ostream& err) const {
-    const FailureReaction notice =
-        FailureReaction::to(error, Texts::forLanguage(environment_.chinese));
-    err << notice.title << "\n" << notice.body << "\n(" << toString(error) << ")\n";
+int SayloftCli::reportFailure(CliOptions::Command command, APIError error,
+                              std::ostream& err) const {
+    err << CliTexts::forLanguage(environment_.chinese).failure(command, error) << "\n";
     return exitCodeFor(error);
 }
 
@@ -149,7 +150,7 @@ int SayloftCli::transcribe(const CliOptions& options, const ServiceEndpoint& end
     if (!service.isHttps() && !service.isLoopback()) {
         err << "sayloft-cli: refusing to send the token over plain http to " << service.host()
             << "; use https\n";
-        return reportFailure(APIError::network, err);
+        return exitCodeFor(APIError::network);
     }
 
     const APIClient client(endpoint);
@@ -227,16 +228,8 @@ int SayloftCli::consent(const Url& service, std::ostream& out, std::ostream& err
     return ok;
 }
 
-// A bearer token is one b64token (RFC 6750): letters, digits, "-._~+/", then "=" padding. Anything
-// else (a space, a line break pasted along, a control byte) would break the request header.
 int SayloftCli::setToken(const std::string& token, std::ostream& out, std::ostream& err) const {
-    const auto body = token.find_last_not_of('=');
-    const bool valid = body != std::string::npos &&
-                       token.find_first_not_of(
-                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                           "0123456789-._~+/") > body &&
-                       token.size() <= 64 * 1024;
-    if (!valid) {
+    if (!BearerToken::isValid(token)) {
         err << "sayloft-cli: that is not a token (letters, digits and -._~+/ only, then = "
                "padding); nothing was stored\n";
         return badInput;
@@ -268,6 +261,14 @@ int SayloftCli::hotkey(bool press, std::ostream& err) const {
     return ok;
 }
 
+int SayloftCli::hotkeyName(std::ostream& out) const {
+    const UserDefaultsStore defaults(UserDefaultsStore::defaultLocation(environment_.configHome),
+                                     UserDefaultsStore::Access::readOnly);
+    const std::uint16_t code = HotkeySetting::fromStored(defaults.integer(HotkeySetting::key));
+    out << KeyBindingLines::keyName(code).value_or("key code " + std::to_string(code)) << "\n";
+    return ok;
+}
+
 int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const {
     const Url& service = endpoint.url;
     auto [checks, keyBinding] = DesktopChecks::run();
@@ -290,14 +291,41 @@ int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const
         checks.push_back({"service", false, endpoint.describe() + " does not answer", start});
     }
 
-    const KeychainStore store(environment_.dataHome);
-    if (store.loadToken()) {
-        checks.push_back({"token", true, store.tokenFile().string(), ""});
-    } else {
-        checks.push_back({"token", false, "none in " + store.tokenFile().string(),
-                          "run: sayloft-cli register (with the service running)"});
+    // The doctor only looks: read-only stores change no file, whatever they find.
+    const KeychainStore store(environment_.dataHome, KeychainStore::Access::readOnly);
+    const KeychainStore::Lookup token = store.lookUp();
+    const std::string registerAdvice = "run: sayloft-cli register (with the service running)";
+    switch (token.state) {
+        case KeychainStore::TokenState::valid:
+            checks.push_back(
+                {"token", true,
+                 token.file.string() +
+                     (token.readableByOthers
+                          ? " (readable by others: Sayloft makes it private at its next start)"
+                          : ""),
+                 ""});
+            break;
+        case KeychainStore::TokenState::malformed:
+            checks.push_back({"token", false,
+                              token.file.string() +
+                                  " holds no token (too large, or characters other than "
+                                  "letters, digits, -._~+/ and = padding)",
+                              "delete it, then " + registerAdvice});
+            break;
+        case KeychainStore::TokenState::absent:
+            checks.push_back(
+                {"token", false, "none in " + store.tokenFile().string(), registerAdvice});
+            break;
     }
-    const UserDefaultsStore defaults(UserDefaultsStore::defaultLocation(environment_.configHome));
+    const UserDefaultsStore defaults(UserDefaultsStore::defaultLocation(environment_.configHome),
+                                     UserDefaultsStore::Access::readOnly);
+    if (defaults.foundBroken()) {
+        checks.push_back({"settings", false,
+                          UserDefaultsStore::defaultLocation(environment_.configHome).string() +
+                              " is not a JSON object; Sayloft reads it as empty",
+                          "Sayloft keeps it aside as defaults.json.broken-<time> at its next "
+                          "start and begins with its defaults"});
+    }
     if (defaults.boolean(consentKey).value_or(false)) {
         checks.push_back({"consent", true, "recordings may be sent to the service", ""});
     } else {

@@ -56,8 +56,9 @@ private:
     int doctor(const ServiceEndpoint& endpoint, std::ostream& out) const;
     int consent(const Url& service, std::ostream& out, std::ostream& err) const;
     int hotkey(bool press, std::ostream& err) const;
+    int hotkeyName(std::ostream& out) const;
     int setToken(const std::string& token, std::ostream& out, std::ostream& err) const;
-    int reportFailure(APIError error, std::ostream& err) const;
+    int reportFailure(CliOptions::Command command, APIError error, std::ostream& err) const;
 
     Environment environment_;
 };

@@ -328,7 +328,10 @@ int main(int argc, char** argv) {
     LinuxLocalService localService(runLoop, endpoint, LinuxLocalService::forThisUser(dirs));
     const APIClient client(endpoint);
     APIClientService service(client);
-    const KeychainStore keychain(dirs.dataHome);
+    // A token file that others may read is made private at the first load that finds it so.
+    const KeychainStore keychain(
+        dirs.dataHome, KeychainStore::Access::readWrite,
+        [](const std::string& line) { std::cerr << "sayloft: " << line << "\n"; });
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
     QtAlerts alerts;
     QtWorkspace workspace;

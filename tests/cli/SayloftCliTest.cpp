@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -135,38 +138,90 @@ TEST(SayloftCli, UsesTheStoredTokenAndSaysSoWhenThereIsNone) {
     EXPECT_EQ(rig.server.requests().at(0).headers.find("Authorization")->second, "Bearer stored");
 }
 
-TEST(SayloftCli, ServiceFailuresPrintTheNoticeAndExitWithTheirOwnStatus) {
+// One line that says what failed and what to do, never the application's texts about a kept
+// recording and its tray menu.
+void expectOwnText(const Outcome& result, const std::string& start) {
+    EXPECT_EQ(result.err.rfind(start, 0), 0u) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    for (const char* dictation : {"Recording saved", "Retry", "App", "录音已保存"}) {
+        EXPECT_EQ(result.err.find(dictation), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(result.out.empty());
+}
+
+TEST(SayloftCli, TranscribeFailuresSayWhatFailedAndExitWithTheirOwnStatus) {
     struct Row {
         int status;
         std::string body;
         APIError error;
-        const char* title;
+        const char* text;
     };
     const Row rows[] = {
-        {401, "", APIError::unauthorized, "Device not authorized"},
-        {429, "", APIError::rateLimited, "Too many requests"},
-        {200, "{\"text\":1}", APIError::badResponse, "Transcription failed"},
-        {503, "", APIError::asrFailed, "Transcription failed"},
+        {401, "", APIError::unauthorized,
+         "Transcription failed: the service refused the token; run sayloft-cli register"},
+        {429, "", APIError::rateLimited, "Transcription failed: too many requests"},
+        {200, "{\"text\":1}", APIError::badResponse,
+         "Transcription failed: the service's answer could not be read"},
+        {503, "", APIError::asrFailed,
+         "Transcription failed: the service could not transcribe the recording"},
     };
     for (const Row& row : rows) {
         CliRig rig(answering(row.status, row.body));
         const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
         const Outcome result = rig.run({"--token=t", "transcribe", file.string()});
         EXPECT_EQ(result.status, 10 + static_cast<int>(row.error)) << row.status;
-        EXPECT_EQ(result.err.rfind(row.title, 0), 0u) << result.err;
-        EXPECT_TRUE(result.out.empty());
+        expectOwnText(result, row.text);
     }
 
     CliRig rig(answering(401, ""));
     const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
-    const Outcome chinese = rig.run({"--token=t", "transcribe", file.string()}, true);
-    EXPECT_EQ(chinese.err.rfind("设备未授权\n请重新打开 App\n", 0), 0u) << chinese.err;
+    expectOwnText(rig.run({"--token=t", "transcribe", file.string()}, true),
+                  "转写失败：服务拒绝了令牌");
 
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
     const Outcome offline =
         rig.run({"--service", unreachable, "--token=t", "transcribe", file.string()});
     EXPECT_EQ(offline.status, SayloftCli::exitCodeFor(APIError::network));
-    EXPECT_EQ(offline.err.rfind("Network too slow", 0), 0u) << offline.err;
+    expectOwnText(offline, "Transcription failed: the service could not be reached");
+}
+
+TEST(SayloftCli, RegisterFailuresSpeakOfRegistration) {
+    struct Row {
+        int status;
+        APIError error;
+        const char* text;
+        bool chinese = false;
+    };
+    const Row rows[] = {
+        {429, APIError::rateLimited, "Registration failed: too many registrations"},
+        {500, APIError::badResponse, "Registration failed: the service gave no usable token"},
+        {429, APIError::rateLimited, "注册失败：注册请求过多", true},
+    };
+    for (const Row& row : rows) {
+        CliRig rig(answering(row.status, ""));
+        const Outcome result = rig.run({"register"}, row.chinese);
+        EXPECT_EQ(result.status, SayloftCli::exitCodeFor(row.error)) << row.status;
+        expectOwnText(result, row.text);
+    }
+    CliRig rig(answering(200, ""));
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
+    const Outcome offline = rig.run({"--service", unreachable, "register"});
+    EXPECT_EQ(offline.status, SayloftCli::exitCodeFor(APIError::network));
+    expectOwnText(offline, "Registration failed: the service could not be reached");
+}
+
+TEST(SayloftCli, AStoredFileThatHoldsNoTokenIsNoToken) {
+    for (const std::string& stored : {std::string(10 * 1024 * 1024, 'a'), std::string("two words"),
+                                      std::string("tok\r\nX-Injected: 1")}) {
+        CliRig rig(answering(200, R"({"text":"never","duration":1})"));
+        const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
+        std::filesystem::create_directories(rig.scratch.path / "data" / "Sayloft");
+        rig.scratch.write("data/Sayloft/device_token", stored);
+        const Outcome result = rig.run({"transcribe", file.string()});
+        EXPECT_EQ(result.status, SayloftCli::noToken) << stored.substr(0, 20);
+        EXPECT_NE(result.err.find("no service token stored"), std::string::npos) << result.err;
+        EXPECT_EQ(rig.server.requestCount(), 0u);
+    }
 }
 
 TEST(SayloftCli, UnreadableInputGetsAOneLineErrorNamingTheProblem) {
@@ -238,6 +293,7 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"hotkey"},
         {"hotkey", "down"},
         {"hotkey", "press", "release"},
+        {"hotkey", "name", "extra"},
     };
     for (const auto& args : mistakes) {
         const Outcome result = rig.run(args);
@@ -305,6 +361,102 @@ TEST(KeyBindingLines, ByKeycodeForSwayAndHyprlandWithTheAltGrWarningOnlyForRight
     EXPECT_EQ(leftCtrl.back().find("AltGr"), std::string::npos);
 
     EXPECT_TRUE(KeyBindingLines::forHotkey(56, "sayloft-cli").empty());  // Shift: never a hotkey
+}
+
+// Every file and folder under root with its bytes and permissions.
+std::map<std::filesystem::path, std::pair<std::string, std::filesystem::perms>> snapshot(
+    const std::filesystem::path& root) {
+    std::map<std::filesystem::path, std::pair<std::string, std::filesystem::perms>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        std::string bytes = "(folder)";
+        if (!entry.is_directory()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        files[entry.path()] = {std::move(bytes), entry.status().permissions()};
+    }
+    return files;
+}
+
+// The built program run through env(1) with the given variable changes, stderr joined to stdout.
+Outcome runProgram(const std::string& environment, const std::string& arguments) {
+    const std::string command =
+        "env " + environment + " " + SAYLOFT_CLI_PATH + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {-1, "", "popen failed"};
+    }
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    return {WEXITSTATUS(pclose(pipe)), output, ""};
+}
+
+// The doctor looks and changes nothing: not a broken settings file, not the earlier token layout,
+// not a token file's permissions. Run as a process without a desktop so that its probes end fast.
+TEST(SayloftCliProgram, DoctorChangesNoFile) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // relative path, bytes
+        const char* reported;
+    };
+    const Case cases[] = {
+        {"a broken settings file and the earlier token layout",
+         {{"config/Sayloft/defaults.json", "{\"hotkeyKeyCode\": 58,"},
+          {"data/Wordcast/device_token", "old-token\n"}},
+         "MISSING  settings:"},
+        {"a malformed token, readable by others",
+         {{"data/Sayloft/device_token", "two words\n"}},
+         "holds no token"},
+    };
+    for (const Case& c : cases) {
+        Scratch scratch;
+        for (const auto& [relative, bytes] : c.files) {
+            std::filesystem::create_directories((scratch.path / relative).parent_path());
+            scratch.write(relative, bytes);
+            std::filesystem::permissions(scratch.path / relative, std::filesystem::perms(0644));
+        }
+        const Scratch runtime;  // apart: the audio library leaves its folder there
+        const auto before = snapshot(scratch.path);
+        const Outcome doctor = runProgram(
+            "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME=" +
+                (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
+                (scratch.path / "config").string() + " XDG_RUNTIME_DIR=" + runtime.path.string(),
+            "--service http://127.0.0.1:" + std::to_string(testing::unusedPort()) + " doctor");
+        EXPECT_EQ(snapshot(scratch.path), before) << c.name;
+        EXPECT_NE(doctor.out.find(c.reported), std::string::npos) << c.name << "\n" << doctor.out;
+    }
+}
+
+TEST(SayloftCli, HotkeyNameIsTheStoredHotkey) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "Right Alt\n"},
+        {R"({"hotkeyKeyCode": 61})", "Right Alt\n"},
+        {R"({"hotkeyKeyCode": 58})", "Left Alt\n"},
+        {R"({"hotkeyKeyCode": 54})", "Right Super\n"},
+        {R"({"hotkeyKeyCode": 55})", "Left Super\n"},
+        {R"({"hotkeyKeyCode": 62})", "Right Ctrl\n"},
+        {R"({"hotkeyKeyCode": 59})", "Left Ctrl\n"},
+        {R"({"hotkeyKeyCode": "58"})", "Right Alt\n"},
+        {"{broken", "Right Alt\n"},
+    };
+    for (const auto& [stored, name] : rows) {
+        Scratch scratch;
+        if (!stored.empty()) {
+            std::filesystem::create_directories(scratch.path / "config" / "Sayloft");
+            scratch.write("config/Sayloft/defaults.json", stored);
+        }
+        const auto before = snapshot(scratch.path);
+        const SayloftCli cli({scratch.path / "data", Url::parse("http://127.0.0.1:1").value(),
+                              false, scratch.path / "config"});
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(cli.run({"hotkey", "name"}, out, err), SayloftCli::ok) << stored;
+        EXPECT_EQ(out.str(), name) << stored;
+        EXPECT_EQ(snapshot(scratch.path), before) << stored;
+    }
 }
 
 // The installed program, as a process: exit status and output of the real binary.

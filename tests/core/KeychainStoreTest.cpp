@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "TempHome.h"
+#include "core/net/BearerToken.h"
 #include "core/storage/KeychainStore.h"
 
 namespace sayloft {
@@ -47,24 +48,83 @@ TEST(KeychainStore, SaveThenLoadIsPrivate) {
 }
 
 TEST(KeychainStore, FileContents) {
+    using State = KeychainStore::TokenState;
     struct Case {
         const char* name;
         std::string bytes;
+        State state;
         std::optional<std::string> expected;
     };
+    const std::string longest(BearerToken::maxBytes, 't');
     const std::vector<Case> cases = {
-        {"token and a line break", "tok-123\n", "tok-123"},
-        {"outer white space", " \t tok \r\n", "tok"},
-        {"invalid UTF-8", "tok\xFF", std::nullopt},
-        {"empty", "", std::nullopt},
-        {"a single blank is an empty token", " ", ""},
+        {"token and a line break", "tok-123\n", State::valid, "tok-123"},
+        {"outer white space", " \t tok \r\n", State::valid, "tok"},
+        {"every token character and padding", "sl1.AbC-_9~+/x.y==", State::valid,
+         "sl1.AbC-_9~+/x.y=="},
+        {"the longest token", longest, State::valid, longest},
+        {"one byte more than the longest", longest + "t", State::malformed, std::nullopt},
+        {"10 MB", std::string(10 * 1024 * 1024, 'a'), State::malformed, std::nullopt},
+        {"invalid UTF-8", "tok\xFF", State::malformed, std::nullopt},
+        {"empty", "", State::malformed, std::nullopt},
+        {"a single blank", " ", State::malformed, std::nullopt},
+        {"two words", "tok en", State::malformed, std::nullopt},
+        {"a line break inside", "tok\r\nX-Other: 1", State::malformed, std::nullopt},
+        {"a control byte", std::string("tok\x01", 4), State::malformed, std::nullopt},
+        {"a NUL byte", std::string("tok\0en", 6), State::malformed, std::nullopt},
+        {"padding only", "==", State::malformed, std::nullopt},
+        {"padding inside", "a=b", State::malformed, std::nullopt},
+        {"non-ASCII letters", "tök", State::malformed, std::nullopt},
     };
     for (const auto& c : cases) {
         test::TempHome home;
         KeychainStore store(home.path());
         home.write("Sayloft/device_token", c.bytes, fs::perms(0600));
         EXPECT_EQ(store.loadToken(), c.expected) << c.name;
+        EXPECT_EQ(store.lookUp().state, c.state) << c.name;
     }
+    test::TempHome empty;
+    EXPECT_EQ(KeychainStore(empty.path()).lookUp().state, State::absent);
+}
+
+TEST(KeychainStore, ALooseTokenFileIsMadePrivateOnLoadAndSaidOnce) {
+    test::TempHome home;
+    std::vector<std::string> notices;
+    KeychainStore store(home.path(), KeychainStore::Access::readWrite,
+                        [&notices](const std::string& line) { notices.push_back(line); });
+    home.write("Sayloft/device_token", "tok", fs::perms(0644));
+
+    EXPECT_EQ(store.loadToken(), "tok");
+    EXPECT_EQ(modeOf(store.tokenFile()), 0600u);
+    EXPECT_EQ(store.loadToken(), "tok");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(store.tokenFile().string()), std::string::npos) << notices[0];
+
+    // A private file is left as it is, and nothing is said.
+    test::TempHome tidy;
+    std::vector<std::string> none;
+    KeychainStore tidyStore(tidy.path(), KeychainStore::Access::readWrite,
+                            [&none](const std::string& line) { none.push_back(line); });
+    ASSERT_TRUE(tidyStore.saveToken("tok"));
+    EXPECT_EQ(tidyStore.loadToken(), "tok");
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(KeychainStore, ReadOnlyAccessChangesNoFile) {
+    test::TempHome home;
+    KeychainStore store(home.path(), KeychainStore::Access::readOnly);
+    home.write("Wordcast/device_token", "old-token\n", fs::perms(0644));
+
+    const KeychainStore::Lookup earlier = store.lookUp();
+    EXPECT_EQ(earlier.state, KeychainStore::TokenState::valid);
+    EXPECT_EQ(earlier.token, "old-token");
+    EXPECT_EQ(earlier.file, store.earlierTokenFile());
+    EXPECT_TRUE(earlier.readableByOthers);
+    EXPECT_FALSE(fs::exists(store.tokenFile().parent_path()));  // not carried over
+    EXPECT_EQ(modeOf(store.earlierTokenFile()), 0644u);
+
+    home.write("Sayloft/device_token", "tok", fs::perms(0644));
+    EXPECT_EQ(store.loadToken(), "tok");
+    EXPECT_EQ(modeOf(store.tokenFile()), 0644u);  // not tightened
 }
 
 TEST(KeychainStore, CarriesTheEarlierTokenOverPrivately) {

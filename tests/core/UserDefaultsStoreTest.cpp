@@ -1,4 +1,7 @@
 #include <chrono>
+#include <set>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +77,45 @@ TEST(UserDefaultsStore, ABrokenFileReadsAsEmptyAndIsKeptAside) {
         EXPECT_EQ(UserDefaultsStore(file).integer("hotkeyKeyCode"), 59);
         EXPECT_EQ(test::readAll(*aside), broken);  // the old content is never overwritten
     }
+}
+
+// Breakages within one second get the same time in the kept copy's name: each is kept all the
+// same, none over another.
+TEST(UserDefaultsStore, EveryBrokenFileIsKeptNoneOverwritten) {
+    test::TempHome home;
+    const std::vector<std::string> broken = {"first {", "second [", "third \\"};
+    std::set<fs::path> kept;
+    for (const auto& bytes : broken) {
+        const auto file = home.write("Sayloft/defaults.json", bytes);
+        const auto aside = UserDefaultsStore(file).brokenFileSetAside();
+        ASSERT_TRUE(aside.has_value()) << bytes;
+        kept.insert(*aside);
+    }
+    ASSERT_EQ(kept.size(), broken.size());
+    std::set<std::string> contents;
+    for (const auto& file : kept) {
+        contents.insert(test::readAll(file));
+    }
+    EXPECT_EQ(contents, std::set<std::string>(broken.begin(), broken.end()));
+}
+
+TEST(UserDefaultsStore, ReadOnlyAccessChangesNoFile) {
+    test::TempHome home;
+    const auto file = home.write("Sayloft/defaults.json", "{\"hotkeyKeyCode\": 58,");
+    UserDefaultsStore broken(file, UserDefaultsStore::Access::readOnly);
+    EXPECT_TRUE(broken.foundBroken());
+    EXPECT_EQ(broken.brokenFileSetAside(), std::nullopt);
+    EXPECT_FALSE(broken.setInteger("hotkeyKeyCode", 59));
+    EXPECT_EQ(test::readAll(file), "{\"hotkeyKeyCode\": 58,");
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
+              1);
+
+    home.write("Sayloft/defaults.json", R"({"hotkeyKeyCode": 58})");
+    UserDefaultsStore sound(file, UserDefaultsStore::Access::readOnly);
+    EXPECT_FALSE(sound.foundBroken());
+    EXPECT_EQ(sound.integer("hotkeyKeyCode"), 58);
+    EXPECT_FALSE(sound.remove("hotkeyKeyCode"));
+    EXPECT_EQ(test::readAll(file), R"({"hotkeyKeyCode": 58})");
 }
 
 TEST(UserDefaultsStore, AnUnreadableFileIsNeverOverwritten) {

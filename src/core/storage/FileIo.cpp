@@ -1,5 +1,6 @@
 #include "core/storage/FileIo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -60,6 +61,11 @@ std::string randomSuffix() {
 }  // namespace
 
 std::optional<std::string> FileIo::read(const std::filesystem::path& path) {
+    return readAtMost(path, std::string::npos - 1);
+}
+
+std::optional<std::string> FileIo::readAtMost(const std::filesystem::path& path,
+                                              std::size_t maxBytes) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return std::nullopt;
@@ -67,7 +73,11 @@ std::optional<std::string> FileIo::read(const std::filesystem::path& path) {
     std::string content;
     char buffer[16384];
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        const std::size_t wanted = std::min(sizeof buffer, maxBytes + 1 - content.size());
+        if (wanted == 0) {
+            return content;
+        }
+        const ssize_t got = ::read(fd.get(), buffer, wanted);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +15,11 @@ struct FileIo {
     // The file's bytes; nullopt when it cannot be opened or read (absent, a directory, no
     // permission).
     static std::optional<std::string> read(const std::filesystem::path& path);
+
+    // Like read, but stops after maxBytes + 1 bytes: a result longer than maxBytes means the file
+    // is larger than that, without reading a huge file into memory.
+    static std::optional<std::string> readAtMost(const std::filesystem::path& path,
+                                                 std::size_t maxBytes);
 
     // Replaces path with bytes so that a reader sees either the old or the new content, never a
     // mixture. The bytes go to a temporary file in the same folder that is created with `mode`

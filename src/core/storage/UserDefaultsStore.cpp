@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "core/storage/FileIo.h"
 
@@ -23,9 +27,36 @@ std::string utcStamp() {
     return std::string(text, length);
 }
 
+// Moves file to aside, or to aside-2, aside-3 ... when that name is taken: never over a file.
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file,
+                                               const std::filesystem::path& aside) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        auto target = aside;
+        if (attempt > 1) {
+            target += '-';
+            target += std::to_string(attempt);
+        }
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            return target;
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            // A file system without RENAME_NOREPLACE: link() also refuses an existing name.
+            if (::link(file.c_str(), target.c_str()) == 0) {
+                ::unlink(file.c_str());
+                return target;
+            }
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-UserDefaultsStore::UserDefaultsStore(std::filesystem::path file) : file_(std::move(file)) {
+UserDefaultsStore::UserDefaultsStore(std::filesystem::path file, Access access)
+    : file_(std::move(file)), writable_(access == Access::readWrite) {
     std::error_code error;
     if (!std::filesystem::exists(file_, error)) {
         return;
@@ -38,11 +69,14 @@ UserDefaultsStore::UserDefaultsStore(std::filesystem::path file) : file_(std::mo
             return;
         }
     }
+    foundBroken_ = true;
+    if (!writable_) {
+        return;
+    }
     auto aside = file_;
     aside += ".broken-" + utcStamp();
-    if (content && std::rename(file_.c_str(), aside.c_str()) == 0) {
-        setAside_ = aside;
-    } else {
+    setAside_ = content ? moveAside(file_, aside) : std::nullopt;
+    if (!setAside_) {
         writable_ = false;  // unreadable or unmovable: never write over it
     }
 }

@@ -17,13 +17,18 @@ namespace sayloft {
 // they are.
 //
 // A file that exists but does not hold a JSON object reads as empty and is renamed aside
-// (defaults.json.broken-<UTC time>) so that no setting is lost without a trace. If it cannot be
-// renamed, the store stays read-only rather than overwrite it. Thread-safe.
+// (defaults.json.broken-<UTC time>, with "-2", "-3" ... after it when a kept copy of that name
+// exists: a kept copy is never replaced) so that no setting is lost without a trace. If it cannot
+// be renamed, the store stays read-only rather than overwrite it. Thread-safe.
+//
+// A read-only store (sayloft-cli doctor) reads the file and changes nothing: a broken file stays
+// where it is and every change answers false (it is kept for this run all the same).
 class UserDefaultsStore {
 public:
     using Date = std::chrono::system_clock::time_point;
+    enum class Access { readWrite, readOnly };
 
-    explicit UserDefaultsStore(std::filesystem::path file);
+    explicit UserDefaultsStore(std::filesystem::path file, Access access = Access::readWrite);
 
     // <config home>/Sayloft/defaults.json
     static std::filesystem::path defaultLocation(const std::filesystem::path& configHome);
@@ -44,6 +49,9 @@ public:
     // Where a broken file was moved at load, if one was.
     std::optional<std::filesystem::path> brokenFileSetAside() const;
 
+    // True when the file exists but holds no JSON object (whether or not it was moved aside).
+    bool foundBroken() const { return foundBroken_; }
+
 private:
     bool store(const std::string& key, nlohmann::json value);
     bool writeLocked() const;
@@ -53,6 +61,7 @@ private:
     nlohmann::json values_ = nlohmann::json::object();
     std::optional<std::filesystem::path> setAside_;
     bool writable_ = true;
+    bool foundBroken_ = false;
 };
 
 }  // namespace sayloft
