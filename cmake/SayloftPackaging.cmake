@@ -51,9 +51,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 #                           without Xwayland (Qt aborts without it when it chooses Wayland)
 #   libqt6svg6              the SVG icon engine and image format plugins: the tray icons are SVG
 #   fonts-noto-color-emoji  the emoji of the panel ("🎤 Listening…", "⏳ Transcribing…")
+#   fonts-wqy-microhei      the Chinese texts of the panel and the menu
 #   pocketsphinx-en-us      the US English model of sayloft-server's built-in recogniser
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, libqt6svg6, fonts-noto-color-emoji, pocketsphinx-en-us")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-wayland, libqt6svg6, fonts-noto-color-emoji, fonts-wqy-microhei, pocketsphinx-en-us")
 # On a Wayland session Xwayland carries the panel, and on KDE Plasma and GNOME the typing too.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xwayland")
 # GNOME shows no tray icons without this extension (Sayloft still dictates without one).
