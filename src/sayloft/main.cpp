@@ -51,8 +51,8 @@
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
-#include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/qt/QtWorkspace.h"
+#include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
@@ -287,6 +287,7 @@ int main(int argc, char** argv) {
     APIClientService service(client);
     const KeychainStore keychain(dirs.dataHome);
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
+    WorkerQueue logQueue;  // after latencyLog: at quit it finishes writing before the log goes
     QtAlerts alerts;
     QtWorkspace workspace;
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
@@ -335,6 +336,7 @@ int main(int argc, char** argv) {
         .tasks = tasks,
         .keychain = keychain,
         .latencyLog = latencyLog,
+        .logQueue = logQueue,
         .texts = texts,
         .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
         .checkForUpdates = {},
