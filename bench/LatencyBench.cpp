@@ -8,10 +8,11 @@
 //                virtual microphone. Samples are moved, not copied, so it does not grow with the
 //                utterance: it is measured on short recordings.
 //   encode       Recorder::encodeWav of the utterance (flite's slt voice, 16 kHz).
-//   upload       APIClient::transcribe against a real sayloft-server process (built-in recogniser,
-//                one decoder) over loopback TCP, minus the recognition time the service reports
-//                in its Server-Timing header: the request's building, transfer, parsing on both
-//                sides and the answer.
+//   upload       one attempt of APIClient's transcription request (transcribeRequest and
+//                transcribeOnce, without the hedge) against a real sayloft-server process
+//                (built-in recogniser, one decoder) over loopback TCP, minus the recognition time
+//                the service reports in its Server-Timing header: the request's building, transfer,
+//                parsing on both sides and the answer.
 //   recognition  what the service reports.
 //   insertion    TextInserter's paste on the main thread (clipboard and Shift+Insert) with the
 //                fake desktop: our side only, not the X server or the receiving application.
@@ -186,7 +187,10 @@ int run(int argc, char** argv) {
             row.encode.push_back(msSince(begin));
 
             begin = Clock::now();
-            const TranscribeResult result = client.transcribe(token, wav, seconds);
+            // One attempt, as the hedged request's first: a hedge or its deadline would mix
+            // the policy into the split.
+            const TranscribeResult result =
+                APIClient::transcribeOnce(client.transcribeRequest(token, wav), *transport);
             const double total = msSince(begin);
             row.recognition.push_back(transport->recognitionMs());
             row.upload.push_back(total - transport->recognitionMs());
