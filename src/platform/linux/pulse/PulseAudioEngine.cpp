@@ -98,7 +98,7 @@ void PulseAudioEngine::start() {
                                  pa_strerror(pa_context_errno(context)));
     }
     pending_.clear();
-    deliveries_ = 0;
+    framesReceived_ = 0;
     pending_.reserve(2 * bufferFrames_ * channels);
     pa_stream_set_state_callback(stream_, onStateChange, this);
     pa_stream_set_read_callback(stream_, onRead, this);
@@ -150,13 +150,15 @@ void PulseAudioEngine::stop() {
     PulseConnection::Lock lock(*connection_);
     const bool onAudioThread = pa_threaded_mainloop_in_thread(connection_->loop()) != 0;
     if (running_ && stream_ != nullptr && tap_ && !onAudioThread) {
-        // The server sends what the source has captured once a fragment is full: the audio of
-        // the moment of this call arrives with the next delivery.
-        const std::uint64_t before = deliveries_;
+        // The source hands the server what it captured about once a fragment, and the server
+        // sends it on at once, possibly in pieces: once one more fragment of audio has arrived,
+        // the moment of this call is in.
+        const std::uint64_t target =
+            framesReceived_ + fragmentFrames(pa_stream_get_sample_spec(stream_)->rate);
         pa_stream* stream = stream_;
         connection_->waitUntil(
             [&] {
-                return deliveries_ != before || !running_ || stream_ != stream ||
+                return framesReceived_ >= target || !running_ || stream_ != stream ||
                        !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
             },
             tailWait);
@@ -228,7 +230,7 @@ void PulseAudioEngine::readAvailable() {
             pending_.insert(pending_.end(), samples, samples + bytes / sizeof(float));
         }
         pa_stream_drop(stream_);
-        ++deliveries_;
+        framesReceived_ += bytes / pa_frame_size(pa_stream_get_sample_spec(stream_));
         pa_threaded_mainloop_signal(connection_->loop(), 0);  // a stop() may wait for this
 
         const std::size_t blockSamples =

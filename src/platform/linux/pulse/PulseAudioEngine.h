@@ -21,9 +21,9 @@ namespace sayloft {
 //
 // Blocks of exactly bufferFrames frames reach the tap on the audio thread (the connection's
 // main loop). stop() from another thread with a tap installed first waits for the audio that the
-// server still held at that moment (its next delivery, at most tailWait()), then hands the tap
-// the rest as one shorter block, on the stopping thread with the audio thread held; so a
-// recording keeps its last syllable.
+// source and the server still held at that moment (one more fragment, at most tailWait), then
+// hands the tap the rest as one shorter block, on the stopping thread with the audio thread
+// held; so a recording keeps its last syllable.
 //
 // Failures: no server or no default source reads as a zero inputFormat(), and start() then
 // throws RecorderError::noInputDevice (also when the source vanishes between the two calls);
@@ -69,8 +69,8 @@ private:
     pa_stream* stream_ = nullptr;
     pa_stream* retired_ = nullptr;  // stopped on the audio thread, unreferenced later
     bool running_ = false;
-    std::uint64_t deliveries_ = 0;  // reads from the server since start()
-    std::vector<float> pending_;    // samples not yet delivered as a whole block
+    std::uint64_t framesReceived_ = 0;  // from the server since start()
+    std::vector<float> pending_;        // samples not yet delivered as a whole block
 };
 
 }  // namespace sayloft
