@@ -216,8 +216,10 @@ void AppDelegate::finishTranscription(const Outcome& outcome,
             menuBar_.addRecentDictation(text);
         }
         const double elapsedMs = (outcome.finishedAt - startedAt) * 1000.0;
-        deps_.latencyLog.record(outcome.result->duration,
-                                static_cast<std::int64_t>(elapsedMs > 0 ? elapsedMs : 0.0));
+        deps_.logQueue.post([&log = deps_.latencyLog, audioSeconds = outcome.result->duration,
+                             totalMs = static_cast<std::int64_t>(elapsedMs > 0 ? elapsedMs : 0.0)] {
+            log.record(audioSeconds, totalMs);
+        });
         menuBar_.set(AppState::idle);
         hud_.hide();
     } else {

@@ -71,6 +71,9 @@ public:
         BackgroundTasks& tasks;
         const KeychainStore& keychain;
         const LatencyLog& latencyLog;
+        // Where the latency line is written, off the main thread and in order. The latency log
+        // must outlive it (its destructor finishes what was posted).
+        SerialQueue& logQueue;
         const Texts& texts;
         TextInserter::Pause pause;
         // The update check of the menu; absent while the application has no updater.

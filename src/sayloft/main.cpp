@@ -333,6 +333,7 @@ int main(int argc, char** argv) {
         dirs.dataHome, KeychainStore::Access::readWrite,
         [](const std::string& line) { std::cerr << "sayloft: " << line << "\n"; });
     const LatencyLog latencyLog(LatencyLog::defaultLocation(dirs.stateHome));
+    WorkerQueue logQueue;  // after latencyLog: at quit it finishes writing before the log goes
     QtAlerts alerts;
     QtWorkspace workspace;
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
@@ -381,6 +382,7 @@ int main(int argc, char** argv) {
         .tasks = tasks,
         .keychain = keychain,
         .latencyLog = latencyLog,
+        .logQueue = logQueue,
         .texts = texts,
         .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
         .checkForUpdates = {},

@@ -112,6 +112,19 @@ TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
     EXPECT_NE(log.find("\taudio=1.4s\ttotal=1234ms\n"), std::string::npos) << log;
 }
 
+TEST_F(AppDelegateTest, TheLatencyLineIsWrittenOnTheLogQueueNotOnTheMainThread) {
+    h.launch();
+    service.scriptText("hello", 1.0);
+    h.dictate();
+    tasks.runAll();
+    h.loop.runUntilIdle();
+    EXPECT_EQ(h.pasteboard.text, "hello");
+    EXPECT_EQ(h.latencyLogText(), "");
+    EXPECT_EQ(h.logQueue.size(), 1u);
+    h.logQueue.runAll();
+    EXPECT_NE(h.latencyLogText().find("\taudio=1.0s\t"), std::string::npos);
+}
+
 TEST_F(AppDelegateTest, ReleaseAndAbortInIdleDoNothing) {
     h.launch();
     h.app->endRecordingAndTranscribe();

@@ -63,6 +63,7 @@ public:
             .tasks = tasks_,
             .keychain = keychain,
             .latencyLog = latencyLog,
+            .logQueue = logQueue,
             .texts = texts,
             .pause = [](std::chrono::microseconds) {},
             .checkForUpdates = [this] { ++updateChecks; },
@@ -82,10 +83,11 @@ public:
         settle();
     }
 
-    // Runs the main thread's pending work and the media queue.
+    // Runs the main thread's pending work, the media queue and the log queue.
     void settle() {
         loop.runUntilIdle();
         mediaQueue.runAll();
+        logQueue.runAll();
     }
 
     void press() {
@@ -131,6 +133,7 @@ public:
     FakeBundle bundle;
     FakeMediaPlayers players;
     ManualSerialQueue mediaQueue;
+    ManualSerialQueue logQueue;
     FakeMicrophone mic;
     TempHome home;
     KeychainStore keychain{home.path()};

@@ -126,6 +126,17 @@ TEST(Recorder, StartUsesANewEngineAndTheInputOfThatMoment) {
     EXPECT_NEAR(double(recorder.stop().size()), 16000.0, 2.0);
 }
 
+TEST(Recorder, StopKeepsWhatTheEngineHandsOnWhileStopping) {
+    FakeMicrophone mic;
+    mic.format = {16000.0, 1};
+    Recorder recorder(mic.factory());
+    recorder.start();
+    mic.deliver(std::vector<float>(4096, 0.1f));
+    mic.heldAtStop = std::vector<float>(1500, 0.1f);  // the partial block and the audio in flight
+    EXPECT_EQ(recorder.stop().size(), 4096u + 1500u);
+    EXPECT_EQ(mic.tapRemovals, 1);
+}
+
 TEST(Recorder, StartDiscardsWhatWasNotTaken) {
     FakeMicrophone mic;
     mic.format = {16000.0, 1};

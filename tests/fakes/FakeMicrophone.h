@@ -6,6 +6,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/audio/AudioEngine.h"
@@ -25,6 +26,9 @@ public:
     int tapRemovals = 0;
     int engineStops = 0;
     std::size_t askedBufferFrames = 0;
+    // What an engine still holds when stopped: its stop() hands it to the tap, if one is
+    // installed then, as the contract asks of a stop from another thread.
+    std::vector<float> heldAtStop;
 
     AudioEngineFactory factory() {
         return [this]() -> std::unique_ptr<AudioEngine> { return std::make_unique<Engine>(*this); };
@@ -94,6 +98,10 @@ private:
         void stop() override {
             std::lock_guard lock(mic.mutex_);
             ++mic.engineStops;
+            if (started && tap && !mic.heldAtStop.empty()) {
+                const Tap running = tap;
+                running(std::exchange(mic.heldAtStop, {}));
+            }
             started = false;
         }
 

@@ -62,6 +62,18 @@ TEST(CurlSession, SendsOnlyTheRequestsHeadersAndExactBody) {
     EXPECT_EQ(received[1].headers.find("Content-Length")->second, "0");
 }
 
+TEST(CurlSession, KeepsTheServerTimingHeaderOnly) {
+    LoopbackServer server([](const auto&, auto& res, std::size_t index) {
+        if (index == 0) {
+            res.set_header("server-timing", "recognize;dur=12.5");
+        }
+        LoopbackServer::reply(res, 200, "{}");
+    });
+    CurlSession session;
+    EXPECT_EQ(session.perform(get(server), {}).serverTiming, "recognize;dur=12.5");
+    EXPECT_EQ(session.perform(get(server), {}).serverTiming, "");
+}
+
 TEST(CurlSession, ReusesItsConnectionWhileAnotherSessionOpensItsOwn) {
     LoopbackServer server(
         [](const auto&, auto& res, std::size_t) { LoopbackServer::reply(res, 200, "{}"); });

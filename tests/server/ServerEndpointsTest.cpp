@@ -92,6 +92,7 @@ TEST_F(ServerEndpoints, TheClientsExactBodyIsTranscribed) {
     // As the upstream gave it: lower case and without a full stop, never made into a sentence.
     EXPECT_EQ(body["text"], FakeUpstream::text);
     EXPECT_DOUBLE_EQ(body["duration"].get<double>(), 1.5);
+    EXPECT_TRUE(res->get_header_value("Server-Timing").starts_with("recognize;dur="));
     // 16 kHz mono 16-bit goes upstream sample for sample.
     EXPECT_EQ(upstream_->lastWav(), TestForms::wav16(samples, 16000));
     EXPECT_EQ(upstream_->lastModel(), "whisper-1");

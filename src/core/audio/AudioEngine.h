@@ -19,8 +19,9 @@ namespace sayloft {
 class AudioEngine {
 public:
     // One block of captured audio: frames * channels interleaved float samples in [-1, 1] in the
-    // input format. The span is valid only during the call. Runs on the audio thread, one block
-    // at a time, never concurrently with itself.
+    // input format. The span is valid only during the call. Runs on the audio thread (the last
+    // block possibly on the thread calling stop()), one block at a time, never concurrently
+    // with itself.
     using Tap = std::function<void(std::span<const float> interleaved)>;
 
     virtual ~AudioEngine() = default;
@@ -41,7 +42,11 @@ public:
     // tap alive until that call returns. Harmless when there is no tap.
     virtual void removeTap() = 0;
 
-    // Stops capturing. Harmless when not running.
+    // Stops capturing. Called from another thread while a tap is installed, it first hands the
+    // tap, on the calling thread, the audio captured up to the moment of the call that has not
+    // reached it yet, the last block possibly shorter than asked; for that it may wait for audio
+    // still on its way (tens of milliseconds). Called from inside the tap it stops at once.
+    // Harmless when not running.
     virtual void stop() = 0;
 };
 

@@ -130,7 +130,12 @@ void Recorder::start() {
 }
 
 std::vector<std::int16_t> Recorder::stop() {
-    retireEngine();
+    if (engine_) {
+        // Stopped with its tap in place, the engine hands on what it still held; only then is
+        // the tap removed and the converter flushed.
+        engine_->stop();
+        engine_->removeTap();
+    }
     const auto capture = std::exchange(capture_, nullptr);
     if (!capture) {
         return {};

@@ -37,9 +37,10 @@ public:
     // recorder is left idle with no samples.
     void start();
 
-    // Ends the capture and hands over every sample collected since start(), including the tail
-    // the resampler still held (flushed after the tap is removed, so the end of the last word is
-    // kept). A second call without a new start() returns nothing.
+    // Ends the capture and hands over every sample collected since start(), including what the
+    // engine still held when asked to stop (its stop() delivers it through the tap) and the tail
+    // the resampler still held (flushed after the tap is removed), so the end of the last word
+    // is kept. A second call without a new start() returns nothing.
     std::vector<std::int16_t> stop();
 
     // Throws RecorderError::noInputDevice unless sampleRate > 0 (NaN is not) and channels != 0.

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -43,6 +45,7 @@ struct Transfer {
     curl_off_t bytesSeen = 0;
     bool idleTimedOut = false;
     std::string body;
+    std::string serverTiming;
     char errorText[CURL_ERROR_SIZE] = {};
 
     std::mutex mutex;
@@ -60,6 +63,28 @@ struct Transfer {
         curl_slist_free_all(headers);
     }
 };
+
+// Keeps the Server-Timing header (the name in any case); every other header is ignored.
+std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    const std::size_t bytes = size * count;
+    constexpr std::string_view name = "server-timing:";
+    std::string_view line(data, bytes);
+    if (line.size() > name.size() &&
+        std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+            return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+        line.remove_prefix(name.size());
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() &&
+               (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+            line.remove_suffix(1);
+        }
+        static_cast<Transfer*>(user)->serverTiming.assign(line);
+    }
+    return bytes;
+}
 
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -236,6 +261,8 @@ struct CurlSession::Impl {
         setOption(easy, CURLOPT_ERRORBUFFER, transfer.errorText);
         setOption(easy, CURLOPT_WRITEFUNCTION, &writeBody);
         setOption(easy, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+        setOption(easy, CURLOPT_HEADERFUNCTION, &readHeader);
+        setOption(easy, CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
         setOption(easy, CURLOPT_MAXFILESIZE_LARGE,
                   static_cast<curl_off_t>(options.maxResponseBytes));
 
@@ -350,7 +377,8 @@ HttpResponse CurlSession::perform(const HttpRequest& request, std::stop_token st
                                  : std::string(curl_easy_strerror(transfer.result));
         throw TransportError(code, detail);
     }
-    return HttpResponse{transfer.status, std::move(transfer.body)};
+    return HttpResponse{transfer.status, std::move(transfer.body),
+                        std::move(transfer.serverTiming)};
 }
 
 }  // namespace sayloft

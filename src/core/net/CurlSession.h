@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/config/Config.h"
 #include "core/net/HttpTransport.h"
 
 namespace sayloft {
@@ -23,8 +24,9 @@ class CurlSession final : public HttpTransport {
 public:
     struct Options {
         // No byte moving in either direction for this long ends a request (checked at least
-        // once a second); also the limit for opening a connection.
-        std::chrono::seconds idleTimeout{20};
+        // once a second); also the limit for opening a connection. Config::requestTimeout.
+        std::chrono::seconds idleTimeout = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::duration<double>(Config::requestTimeout));
         // Answers larger than this fail with TransportError::Code::responseTooLarge.
         std::size_t maxResponseBytes = 16 * 1024 * 1024;
         // When not empty, every connection goes to this Unix domain socket instead of the

@@ -9,6 +9,8 @@ namespace sayloft {
 struct HttpResponse {
     long status = 0;
     std::string body;
+    // The Server-Timing header's value (how the service spent its time), empty without one.
+    std::string serverTiming;
 
     bool isHttp() const { return status >= 100; }
 };

@@ -98,6 +98,7 @@ void PulseAudioEngine::start() {
                                  pa_strerror(pa_context_errno(context)));
     }
     pending_.clear();
+    framesReceived_ = 0;
     pending_.reserve(2 * bufferFrames_ * channels);
     pa_stream_set_state_callback(stream_, onStateChange, this);
     pa_stream_set_read_callback(stream_, onRead, this);
@@ -108,7 +109,8 @@ void PulseAudioEngine::start() {
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(fragmentFrames(bufferFrames_) * frameBytes);
+    attributes.fragsize =
+        static_cast<std::uint32_t>(fragmentFrames(source_->format.sampleRate) * frameBytes);
     if (pa_stream_connect_record(stream_, source_->name.c_str(), &attributes,
                                  PA_STREAM_ADJUST_LATENCY) < 0) {
         const std::string reason = pa_strerror(pa_context_errno(context));
@@ -140,9 +142,47 @@ void PulseAudioEngine::start() {
                              pa_strerror(error));
 }
 
+std::size_t PulseAudioEngine::fragmentFrames(double sampleRate) {
+    return std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate / 50));
+}
+
 void PulseAudioEngine::stop() {
     PulseConnection::Lock lock(*connection_);
+    const bool onAudioThread = pa_threaded_mainloop_in_thread(connection_->loop()) != 0;
+    if (running_ && stream_ != nullptr && tap_ && !onAudioThread) {
+        // The source hands the server what it captured about once a fragment, and the server
+        // sends it on at once, possibly in pieces: once one more fragment of audio has arrived,
+        // the moment of this call is in.
+        const std::uint64_t target =
+            framesReceived_ + fragmentFrames(pa_stream_get_sample_spec(stream_)->rate);
+        pa_stream* stream = stream_;
+        connection_->waitUntil(
+            [&] {
+                return framesReceived_ >= target || !running_ || stream_ != stream ||
+                       !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+            },
+            tailWait);
+        readAvailable();
+        const std::size_t channels =
+            stream_ != nullptr ? pa_stream_get_sample_spec(stream_)->channels : 0;
+        const std::size_t whole = channels > 0 ? pending_.size() / channels * channels : 0;
+        if (running_ && whole > 0) {
+            deliver(std::span<const float>(pending_.data(), whole));
+        }
+        pending_.clear();
+    }
     closeStream();
+}
+
+void PulseAudioEngine::deliver(std::span<const float> block) {
+    const std::shared_ptr<const Tap> tap = tap_;  // survives removeTap() inside the call
+    if (tap && *tap) {
+        try {
+            (*tap)(block);
+        } catch (...) {
+            // The block is lost; the capture goes on.
+        }
+    }
 }
 
 void PulseAudioEngine::closeStream() {
@@ -190,19 +230,14 @@ void PulseAudioEngine::readAvailable() {
             pending_.insert(pending_.end(), samples, samples + bytes / sizeof(float));
         }
         pa_stream_drop(stream_);
+        framesReceived_ += bytes / pa_frame_size(pa_stream_get_sample_spec(stream_));
+        pa_threaded_mainloop_signal(connection_->loop(), 0);  // a stop() may wait for this
 
         const std::size_t blockSamples =
             bufferFrames_ * static_cast<std::size_t>(pa_stream_get_sample_spec(stream_)->channels);
         std::size_t delivered = 0;
         while (running_ && pending_.size() - delivered >= blockSamples) {
-            const std::shared_ptr<const Tap> tap = tap_;  // survives removeTap() inside the call
-            if (tap && *tap) {
-                try {
-                    (*tap)(std::span<const float>(pending_.data() + delivered, blockSamples));
-                } catch (...) {
-                    // The block is lost; the capture goes on.
-                }
-            }
+            deliver(std::span<const float>(pending_.data() + delivered, blockSamples));
             delivered += blockSamples;
         }
         if (!running_) {

@@ -2,6 +2,7 @@
 // whose default source is the monitor of the null sink "sayloft_mic". What a test plays into
 // that sink is what the recorder hears.
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -90,6 +91,18 @@ std::string run(const std::string& command) {
     return output;
 }
 
+// Seconds from the first to the last sample above half of a tone's peak.
+double loudSeconds(const std::vector<std::int16_t>& samples, double amplitude) {
+    const double threshold = amplitude * 32767 / 2;
+    const auto loud = [threshold](std::int16_t sample) { return std::abs(sample) > threshold; };
+    const auto first = std::find_if(samples.begin(), samples.end(), loud);
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud);
+    if (first == samples.end()) {
+        return 0;
+    }
+    return static_cast<double>(std::distance(first, last.base())) / outputRate;
+}
+
 struct Tone {
     double hz;
     double amplitude;
@@ -143,6 +156,24 @@ TEST_F(PulseAudioEngineTest, EachRecordingHearsTheTonePlayingThenAtItsFrequencyA
             firstContext = connection->context();
         }
         EXPECT_EQ(connection->context(), firstContext) << "the server connection was not kept";
+    }
+}
+
+TEST_F(PulseAudioEngineTest, StopRightAfterTheLastSoundKeepsAllOfIt) {
+    test::BlockCounter counter;
+    Recorder recorder(counter.wrap(PulseAudioEngine::factory(connection)));
+    test::TonePlayer player("sayloft_mic", 0, 0);
+    constexpr double amplitude = 0.5;
+    // Lengths whose ends fall at different points of a block of the engine: a capture that lost
+    // its partial block or the audio still on its way passes one of them only by chance.
+    for (const double seconds : {0.30, 0.55, 0.81, 1.07}) {
+        SCOPED_TRACE(seconds);
+        const std::size_t before = counter.blocks();
+        recorder.start();
+        ASSERT_TRUE(counter.waitFor(before + 1)) << "the capture did not begin";
+        ASSERT_TRUE(player.playBurst(1000, amplitude, static_cast<std::size_t>(seconds * 48000)));
+        const auto samples = recorder.stop();  // well within 20 ms of the last sample played
+        EXPECT_NEAR(loudSeconds(samples, amplitude), seconds, 0.010);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TonePlayer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -9,6 +10,11 @@
 #include <pulse/simple.h>
 
 namespace sayloft::test {
+namespace {
+
+constexpr std::size_t chunkFrames = 480;  // 10 ms at 48 kHz
+
+}  // namespace
 
 TonePlayer::TonePlayer(std::string sink, double hz, double amplitude, unsigned rate)
     : hz_(hz), amplitude_(amplitude), rate_(rate) {
@@ -36,22 +42,60 @@ TonePlayer::~TonePlayer() {
     pa_simple_free(static_cast<pa_simple*>(simple_));
 }
 
-void TonePlayer::run() {
-    constexpr std::size_t chunkFrames = 480;  // 10 ms at 48 kHz
-    std::vector<float> chunk(2 * chunkFrames);
-    double phase = 0;  // radians, kept across tone changes so that a change makes no click
-    while (!stop_) {
-        const double step = 2 * std::numbers::pi * hz_ / rate_;
-        const double amplitude = amplitude_;
-        for (std::size_t i = 0; i < chunkFrames; ++i) {
-            const auto value = static_cast<float>(amplitude * std::sin(phase));
-            phase = std::fmod(phase + step, 2 * std::numbers::pi);
-            chunk[2 * i] = value;
-            chunk[2 * i + 1] = value;
+bool TonePlayer::playBurst(double hz, double amplitude, std::size_t frames,
+                           std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    burst_ = Burst{hz, amplitude, frames, true};
+    return burstPlayed_.wait_for(lock, limit, [this] { return !burst_.pending; });
+}
+
+bool TonePlayer::write(std::size_t frames) {
+    std::vector<float> chunk(2 * frames);
+    const double step = 2 * std::numbers::pi * hz_ / rate_;
+    const double amplitude = amplitude_;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto value = static_cast<float>(amplitude * std::sin(phase_));
+        phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
+        chunk[2 * i] = value;
+        chunk[2 * i + 1] = value;
+    }
+    // Blocks while the server's buffer is full, which paces the caller at real time.
+    return pa_simple_write(static_cast<pa_simple*>(simple_), chunk.data(),
+                           chunk.size() * sizeof(float), nullptr) >= 0;
+}
+
+void TonePlayer::playPendingBurst() {
+    Burst burst;
+    {
+        std::lock_guard lock(mutex_);
+        if (!burst_.pending) {
+            return;
         }
-        // Blocks while the server's buffer is full, which paces the loop at real time.
-        if (pa_simple_write(static_cast<pa_simple*>(simple_), chunk.data(),
-                            chunk.size() * sizeof(float), nullptr) < 0) {
+        burst = burst_;
+    }
+    setTone(burst.hz, burst.amplitude);
+    phase_ = 0;
+    for (std::size_t left = burst.frames; left > 0 && !stop_;) {
+        const std::size_t frames = std::min<std::size_t>(left, chunkFrames);
+        if (!write(frames)) {
+            return;
+        }
+        left -= frames;
+    }
+    setTone(0, 0);
+    // The burst ends exactly at the last written frame; the drain returns when it was played.
+    pa_simple_drain(static_cast<pa_simple*>(simple_), nullptr);
+    {
+        std::lock_guard lock(mutex_);
+        burst_.pending = false;
+    }
+    burstPlayed_.notify_all();
+}
+
+void TonePlayer::run() {
+    while (!stop_) {
+        playPendingBurst();
+        if (!write(chunkFrames)) {
             return;
         }
     }

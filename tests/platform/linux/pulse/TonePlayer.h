@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -26,13 +30,32 @@ public:
         amplitude_ = amplitude;
     }
 
+    // Plays hz at amplitude for exactly `frames` frames, then silence. Returns once the server
+    // has played the last of those frames (the sink has rendered it, so its monitor has it), or
+    // false when that took longer than limit.
+    bool playBurst(double hz, double amplitude, std::size_t frames,
+                   std::chrono::milliseconds limit = std::chrono::seconds(10));
+
 private:
     void run();
+    bool write(std::size_t frames);  // the tone for `frames` frames; false when playback failed
+    void playPendingBurst();
+
+    struct Burst {
+        double hz = 0;
+        double amplitude = 0;
+        std::size_t frames = 0;
+        bool pending = false;
+    };
 
     void* simple_;  // pa_simple
     std::atomic<double> hz_;
     std::atomic<double> amplitude_;
     unsigned rate_;
+    double phase_ = 0;  // radians, kept across tone changes so that a change makes no click
+    std::mutex mutex_;
+    std::condition_variable burstPlayed_;
+    Burst burst_;  // guarded by mutex_
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
