@@ -97,11 +97,12 @@ TEST_F(QtPanelOnX, GrowsWithItsTextKeepingTheInitialSizeAsMinimum) {
 }
 
 TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLetsClicksThrough) {
-    // Another application with the keyboard focus.
+    // Another application with the keyboard focus (once mapped: focusing an unmapped window fails).
     QProcess xterm;
     xterm.start("xterm", {"-title", "sayloft-focus-target", "-geometry", "40x5+10+10"});
     ASSERT_TRUE(xterm.waitForStarted(10000));
-    const auto search = run("xdotool", {"search", "--sync", "--name", "sayloft-focus-target"});
+    const auto search =
+        run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "sayloft-focus-target"});
     ASSERT_TRUE(search.has_value());
     const unsigned long target = std::stoul(search->substr(0, search->find('\n')));
     ASSERT_TRUE(run("xdotool", {"windowfocus", "--sync", QString::number(target)}).has_value());
