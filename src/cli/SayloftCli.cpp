@@ -205,6 +205,11 @@ int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& ou
             << store.tokenFile().string() << "\n";
         return otherFailure;
     }
+    return storeToken(store, token, out, err);
+}
+
+int SayloftCli::storeToken(const KeychainStore& store, const std::string& token, std::ostream& out,
+                           std::ostream& err) const {
     if (!store.saveToken(token)) {
         err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
             << "\n";
@@ -235,13 +240,7 @@ int SayloftCli::setToken(const std::string& token, std::ostream& out, std::ostre
         return badInput;
     }
     const KeychainStore store(environment_.dataHome);
-    if (!store.saveToken(token)) {
-        err << "sayloft-cli: the token could not be stored in " << store.tokenFile().string()
-            << "\n";
-        return tokenNotStored;
-    }
-    out << "token stored in " << store.tokenFile().string() << "\n";
-    return ok;
+    return storeToken(store, token, out, err);
 }
 
 int SayloftCli::hotkey(bool press, std::ostream& err) const {

@@ -13,6 +13,8 @@
 
 namespace sayloft {
 
+class KeychainStore;
+
 // sayloft-cli: the service client without the desktop. Transcribes a WAV file, pings the
 // service, registers for a token, records the consent to send recordings, checks the desktop.
 // Writes results on `out` and diagnostics on `err`.
@@ -58,6 +60,8 @@ private:
     int hotkey(bool press, std::ostream& err) const;
     int hotkeyName(std::ostream& out) const;
     int setToken(const std::string& token, std::ostream& out, std::ostream& err) const;
+    int storeToken(const KeychainStore& store, const std::string& token, std::ostream& out,
+                   std::ostream& err) const;
     int reportFailure(CliOptions::Command command, APIError error, std::ostream& err) const;
 
     Environment environment_;

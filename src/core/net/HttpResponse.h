@@ -10,7 +10,7 @@ struct HttpResponse {
     long status = 0;
     std::string body;
     // The Server-Timing header's value (how the service spent its time), empty without one.
-    std::string serverTiming;
+    std::string serverTiming{};
 
     bool isHttp() const { return status >= 100; }
 };

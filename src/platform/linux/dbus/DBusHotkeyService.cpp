@@ -19,7 +19,7 @@ class DBusHotkeyService::Adaptor : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.sayloft.Sayloft")
 
 public:
-    std::optional<std::string> cookie;  // set on the key binding route
+    std::optional<std::string> expectedCookie;  // set on the key binding route
     Report report;
     std::function<void()> onActivate;
 
@@ -56,7 +56,7 @@ private:
     }
 
     void handle(bool down, const QString& given, qlonglong sentAt) {
-        if (!cookie || !report) {
+        if (!expectedCookie || !report) {
             sendErrorReply(QDBusError::NotSupported,
                            QStringLiteral("this Sayloft does not take the hotkey from a "
                                           "compositor key binding (see sayloft-cli doctor)"));
@@ -64,8 +64,8 @@ private:
         }
         const auto uid = callerUid();
         const QByteArray bytes = given.toUtf8();
-        if (!uid ||
-            !accepts(*uid, ::getuid(), std::string_view(bytes.data(), bytes.size()), *cookie)) {
+        if (!uid || !accepts(*uid, ::getuid(), std::string_view(bytes.data(), bytes.size()),
+                             *expectedCookie)) {
             refuse(QStringLiteral("only sayloft-cli of this login may report the hotkey"));
             return;
         }
@@ -104,7 +104,7 @@ DBusHotkeyService::Start DBusHotkeyService::start() {
 }
 
 void DBusHotkeyService::acceptHotkey(std::string cookie, Report report) {
-    adaptor_->cookie = std::move(cookie);
+    adaptor_->expectedCookie = std::move(cookie);
     adaptor_->report = std::move(report);
 }
 
