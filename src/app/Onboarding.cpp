@@ -194,35 +194,36 @@ void Onboarding::tokenStepFailed(TokenFailure failure, const std::string& detail
     const Texts& texts = deps_.texts;
     const std::string service = deps_.desktop.serviceURL.text();
     const std::string tokenFile = deps_.keychain.tokenFile().string();
-    Alert alert;
-    std::string line;
+    // Each failure's title and text; the details line names the service, and the token file
+    // where storing by hand is the way out or storing is what failed.
+    const std::string* title = &texts.registrationRefusedTitle;
+    const std::string* body = &texts.registrationRefusedBody;
+    std::string line = service + ": " + details;
     switch (failure) {
         case TokenFailure::serviceNotRunning:
-            alert.message = texts.serviceNotRunningTitle;
-            alert.informativeText = texts.serviceNotRunningBody;
-            line = service + ": " + details;
+            title = &texts.serviceNotRunningTitle;
+            body = &texts.serviceNotRunningBody;
             break;
         case TokenFailure::unreachable:
-            alert.message = texts.serviceUnreachableTitle;
-            alert.informativeText = texts.serviceUnreachableBody;
-            line = service + ": " + details;
+            title = &texts.serviceUnreachableTitle;
+            body = &texts.serviceUnreachableBody;
             break;
         case TokenFailure::refused:
-            alert.message = texts.registrationRefusedTitle;
-            alert.informativeText = texts.registrationRefusedBody;
-            line = service + ": " + details;
             break;
         case TokenFailure::notOffered:
-            alert.message = texts.registrationNotOfferedTitle;
-            alert.informativeText = texts.registrationNotOfferedBody;
-            line = service + ": " + details + "; " + tokenFile;
+            title = &texts.registrationNotOfferedTitle;
+            body = &texts.registrationNotOfferedBody;
+            line += "; " + tokenFile;
             break;
         case TokenFailure::notSaved:
-            alert.message = texts.tokenNotSavedTitle;
-            alert.informativeText = texts.tokenNotSavedBody;
+            title = &texts.tokenNotSavedTitle;
+            body = &texts.tokenNotSavedBody;
             line = tokenFile;
             break;
     }
+    Alert alert;
+    alert.message = *title;
+    alert.informativeText = *body;
     alert.informativeText += "\n(" + line + ")";
     alert.buttons = {texts.retryButton, texts.quitButton};
     deps_.desktop.alerts.activateApp();
