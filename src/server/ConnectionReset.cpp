@@ -2,23 +2,13 @@
 
 #include <sys/socket.h>
 
-#include "server/OpenConnections.h"
-
 namespace sayloft {
 
-bool ConnectionReset::reset(int localPort, int remotePort) {
-    bool done = false;
-    OpenConnections::forEach([&](int fd, int local, int remote) {
-        if (local != localPort || remote != remotePort) {
-            return true;
-        }
-        // Dissolving the association of a connected TCP socket makes Linux send a reset.
-        sockaddr unspecified{};
-        unspecified.sa_family = AF_UNSPEC;
-        done = ::connect(fd, &unspecified, sizeof unspecified) == 0;
-        return false;
-    });
-    return done;
+bool ConnectionReset::reset(int fd) {
+    // Dissolving the association of a connected TCP socket makes Linux send a reset.
+    sockaddr unspecified{};
+    unspecified.sa_family = AF_UNSPEC;
+    return ::connect(fd, &unspecified, sizeof unspecified) == 0;
 }
 
 }  // namespace sayloft

@@ -3,107 +3,35 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <sys/socket.h>
+#include <unistd.h>
 
 #include "core/audio/PcmConverter.h"
 #include "core/audio/WavReader.h"
-#include "server/ConnectionReset.h"
-#include "server/OpenConnections.h"
-#include "server/UnixSocketHttp.h"
+#include "server/MultipartForm.h"
+#include "server/TcpListeningSocket.h"
 
 namespace sayloft {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// When the request on this worker thread passed the header checks; the access log's clock.
-thread_local Clock::time_point requestStart;
-thread_local bool requestStarted = false;
-
-// A refusal decided from the headers but answered after the body was read, so that the
-// connection stays usable for the client's next request (only an oversized body is refused
-// before it is read).
-struct Refusal {
-    int status;
-    std::string message;
-    std::string headerName;
-    std::string headerValue;
-};
-thread_local std::optional<Refusal> deferredRefusal;
-
-void answerJson(httplib::Response& res, int status, const nlohmann::json& body) {
-    res.status = status;
-    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                    "application/json");
+HttpAnswer answerJson(int status, const nlohmann::json& body) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return answer;
 }
 
-void answerError(httplib::Response& res, int status, const std::string& message) {
-    answerJson(res, status, {{"error", message}});
-}
-
-// An answer given before the body was read: the connection cannot carry another request.
-void refuseEarly(httplib::Response& res, int status, const std::string& message) {
-    answerError(res, status, message);
-    res.set_header("Connection", "close");
-}
-
-const char* reasonOf(int status) {
-    switch (status) {
-        case 400:
-            return "bad request";
-        case 401:
-            return "missing or invalid token";
-        case 404:
-            return "no such endpoint";
-        case 405:
-            return "method not allowed";
-        case 408:
-            return "request timed out";
-        case 413:
-            return "request body too large";
-        case 414:
-            return "request line too long";
-        case 415:
-            return "unsupported media type";
-        case 429:
-            return "too many requests";
-        case 503:
-            return "service unavailable";
-        default:
-            return status >= 500 ? "internal error" : "request failed";
-    }
-}
-
-std::string utcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm tm{};
-    ::gmtime_r(&seconds, &tm);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(millis));
-    return text;
-}
-
-// A request path fit for one log line: printable ASCII, at most 120 characters.
-std::string printablePath(const std::string& path) {
-    if (path.empty()) {
-        return "-";
-    }
-    std::string out;
-    for (const char c : path.substr(0, 120)) {
-        out += (c > 32 && c < 127) ? c : '?';
-    }
-    return out;
+HttpAnswer answerError(int status, const std::string& message,
+                       std::vector<std::pair<std::string, std::string>> headers = {}) {
+    HttpAnswer answer = answerJson(status, {{"error", message}});
+    answer.headers = std::move(headers);
+    return answer;
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -122,31 +50,56 @@ std::string retryAfter(double seconds) {
     return std::to_string(static_cast<long long>(std::ceil(std::min(seconds, 86400.0))));
 }
 
-// Answers the refusal screen() deferred to the handler, if there is one.
-bool answerDeferred(httplib::Response& res) {
-    if (!deferredRefusal) {
-        return false;
-    }
-    if (deferredRefusal->status == 200) {  // injected malformed JSON
-        res.status = 200;
-        res.set_content(deferredRefusal->message, "application/json");
-    } else {
-        answerError(res, deferredRefusal->status, deferredRefusal->message);
-    }
-    if (!deferredRefusal->headerName.empty()) {
-        res.set_header(deferredRefusal->headerName, deferredRefusal->headerValue);
-    }
-    deferredRefusal.reset();
-    return true;
-}
-
-std::optional<std::string> formValue(const httplib::Request& req, const char* name,
-                                     httplib::Response& res) {
-    if (!req.has_file(name)) {
-        answerError(res, 400, std::string("the form has no part \"") + name + "\"");
+std::optional<std::string> readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
         return std::nullopt;
     }
-    return req.get_file_value(name).content;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::chrono::milliseconds millis(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+ConnectionDeadlines::Limits deadlinesOf(const ServerOptions& options) {
+    ConnectionDeadlines::Limits limits;
+    limits.head = millis(options.headerTimeoutSeconds);
+    limits.bodyGrace = millis(options.bodyGraceSeconds);
+    limits.minBodyBytesPerSecond = options.minBodyBytesPerSecond;
+    limits.idle = millis(options.idleTimeoutSeconds);
+    limits.busyIdle = millis(options.busyIdleTimeoutSeconds);
+    return limits;
+}
+
+// The multipart form of a body, or the 400 answer that refuses it.
+std::optional<MultipartForm> formOf(const HttpRequestHead& head, std::string_view body,
+                                    HttpAnswer* refusal) {
+    std::string reason;
+    const auto boundary = MultipartForm::boundaryOf(head.header("Content-Type"), &reason);
+    auto form = boundary ? MultipartForm::parse(body, *boundary, {}, &reason) : std::nullopt;
+    if (!form) {
+        *refusal = answerError(400, reason);
+    }
+    return form;
+}
+
+// The named parts' contents, in order, or the 400 answer naming the first one missing.
+std::optional<std::vector<std::string_view>> partsOf(const MultipartForm& form,
+                                                     std::initializer_list<const char*> names,
+                                                     HttpAnswer* refusal) {
+    std::vector<std::string_view> contents;
+    for (const char* name : names) {
+        const auto* part = form.find(name);
+        if (part == nullptr) {
+            *refusal = answerError(400, std::string("the form has no part \"") + name + "\"");
+            return std::nullopt;
+        }
+        contents.push_back(part->content);
+    }
+    return contents;
 }
 
 }  // namespace
@@ -161,116 +114,116 @@ SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority&
       chaos_(std::move(chaos)),
       log_(log),
       deviceLimiter_(options.ratePerMinute / 60.0, options.rateBurst, Clock::now),
-      registerLimiter_(options.registerPerHour / 3600.0, options.registerBurst, Clock::now) {
-    if (options.tls()) {
-        http_ =
-            std::make_unique<httplib::SSLServer>(options.certFile.c_str(), options.keyFile.c_str());
-    } else {
-        http_ = std::make_unique<httplib::Server>();
+      registerLimiter_(options.registerPerHour / 3600.0, options.registerBurst, Clock::now),
+      watchdog_(deadlinesOf(options), options.maxConnections / 2) {
+}
+
+SayloftServer::~SayloftServer() {
+    stop();
+    {
+        std::lock_guard lock(stopMutex_);
+        abandoned_ = true;
     }
-    configure(*http_);
+    stopSignal_.notify_all();
+    unix_.reset();
+    tcp_.reset();
 }
 
-void SayloftServer::configure(httplib::Server& http) {
-    const std::size_t threads = options_.threads;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    http.set_payload_max_length(options_.maxBodyBytes);
-    http.set_read_timeout(std::chrono::seconds(15));
-    http.set_write_timeout(std::chrono::seconds(15));
-    // Longer than the clients' one-minute keep-alive ping, so a warm connection stays open.
-    http.set_keep_alive_timeout(65);
-    // An answer goes out as two writes (head, then body): with Nagle's algorithm the body waits
-    // for the client's delayed acknowledgement of the head, about 40 ms on every answer.
-    http.set_tcp_nodelay(true);
-    http.set_keep_alive_max_count(1000);
-
-    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        requestStart = Clock::now();
-        requestStarted = true;
-        {
-            std::lock_guard lock(busyMutex_);
-            busyConnections_.emplace(req.local_port, req.remote_port);
-        }
-        return screen(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                                : httplib::Server::HandlerResponse::Handled;
-    });
-    http.Get("/health", [this](const httplib::Request&, httplib::Response& res) {
-        answerJson(
-            res, 200,
-            {{"status", "ok"}, {"version", version}, {"recognizer", recognizer_.describe()}});
-    });
-    http.Post("/v1/register", [this](const httplib::Request& req, httplib::Response& res) {
-        registerDevice(req, res);
-    });
-    http.Post("/v1/transcribe", [this](const httplib::Request& req, httplib::Response& res) {
-        transcribe(req, res);
-    });
-    http.Post("/v1/crash", [this](const httplib::Request& req, httplib::Response& res) {
-        storeCrash(req, res);
-    });
-    http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) {
-            answerError(res, res.status, reasonOf(res.status));
-        }
-    });
-    http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
-                                  std::exception_ptr) { answerError(res, 500, "internal error"); });
-    http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-        accessLog(req, res);
-        std::lock_guard lock(busyMutex_);
-        busyConnections_.erase({req.local_port, req.remote_port});
-    });
+HttpDaemon::Settings SayloftServer::daemonSettings() const {
+    HttpDaemon::Settings settings;
+    settings.maxConnections = options_.maxConnections;
+    settings.perAddressConnections = options_.perAddressConnections;
+    settings.connectionMemoryBytes = options_.maxHeaderBytes;
+    settings.maxBodyBytes = options_.maxBodyBytes;
+    // Behind the watchdog's keep-alive, for a client that stops reading its answer.
+    settings.connectionTimeoutSeconds =
+        static_cast<unsigned>(std::ceil(options_.idleTimeoutSeconds)) + 25;
+    return settings;
 }
-
-SayloftServer::~SayloftServer() = default;
 
 int SayloftServer::bind(std::string* error) {
     if (!options_.unixSocket.empty()) {
-        unix_ = UnixSocketHttp::bind(options_.unixSocket, error);
-        if (!unix_) {
+        unixSocket_ =
+            UnixSocketHttp::bind(options_.unixSocket, ServerOptions::listenBacklog, error);
+        if (!unixSocket_) {
             return -1;
         }
-        configure(*unix_);
-        // A connection to the socket costs nothing to open, and one kept idle would hold up
-        // the stop until its keep-alive time-out: one request per connection.
-        unix_->set_keep_alive_max_count(1);
+        unix_ = std::make_unique<HttpDaemon>(daemonSettings(), routes(), watchdog_, log_);
+        if (!unix_->start(unixSocket_->fd, error)) {
+            return -1;
+        }
     }
     if (!options_.tcp) {
-        port_ = 0;
         return 0;
     }
-    if (!http_->is_valid()) {
-        if (error != nullptr) {
+    HttpDaemon::Settings settings = daemonSettings();
+    if (options_.tls()) {
+        const auto certificate = readText(options_.certFile);
+        const auto key = readText(options_.keyFile);
+        if (!certificate || !key || certificate->empty() || key->empty()) {
+            if (error != nullptr) {
+                *error = "cannot load the certificate or key (" + options_.certFile.string() +
+                         ", " + options_.keyFile.string() + ")";
+            }
+            return -1;
+        }
+        settings.certificatePem = *certificate;
+        settings.keyPem = *key;
+    }
+    int port = -1;
+    const int fd = TcpListeningSocket::open(options_.host, options_.port,
+                                            ServerOptions::listenBacklog, &port, error);
+    if (fd < 0) {
+        return -1;
+    }
+    tcp_ = std::make_unique<HttpDaemon>(settings, routes(), watchdog_, log_);
+    if (!tcp_->start(fd, error)) {
+        if (error != nullptr && options_.tls()) {
             *error = "cannot load the certificate or key (" + options_.certFile.string() + ", " +
                      options_.keyFile.string() + ")";
         }
         return -1;
     }
-    const int port = options_.port == 0
-                         ? http_->bind_to_any_port(options_.host)
-                         : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
-    port_ = port;
-    if (port < 0 && error != nullptr) {
-        *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
-                 " (address in use or not available)";
-    }
     return port;
 }
 
 void SayloftServer::run() {
-    if (stopping_) {
-        return;
+    {
+        std::unique_lock lock(stopMutex_);
+        stopSignal_.wait(lock, [this] { return stopping_; });
     }
-    std::thread unixLoop;
-    if (unix_) {
-        unixLoop = std::thread([this] { unix_->listen_after_bind(); });
+    HttpDaemon* daemons[] = {tcp_.get(), unix_.get()};
+    for (HttpDaemon* daemon : daemons) {
+        if (daemon != nullptr) {
+            daemon->quiesce();
+            daemon->stopping();
+        }
     }
-    if (options_.tcp) {
-        http_->listen_after_bind();
+    watchdog_.stopping();
+    const auto deadline = Clock::now() + millis(options_.drainSeconds);
+    auto inFlight = [&] {
+        std::size_t count = 0;
+        for (HttpDaemon* daemon : daemons) {
+            count += daemon != nullptr ? daemon->inFlight() : 0;
+        }
+        return count;
+    };
+    // The requests' own threads end them; a short poll is all this thread needs.
+    while (inFlight() > 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (unixLoop.joinable()) {
-        unixLoop.join();
-        UnixSocketHttp::unlink(options_.unixSocket, *unix_);
+    {
+        std::lock_guard lock(stopMutex_);
+        abandoned_ = true;
+    }
+    stopSignal_.notify_all();
+    for (HttpDaemon* daemon : daemons) {
+        if (daemon != nullptr) {
+            daemon->stop();
+        }
+    }
+    if (unixSocket_) {
+        UnixSocketHttp::unlink(options_.unixSocket, unixSocket_->inode);
     }
 }
 
@@ -280,228 +233,169 @@ void SayloftServer::stop() {
         stopping_ = true;
     }
     stopSignal_.notify_all();
-    http_->stop();
-    if (unix_) {
-        unix_->stop();
-    }
-    closeIdleConnections();
 }
 
-void SayloftServer::closeIdleConnections() {
-    // The HTTP library waits on an idle keep-alive connection until its time-out (65 s) before
-    // it notices the stop. Shutting such a connection down wakes it at once; a connection whose
-    // request is being served keeps going, and its answer is still sent.
-    std::lock_guard lock(busyMutex_);
-    OpenConnections::forEach([this](int fd, int localPort, int remotePort) {
-        if (port_ > 0 && localPort == port_ &&
-            !busyConnections_.contains({localPort, remotePort})) {
-            ::shutdown(fd, SHUT_RDWR);
-        }
-        return true;
-    });
-}
-
-void SayloftServer::waitUnlessStopping(double seconds) {
+bool SayloftServer::waitUntilAbandoned(double seconds) {
     std::unique_lock lock(stopMutex_);
-    stopSignal_.wait_for(lock, std::chrono::duration<double>(seconds),
-                         [this] { return stopping_.load(); });
+    return stopSignal_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                [this] { return abandoned_; });
 }
 
-bool SayloftServer::injectFault(const httplib::Request& req, httplib::Response& res) {
+std::optional<HttpAnswer> SayloftServer::injectFault() {
     switch (chaos_->pick()) {
         case ChaosFault::none:
-            return false;
+            return std::nullopt;
         case ChaosFault::stall:
-            waitUnlessStopping(chaos_->stallSeconds());
-            return false;
-        case ChaosFault::reset:
-            ConnectionReset::reset(req.local_port, req.remote_port);
-            refuseEarly(res, 503, "connection reset");
-            return true;
+            // A request in flight: a stop lets it finish unless the drain time runs out first.
+            if (waitUntilAbandoned(chaos_->stallSeconds())) {
+                HttpAnswer dropped;
+                dropped.delivery = HttpAnswer::Delivery::drop;
+                return dropped;
+            }
+            return std::nullopt;
+        case ChaosFault::reset: {
+            HttpAnswer reset;
+            reset.delivery = HttpAnswer::Delivery::reset;
+            return reset;
+        }
         case ChaosFault::unavailable:
-            deferredRefusal = Refusal{503, "injected fault", "", ""};
-            return false;
+            return answerError(503, "injected fault");
         case ChaosFault::unauthorized:
-            deferredRefusal = Refusal{401, "injected fault", "", ""};
-            return false;
+            return answerError(401, "injected fault");
         case ChaosFault::rateLimited:
-            deferredRefusal = Refusal{429, "injected fault", "Retry-After", "1"};
-            return false;
-        case ChaosFault::malformedJson:
-            deferredRefusal = Refusal{200, "{\"text\": \"inject", "", ""};
-            return false;
+            return answerError(429, "injected fault", {{"Retry-After", "1"}});
+        case ChaosFault::malformedJson: {
+            HttpAnswer broken;
+            broken.body = "{\"text\": \"inject";
+            return broken;
+        }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool SayloftServer::screen(const httplib::Request& req, httplib::Response& res) {
-    deferredRefusal.reset();
-    Route route = Route::other;
-    if (req.method == "POST") {
-        if (req.path == "/v1/transcribe") {
-            route = Route::transcribe;
-        } else if (req.path == "/v1/crash") {
-            route = Route::crash;
-        } else if (req.path == "/v1/register") {
-            route = Route::registration;
+HttpRoutes::Screening SayloftServer::screen(const HttpRequestHead& req) {
+    const bool post = req.method == "POST";
+    const bool registration = req.path == "/v1/register";
+    const bool upload = req.path == "/v1/transcribe" || req.path == "/v1/crash";
+    if (req.path == "/health") {
+        return {req.method == "GET" ? answerJson(200, {{"status", "ok"},
+                                                       {"version", version},
+                                                       {"recognizer", recognizer_.describe()}})
+                                    : answerError(405, "method not allowed"),
+                {}};
+    }
+    if (!registration && !upload) {
+        return {answerError(404, "no such endpoint"), {}};
+    }
+    if (!post) {
+        return {answerError(405, "method not allowed"), {}};
+    }
+    if (chaos_) {
+        if (auto fault = injectFault()) {
+            return {std::move(fault), {}};
         }
     }
-    if (route == Route::other) {
-        return true;
-    }
-    if (chaos_ && injectFault(req, res)) {
-        return false;
-    }
-    const bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
-    if (req.has_header("Content-Length")) {
-        const auto length = req.get_header_value<std::uint64_t>("Content-Length");
-        if (length > options_.maxBodyBytes) {
-            refuseEarly(res, 413,
-                        "request body of " + std::to_string(length) +
-                            " bytes exceeds the limit of " + std::to_string(options_.maxBodyBytes));
-            return false;
-        }
-    }
-    auto defer = [](Refusal refusal) {
-        if (!deferredRefusal) {
-            deferredRefusal = std::move(refusal);
-        }
-    };
-    if (route == Route::registration) {
-        const auto decision = registerLimiter_.acquire(req.remote_addr);
+    if (registration) {
+        const auto decision = registerLimiter_.acquire(req.remoteAddress);
         if (!decision.allowed) {
-            defer({429, "too many new tokens from this address", "Retry-After",
-                   retryAfter(decision.retryAfterSeconds)});
+            return {answerError(429, "too many new tokens from this address",
+                                {{"Retry-After", retryAfter(decision.retryAfterSeconds)}}),
+                    {}};
         }
-        if (!hasBody) {  // nothing to read: answer now (the library would wait for a body)
-            registerDevice(req, res);
-            return false;
-        }
-        return true;
+        return {answerJson(200, {{"token", tokens_.issue()}}), {}};
     }
-    if (!hasBody) {
-        refuseEarly(res, 411, "the request needs a Content-Length");
-        return false;
+    if (!req.contentLength && !req.chunked) {
+        auto refusal = answerError(411, "the request needs a Content-Length");
+        refusal.close = true;
+        return {std::move(refusal), {}};
     }
-    const auto token = TokenAuthority::bearerToken(req.get_header_value("Authorization"));
+    const auto token = TokenAuthority::bearerToken(std::string(req.header("Authorization")));
     const auto claims = token ? tokens_.verify(*token) : std::nullopt;
     if (!claims) {
-        defer({401, "missing or invalid token", "WWW-Authenticate", "Bearer"});
-    } else if (const auto decision = deviceLimiter_.acquire(claims->deviceIdHex());
-               !decision.allowed) {
-        defer({429, "too many requests for this token", "Retry-After",
-               retryAfter(decision.retryAfterSeconds)});
+        return {answerError(401, "missing or invalid token", {{"WWW-Authenticate", "Bearer"}}), {}};
     }
-    if (!startsWithNoCase(req.get_header_value("Content-Type"), "multipart/form-data")) {
-        defer({415, "expected a multipart/form-data body", "", ""});
+    if (const auto decision = deviceLimiter_.acquire(claims->deviceIdHex()); !decision.allowed) {
+        return {answerError(429, "too many requests for this token",
+                            {{"Retry-After", retryAfter(decision.retryAfterSeconds)}}),
+                {}};
     }
-    return true;
+    if (!startsWithNoCase(req.header("Content-Type"), "multipart/form-data")) {
+        return {answerError(415, "expected a multipart/form-data body"), {}};
+    }
+    return {std::nullopt, claims->deviceIdHex()};
 }
 
-void SayloftServer::registerDevice(const httplib::Request&, httplib::Response& res) {
-    if (answerDeferred(res)) {
-        return;
-    }
-    answerJson(res, 200, {{"token", tokens_.issue()}});
+HttpAnswer SayloftServer::serve(const HttpRequestHead& head, std::string_view body,
+                                const std::string& owner) {
+    return head.path == "/v1/crash" ? storeCrash(head, body, owner) : transcribe(head, body, owner);
 }
 
-void SayloftServer::transcribe(const httplib::Request& req, httplib::Response& res) {
-    if (answerDeferred(res)) {
-        return;
+HttpAnswer SayloftServer::transcribe(const HttpRequestHead& head, std::string_view body,
+                                     [[maybe_unused]] const std::string& owner) {
+    HttpAnswer refusal;
+    const auto form = formOf(head, body, &refusal);
+    const auto parts = form ? partsOf(*form, {"file", "app_version"}, &refusal) : std::nullopt;
+    if (!parts) {
+        return refusal;
     }
-    const auto wavBytes = formValue(req, "file", res);
-    if (!wavBytes || !formValue(req, "app_version", res)) {
-        return;
-    }
+    const std::string_view wavBytes = (*parts)[0];
     std::string reason;
     const auto wav = WavReader::decode(
-        std::span(reinterpret_cast<const std::uint8_t*>(wavBytes->data()), wavBytes->size()),
+        std::span(reinterpret_cast<const std::uint8_t*>(wavBytes.data()), wavBytes.size()),
         &reason);
     if (!wav) {
         // Valid RIFF/WAVE holding a layout we cannot read (compressed, odd sample sizes) is an
         // unsupported media type; anything else is a malformed request.
         const bool unsupported = reason.find("not supported") != std::string::npos;
-        answerError(res, unsupported ? 415 : 400, "the file is not a usable WAV: " + reason);
-        return;
+        return answerError(unsupported ? 415 : 400, "the file is not a usable WAV: " + reason);
     }
     if (wav->frames() == 0) {
-        answerError(res, 400, "the recording holds no samples");
-        return;
+        return answerError(400, "the recording holds no samples");
     }
     const double duration = static_cast<double>(wav->frames()) / wav->sampleRate;
     if (duration > options_.maxAudioSeconds) {
-        answerError(res, 413,
-                    "the recording is longer than " +
-                        std::to_string(static_cast<int>(options_.maxAudioSeconds)) + " seconds");
-        return;
+        return answerError(413, "the recording is longer than " +
+                                    std::to_string(static_cast<int>(options_.maxAudioSeconds)) +
+                                    " seconds");
     }
     const auto samples = PcmConverter::toSpeechSamples(*wav);
     if (samples.empty()) {
-        answerError(res, 400, "the recording is too short to hold speech");
-        return;
+        return answerError(400, "the recording is too short to hold speech");
     }
-    const auto recognitionBegan = std::chrono::steady_clock::now();
+    const auto recognitionBegan = Clock::now();
+    // The one place recognition happens; `owner` (the token's device id) says whose it is.
     const auto result = recognizer_.recognize(samples);
-    const std::chrono::duration<double, std::milli> recognition =
-        std::chrono::steady_clock::now() - recognitionBegan;
+    const std::chrono::duration<double, std::milli> recognition = Clock::now() - recognitionBegan;
     if (!result.ok) {
-        answerError(res, result.status, result.error);
-        return;
+        return answerError(result.status, result.error);
     }
     // The service's own share of the answer time, so that a client can tell it from the
     // transfer (Server-Timing, milliseconds with one decimal).
     char timing[64];
     std::snprintf(timing, sizeof timing, "recognize;dur=%.1f", recognition.count());
-    res.set_header("Server-Timing", timing);
-    answerJson(res, 200, {{"text", result.text}, {"duration", duration}});
+    HttpAnswer answer = answerJson(200, {{"text", result.text}, {"duration", duration}});
+    answer.headers.emplace_back("Server-Timing", timing);
+    return answer;
 }
 
-void SayloftServer::storeCrash(const httplib::Request& req, httplib::Response& res) {
-    if (answerDeferred(res)) {
-        return;
-    }
-    const auto report = formValue(req, "file", res);
-    if (!report) {
-        return;
-    }
-    const auto appVersion = formValue(req, "app_version", res);
-    const auto osVersion = appVersion ? formValue(req, "os_version", res) : std::nullopt;
-    const auto platform = osVersion ? formValue(req, "platform", res) : std::nullopt;
-    if (!platform) {
-        return;
-    }
-    const auto token = TokenAuthority::bearerToken(req.get_header_value("Authorization"));
-    const auto claims = token ? tokens_.verify(*token) : std::nullopt;
-    if (!claims) {  // screened before the body was read; checked again for the device id
-        answerError(res, 401, "missing or invalid token");
-        return;
+HttpAnswer SayloftServer::storeCrash(const HttpRequestHead& head, std::string_view body,
+                                     const std::string& owner) {
+    HttpAnswer refusal;
+    const auto form = formOf(head, body, &refusal);
+    const auto parts =
+        form ? partsOf(*form, {"file", "app_version", "os_version", "platform"}, &refusal)
+             : std::nullopt;
+    if (!parts) {
+        return refusal;
     }
     std::string reason;
-    if (!crashes_.store(claims->deviceIdHex(), {*report, *appVersion, *osVersion, *platform},
+    if (!crashes_.store(owner,
+                        {std::string((*parts)[0]), std::string((*parts)[1]),
+                         std::string((*parts)[2]), std::string((*parts)[3])},
                         &reason)) {
-        answerError(res, 500, reason);
-        return;
+        return answerError(500, reason);
     }
-    answerJson(res, 200, {{"status", "stored"}});
-}
-
-void SayloftServer::accessLog(const httplib::Request& req, const httplib::Response& res) {
-    const long long millis =
-        requestStarted
-            ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - requestStart)
-                  .count()
-            : 0;
-    requestStarted = false;
-    deferredRefusal.reset();
-    const auto bytesIn = req.has_header("Content-Length")
-                             ? req.get_header_value<std::uint64_t>("Content-Length")
-                             : static_cast<std::uint64_t>(req.body.size());
-    const std::string line =
-        utcNow() + " " + (req.method.empty() ? "-" : req.method) + " " + printablePath(req.path) +
-        " " + std::to_string(res.status) + " in=" + std::to_string(bytesIn) +
-        " out=" + std::to_string(res.body.size()) + " ms=" + std::to_string(millis) + "\n";
-    std::lock_guard lock(logMutex_);
-    log_ << line << std::flush;
+    return answerJson(200, {{"status", "stored"}});
 }
 
 }  // namespace sayloft

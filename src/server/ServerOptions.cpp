@@ -97,7 +97,15 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--register-burst", positive(o.registerBurst)},
         {"--token-max-age-days", count(o.tokenMaxAgeDays, 0)},
         {"--decoders", count(o.decoders, 1)},
-        {"--threads", count(o.threads, 2)},
+        {"--max-connections", count(o.maxConnections, 4)},
+        {"--per-address-connections", count(o.perAddressConnections, 1)},
+        {"--max-header-bytes", count(o.maxHeaderBytes, 4096)},
+        {"--header-timeout", positive(o.headerTimeoutSeconds)},
+        {"--body-grace", positive(o.bodyGraceSeconds)},
+        {"--min-body-rate", positive(o.minBodyBytesPerSecond)},
+        {"--idle-timeout", positive(o.idleTimeoutSeconds)},
+        {"--busy-idle-timeout", positive(o.busyIdleTimeoutSeconds)},
+        {"--drain-seconds", positive(o.drainSeconds)},
         {"--queue-timeout", positive(o.queueTimeoutSeconds)},
         {"--model", text(o.modelDir)},
         {"--upstream", text(o.upstream)},
@@ -212,13 +220,31 @@ Limits:
   --crash-per-device N     crash reports kept per token (default 20)
   --crash-total-mib N      crash reports kept in all, in MiB (default 256)
 
+Connections (what one client can make the service hold):
+  --max-connections N      connections open at once, each with its own thread (default 512);
+                           128 more wait in the listen queue, and beyond that the service
+                           closes new ones at once
+  --per-address-connections N
+                           connections open at once from one client address (default 32)
+  --max-header-bytes N     memory per connection for the request line and headers (default
+                           32768); a request whose headers do not fit gets 431
+  --header-timeout S       request line and headers must arrive within S seconds of their
+                           first byte (default 10)
+  --body-grace S --min-body-rate B
+                           after S seconds (default 10) a body must have arrived at B bytes a
+                           second on average (default 4096); a live 16 kHz stream sends 32000
+  --idle-timeout S         keep-alive between requests (default 65; clients ping each minute)
+  --busy-idle-timeout S    keep-alive while more than half of --max-connections are open
+                           (default 5)
+  --drain-seconds S        at SIGTERM, how long requests in flight may finish before what is
+                           left is closed (default 30)
+
 Recognition:
   --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
   --decoders N             decoders loaded (default: one per processor core)
   --queue-timeout S        longest wait for a free decoder before answering 503 (default 30)
   --raw-text               answer the built-in recogniser's words as they come (lower case, no
                            punctuation) instead of sentences ("Send it on Friday.")
-  --threads N              HTTP worker threads; each open connection holds one (default 64)
   --upstream URL           forward audio to URL/v1/audio/transcriptions (OpenAI-compatible)
                            instead; the bearer key comes from $SAYLOFT_UPSTREAM_API_KEY. Its
                            text is answered as the upstream gives it
@@ -231,7 +257,8 @@ Testing:
   --chaos-seed N           make the fault sequence repeatable
 
   --help, --version
-SIGTERM or SIGINT stops accepting, lets requests in flight finish, then exits 0.
+SIGTERM or SIGINT stops accepting, closes idle connections, lets requests in flight finish
+(at most --drain-seconds), then exits 0.
 )";
 }
 

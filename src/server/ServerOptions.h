@@ -32,8 +32,19 @@ struct ServerOptions {
     double registerBurst = 5.0;
     std::int64_t tokenMaxAgeDays = 0;  // 0: tokens never expire
 
+    // What one client can make the HTTP layer hold (HttpDaemon, ConnectionDeadlines).
+    std::size_t maxConnections = 512;        // open at once; each holds a thread
+    std::size_t perAddressConnections = 32;  // open at once from one client address
+    std::size_t maxHeaderBytes = 32 * 1024;  // per-connection memory for request line + headers
+    double headerTimeoutSeconds = 10.0;      // request line and headers, from their first byte
+    double bodyGraceSeconds = 10.0;          // then a body must average minBodyBytesPerSecond
+    double minBodyBytesPerSecond = 4096.0;
+    double idleTimeoutSeconds = 65.0;     // keep-alive between requests (clients ping each minute)
+    double busyIdleTimeoutSeconds = 5.0;  // keep-alive while over half of maxConnections are open
+    double drainSeconds = 30.0;           // at a stop, how long requests in flight may finish
+    static constexpr int listenBacklog = 128;  // connections waiting beyond maxConnections
+
     std::size_t decoders = 0;  // 0: one per processor core
-    std::size_t threads = 64;  // HTTP worker threads (each open connection holds one)
     double queueTimeoutSeconds = 30.0;
     std::filesystem::path modelDir;
     // The built-in recogniser's words as it gives them (lower case, no punctuation) instead of

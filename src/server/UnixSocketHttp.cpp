@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <httplib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,20 +12,6 @@
 
 namespace sayloft {
 namespace {
-
-// The library's accept loop runs on svr_sock_, which a subclass may set; everything else
-// (threads, keep-alive, stop) is the library's own.
-class UnixSocketServer final : public httplib::Server {
-public:
-    void adopt(int listening, ino_t inode) {
-        svr_sock_ = listening;
-        inode_ = inode;
-    }
-    ino_t inode() const { return inode_; }
-
-private:
-    ino_t inode_ = 0;
-};
 
 bool fail(std::string* error, std::string text) {
     if (error != nullptr) {
@@ -82,44 +67,40 @@ bool prepare(const std::filesystem::path& path, const sockaddr_un& address, std:
 
 }  // namespace
 
-std::unique_ptr<httplib::Server> UnixSocketHttp::bind(const std::filesystem::path& path,
-                                                      std::string* error) {
+std::optional<UnixSocketHttp::Listening> UnixSocketHttp::bind(const std::filesystem::path& path,
+                                                              int backlog, std::string* error) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::string text = path.string();
     if (text.empty() || text.size() >= sizeof address.sun_path) {
         fail(error, "the socket path must have 1 to " +
                         std::to_string(sizeof address.sun_path - 1) + " bytes: " + text);
-        return nullptr;
+        return std::nullopt;
     }
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     if (!prepare(path, address, error)) {
-        return nullptr;
+        return std::nullopt;
     }
     const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listening < 0) {
         fail(error, "no socket (" + lastError() + ")");
-        return nullptr;
+        return std::nullopt;
     }
     struct stat info {};
     // The folder is private already; 0600 also keeps the file itself closed to others.
     if (::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::chmod(text.c_str(), 0600) != 0 || ::stat(text.c_str(), &info) != 0 ||
-        ::listen(listening, SOMAXCONN) != 0) {
+        ::listen(listening, backlog) != 0) {
         fail(error, "cannot listen on " + text + " (" + lastError() + ")");
         ::close(listening);
-        return nullptr;
+        return std::nullopt;
     }
-    auto server = std::make_unique<UnixSocketServer>();
-    server->adopt(listening, info.st_ino);
-    return server;
+    return Listening{listening, info.st_ino};
 }
 
-void UnixSocketHttp::unlink(const std::filesystem::path& path, const httplib::Server& server) {
-    const auto* own = dynamic_cast<const UnixSocketServer*>(&server);
+void UnixSocketHttp::unlink(const std::filesystem::path& path, ino_t inode) {
     struct stat info {};
-    if (own != nullptr && ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) &&
-        info.st_ino == own->inode()) {
+    if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_ino == inode) {
         ::unlink(path.c_str());
     }
 }

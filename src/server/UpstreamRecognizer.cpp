@@ -1,9 +1,11 @@
 #include "server/UpstreamRecognizer.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "core/audio/Recorder.h"
+#include "core/net/CurlSession.h"
+#include "core/net/MultipartBody.h"
+#include "core/net/TransportError.h"
 
 namespace sayloft {
 
@@ -38,28 +40,58 @@ UpstreamRecognizer::UpstreamRecognizer(std::string origin, std::string path, std
       path_(std::move(path)),
       model_(std::move(model)),
       apiKey_(std::move(apiKey)),
-      timeout_(timeout) {
+      timeout_(timeout),
+      session_(std::make_unique<CurlSession>(
+          CurlSession::Options{std::max(std::chrono::duration_cast<std::chrono::seconds>(timeout),
+                                        std::chrono::seconds(1)),
+                               16 * 1024 * 1024,
+                               {}})) {
 }
+
+UpstreamRecognizer::~UpstreamRecognizer() = default;
+
+namespace {
+
+void appendField(std::string& body, std::string_view boundary, std::string_view disposition,
+                 std::string_view contentType, std::string_view value) {
+    body += "--";
+    body += boundary;
+    body += "\r\nContent-Disposition: form-data; ";
+    body += disposition;
+    if (!contentType.empty()) {
+        body += "\r\nContent-Type: ";
+        body += contentType;
+    }
+    body += "\r\n\r\n";
+    body += value;
+    body += "\r\n";
+}
+
+}  // namespace
 
 SpeechRecognizer::Result UpstreamRecognizer::recognize(std::span<const std::int16_t> samples) {
     const auto wav = Recorder::encodeWav(samples, 16000);
-    httplib::Client client(origin_);
-    client.set_connection_timeout(std::chrono::seconds(5));
-    client.set_read_timeout(timeout_);
-    client.set_write_timeout(timeout_);
-    httplib::Headers headers;
+    const std::string boundary = MultipartBody::newBoundary();
+    HttpRequest request;
+    request.method = "POST";
+    request.url = origin_ + path_;
+    request.timeout = timeout_;
+    appendField(request.body, boundary, "name=\"file\"; filename=\"audio.wav\"", "audio/wav",
+                std::string_view(reinterpret_cast<const char*>(wav.data()), wav.size()));
+    appendField(request.body, boundary, "name=\"model\"", "", model_);
+    appendField(request.body, boundary, "name=\"response_format\"", "", "json");
+    request.body += "--" + boundary + "--\r\n";
+    request.headers.emplace_back("Content-Type", MultipartBody::contentType(boundary));
     if (!apiKey_.empty()) {
-        headers.emplace("Authorization", "Bearer " + apiKey_);
+        request.headers.emplace_back("Authorization", "Bearer " + apiKey_);
     }
-    const httplib::MultipartFormDataItems items = {
-        {"file", std::string(wav.begin(), wav.end()), "audio.wav", "audio/wav"},
-        {"model", model_, "", ""},
-        {"response_format", "json", "", ""},
-    };
-    const auto response = client.Post(path_, headers, items);
-    if (!response) {
-        return {false, {}, 503, "upstream unreachable: " + httplib::to_string(response.error())};
+    HttpResponse answer;
+    try {
+        answer = session_->perform(request, std::stop_token());
+    } catch (const TransportError& e) {
+        return {false, {}, 503, std::string("upstream unreachable: ") + e.what()};
     }
+    const auto* response = &answer;
     if (response->status == 429 || response->status == 503) {
         return {false, {}, 503, "upstream busy (" + std::to_string(response->status) + ")"};
     }

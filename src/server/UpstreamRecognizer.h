@@ -8,6 +8,8 @@
 
 namespace sayloft {
 
+class CurlSession;
+
 // Forwards each recording, as a 16 kHz mono 16-bit WAV, to an OpenAI-compatible transcription
 // endpoint: POST <base>/v1/audio/transcriptions, multipart parts "file" and "model", with
 // "Authorization: Bearer <apiKey>" when a key is given, expecting {"text": "..."}. An upstream
@@ -21,6 +23,9 @@ public:
                                                       std::chrono::milliseconds timeout,
                                                       std::string* error);
 
+    ~UpstreamRecognizer() override;
+
+    // Thread-safe: requests share one connection pool (CurlSession).
     Result recognize(std::span<const std::int16_t> samples) override;
     std::string describe() const override;
 
@@ -33,6 +38,7 @@ private:
     std::string model_;
     std::string apiKey_;
     std::chrono::milliseconds timeout_;
+    std::unique_ptr<CurlSession> session_;
 };
 
 }  // namespace sayloft
