@@ -68,6 +68,25 @@ std::optional<std::string_view> parameter(std::string_view header, std::string_v
     return std::nullopt;
 }
 
+// Where the next delimiter line begins at or after `from`: the delimiter followed by "--" or by
+// optional padding and a line break (the boundary followed by anything else is content).
+std::size_t delimiterAt(std::string_view body, std::string_view delimiter, std::size_t from) {
+    for (auto at = body.find(delimiter, from); at != std::string_view::npos;
+         at = body.find(delimiter, at + 1)) {
+        std::string_view after = body.substr(at + delimiter.size());
+        if (after.starts_with("--")) {
+            return at;
+        }
+        while (!after.empty() && (after.front() == ' ' || after.front() == '\t')) {
+            after.remove_prefix(1);
+        }
+        if (after.starts_with(crlf)) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::optional<std::string> MultipartForm::boundaryOf(std::string_view contentType,
@@ -152,7 +171,7 @@ std::optional<MultipartForm> MultipartForm::parse(std::string_view body, std::st
             return std::nullopt;
         }
         const std::size_t contentBegin = headersEnd + 2 * crlf.size();
-        const auto contentEnd = body.find(nextDelimiter, contentBegin);
+        const auto contentEnd = delimiterAt(body, nextDelimiter, contentBegin);
         if (contentEnd == std::string_view::npos) {
             fail(error, "the form ends before its closing delimiter");
             return std::nullopt;

@@ -193,13 +193,6 @@ void SayloftServer::run() {
         stopSignal_.wait(lock, [this] { return stopping_; });
     }
     HttpDaemon* daemons[] = {tcp_.get(), unix_.get()};
-    for (HttpDaemon* daemon : daemons) {
-        if (daemon != nullptr) {
-            daemon->quiesce();
-            daemon->stopping();
-        }
-    }
-    watchdog_.stopping();
     const auto deadline = Clock::now() + millis(options_.drainSeconds);
     auto inFlight = [&] {
         std::size_t count = 0;
@@ -230,7 +223,19 @@ void SayloftServer::run() {
 void SayloftServer::stop() {
     {
         std::lock_guard lock(stopMutex_);
+        if (stopping_) {
+            return;
+        }
         stopping_ = true;
+        // No new connection from here on; answers close their connections, and connections
+        // waiting for a next request are closed.
+        for (HttpDaemon* daemon : {tcp_.get(), unix_.get()}) {
+            if (daemon != nullptr) {
+                daemon->quiesce();
+                daemon->stopping();
+            }
+        }
+        watchdog_.stopping();
     }
     stopSignal_.notify_all();
 }

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     }
 
     // Signals are taken by one thread with sigwait, so they must be blocked before any other
-    // thread exists (decoders and HTTP workers inherit the mask).
+    // thread exists (decoders, the watchdog and HTTP threads inherit the mask).
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -135,9 +135,10 @@ int main(int argc, char** argv) {
     std::thread signalWaiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
-        std::cerr << "sayloft-server: " << (received == SIGINT ? "SIGINT" : "SIGTERM")
-                  << ": finishing requests in flight" << std::endl;
         server.stop();
+        std::cerr << "sayloft-server: " << (received == SIGINT ? "SIGINT" : "SIGTERM")
+                  << ": finishing requests in flight (at most " << options.drainSeconds << " s)"
+                  << std::endl;
     });
     std::string listening;
     if (options.tcp) {

@@ -1,5 +1,6 @@
 #include "HttpTestSupport.h"
 
+#include <chrono>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -75,10 +76,16 @@ std::string FakeUpstream::lastAuthorization() const {
     return authorization_;
 }
 
-RawConnection::RawConnection(int port) {
+RawConnection::RawConnection(int port, const char* from) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    if (from != nullptr) {
+        ::inet_pton(AF_INET, from, &address.sin_addr);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error(std::string("cannot bind to ") + from);
+        }
+    }
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
@@ -103,7 +110,8 @@ bool RawConnection::send(const std::string& bytes) {
 }
 
 std::string RawConnection::readResponse(int timeoutMs) {
-    std::string in;
+    std::string in = std::move(pending_);
+    pending_.clear();
     for (;;) {
         const auto headerEnd = in.find("\r\n\r\n");
         if (headerEnd != std::string::npos) {
@@ -111,6 +119,8 @@ std::string RawConnection::readResponse(int timeoutMs) {
             const std::size_t length =
                 at != std::string::npos && at < headerEnd ? std::stoul(in.substr(at + 16)) : 0;
             if (in.size() >= headerEnd + 4 + length) {
+                pending_ = in.substr(headerEnd + 4 + length);
+                in.resize(headerEnd + 4 + length);
                 return in;
             }
         }
@@ -124,6 +134,22 @@ std::string RawConnection::readResponse(int timeoutMs) {
             return in;
         }
         in.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool RawConnection::waitForClose(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) {
+            return true;
+        }
     }
 }
 

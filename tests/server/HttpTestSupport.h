@@ -45,15 +45,20 @@ private:
 // Talks HTTP/1.1 over a plain socket, for bodies sent in pieces and answers read by hand.
 class RawConnection {
 public:
-    explicit RawConnection(int port);
+    // from: the local address to connect from (another loopback address plays another client).
+    explicit RawConnection(int port, const char* from = nullptr);
     ~RawConnection();
     bool send(const std::string& bytes);
     // Reads until a whole response (headers and Content-Length body) or EOF or the timeout; ""
-    // when the connection was reset or closed without an answer.
+    // when the connection was reset or closed without an answer. Bytes of a next (pipelined)
+    // response are kept for the next call.
     std::string readResponse(int timeoutMs);
+    // Reads and drops whatever comes until the server closes (true) or the timeout.
+    bool waitForClose(int timeoutMs);
 
 private:
     int fd_ = -1;
+    std::string pending_;
 };
 
 // A loopback port that nothing listens on (bound once, then closed).

@@ -392,18 +392,6 @@ TEST(ServerOperation, InjectedFaultsFollowTheChaosList) {
     }
 }
 
-TEST(ServerOperation, AStalledRequestIsCutShortBySigterm) {
-    FakeUpstream upstream;
-    ServerProcess server({"--upstream", upstream.url(), "--chaos", "stall=1,stall-seconds=600"});
-    ASSERT_TRUE(server.started());
-    RawConnection raw(server.port());
-    ASSERT_TRUE(raw.send("POST /v1/register HTTP/1.1\r\nHost: x\r\n\r\n"));
-    EXPECT_EQ(raw.readResponse(300), "");  // stalled: nothing yet
-    server.signal(SIGTERM);
-    EXPECT_EQ(statusOf(raw.readResponse(30000)), 200);
-    EXPECT_EQ(server.wait(std::chrono::seconds(30)), 0);
-}
-
 TEST(ServerOperation, ServesHttpsWithACertificate) {
     TempDir dir;
     const auto cert = (dir.path() / "cert.pem").string();
