@@ -94,10 +94,12 @@ MHD_Result collectHeader(void* cls, MHD_ValueKind, const char* key, const char* 
 }
 
 // Closing a socket whose client still sends makes the kernel answer with a reset, which can
-// overtake the answer on its way and make the client see "connection reset" instead of it. So
-// the sending side is shut first (the client sees the answer end) and what still arrives is
-// read and dropped, until the client closes or for at most two seconds and maxBytes.
-void lingerBeforeClose(int fd, std::uint64_t maxBytes) {
+// overtake the answer on its way and make the client see "connection reset" (or a failed send)
+// instead of it. So the sending side is shut first (the client sees the answer end) and what
+// still arrives is read and dropped until the client closes: a client reads the answer between
+// its writes and stops. Bounded to two seconds and 32 MiB, whatever the client does.
+void lingerBeforeClose(int fd) {
+    constexpr std::uint64_t maxBytes = 32 * 1024 * 1024;
     ::shutdown(fd, SHUT_WR);
     const auto deadline = Clock::now() + std::chrono::seconds(2);
     std::uint64_t dropped = 0;
@@ -301,7 +303,7 @@ struct HttpDaemon::Callbacks {
             exchange.status = answer.status;
             exchange.bytesOut = answer.body.size();
             exchange.body = std::string();
-            lingerBeforeClose(connection.fd, limit);
+            lingerBeforeClose(connection.fd);
             return MHD_NO;
         }
         if (!exchange.pending) {
@@ -386,7 +388,7 @@ struct HttpDaemon::Callbacks {
         }
         if (connection != nullptr) {
             if (exchange->linger && code == MHD_REQUEST_TERMINATED_COMPLETED_OK) {
-                lingerBeforeClose(connection->fd, self->settings_.maxBodyBytes);
+                lingerBeforeClose(connection->fd);
             }
             connection->watched->requestDone(Clock::now());
         }
