@@ -12,7 +12,8 @@ namespace sayloft {
 // Faults injected into the service's "v1/" requests for tests and benchmarks of clients.
 enum class ChaosFault {
     none,
-    stall,          // hold the request for stallSeconds, then answer it normally
+    stall,          // hold the request for stallSeconds, then answer it normally (a stop
+                    // lets it go on; when the drain time runs out first it is closed unanswered)
     reset,          // reset the connection without an answer
     unavailable,    // 503
     unauthorized,   // 401

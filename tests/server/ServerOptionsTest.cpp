@@ -39,6 +39,31 @@ TEST(ServerOptions, ReadsValuesInBothSpellings) {
     EXPECT_TRUE(o->rawText);
 }
 
+TEST(ServerOptions, ConnectionLimitsHaveSafeDefaultsAndCanBeSet) {
+    std::string error;
+    const auto defaults = parse({}, &error);
+    ASSERT_TRUE(defaults) << error;
+    EXPECT_EQ(defaults->maxConnections, 512u);
+    EXPECT_EQ(defaults->perAddressConnections, 32u);
+    EXPECT_DOUBLE_EQ(defaults->idleTimeoutSeconds, 65.0);  // beyond the clients' minute ping
+    EXPECT_LT(defaults->minBodyBytesPerSecond, 32000);     // a live 16 kHz 16-bit stream passes
+    const auto o =
+        parse({"--max-connections", "8", "--per-address-connections=2", "--max-header-bytes",
+               "8192", "--header-timeout", "0.5", "--body-grace", "2", "--min-body-rate", "100",
+               "--idle-timeout", "7", "--busy-idle-timeout", "1", "--drain-seconds", "3"},
+              &error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->maxConnections, 8u);
+    EXPECT_EQ(o->perAddressConnections, 2u);
+    EXPECT_EQ(o->maxHeaderBytes, 8192u);
+    EXPECT_DOUBLE_EQ(o->headerTimeoutSeconds, 0.5);
+    EXPECT_DOUBLE_EQ(o->bodyGraceSeconds, 2);
+    EXPECT_DOUBLE_EQ(o->minBodyBytesPerSecond, 100);
+    EXPECT_DOUBLE_EQ(o->idleTimeoutSeconds, 7);
+    EXPECT_DOUBLE_EQ(o->busyIdleTimeoutSeconds, 1);
+    EXPECT_DOUBLE_EQ(o->drainSeconds, 3);
+}
+
 TEST(ServerOptions, AUnixSocketAloneIsTheOnlyListenerAndBesideAPortAnother) {
     const std::pair<std::vector<std::string_view>, bool> cases[] = {
         {{}, true},
@@ -63,6 +88,11 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--port", "-1"}, "--port"},
         {{"--rate-per-minute", "0"}, "--rate-per-minute"},
         {{"--decoders", "x"}, "--decoders"},
+        {{"--max-connections", "1"}, "--max-connections"},
+        {{"--per-address-connections", "0"}, "--per-address-connections"},
+        {{"--max-header-bytes", "100"}, "--max-header-bytes"},
+        {{"--drain-seconds", "0"}, "--drain-seconds"},
+        {{"--threads", "8"}, "unknown option"},
         {{"--host", "0.0.0.0"}, "refusing to serve plain HTTP"},
         {{"--host", "192.168.1.5"}, "refusing to serve plain HTTP"},
         {{"--cert", "c.pem"}, "--cert and --key"},
