@@ -11,11 +11,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "AttackRow.h"
 #include "AttackSizes.h"
@@ -158,6 +162,32 @@ void printTable(const std::vector<AttackRow>& rows) {
         AttackRow::growthGoalMiB);
 }
 
+// About 1.5 s of speech from flite's slt voice, or a tone of that length without flite; `note`
+// says which.
+std::string shortUtterance(std::string& note) {
+    const std::string sentence = "please send the report";
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("sayloft-attack-bench-" + std::to_string(::getpid()) + ".wav");
+    const std::string command =
+        "flite -voice slt -t \"" + sentence + "\" -o " + file.string() + " 2>/dev/null";
+    std::string wav;
+    if (std::system(command.c_str()) == 0) {
+        try {
+            wav = test::TestForms::wav16(test::TestForms::readWav16(file.string()), 16000);
+            note = "\"" + sentence + "\" spoken by flite";
+        } catch (const std::exception&) {
+            wav.clear();
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    if (wav.empty()) {
+        wav = test::TestForms::wav16(test::TestForms::tone(1.5), 16000);
+        note = "a 1.5 s tone (no flite)";
+    }
+    return wav;
+}
+
 int usage(const char* program) {
     std::fprintf(stderr, "usage: %s [--quick] [path/to/sayloft-server]\n", program);
     return 2;
@@ -181,9 +211,8 @@ int main(int argc, char** argv) {
     const AttackSizes sizes = quick ? AttackSizes::quick() : AttackSizes::full();
 
     const std::string boundary = test::TestForms::newBoundary();
-    const auto tone = test::TestForms::tone(1.5);
-    const std::string body =
-        test::TestForms::transcribeBody(boundary, test::TestForms::wav16(tone, 16000));
+    std::string audioNote;
+    const std::string body = test::TestForms::transcribeBody(boundary, shortUtterance(audioNote));
     const std::string contentType = test::TestForms::contentType(boundary);
 
     const auto began = std::chrono::steady_clock::now();
@@ -210,6 +239,7 @@ int main(int argc, char** argv) {
     printTable(rows);
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    std::printf("\n(%s sizes, %.0f s in all)\n", quick ? "quick" : "full", seconds);
+    std::printf("\n(%s sizes, %.0f s in all; the transcription: %s)\n", quick ? "quick" : "full",
+                seconds, audioNote.c_str());
     return 0;
 }

@@ -103,6 +103,7 @@ void WellBehavedClient::probeHealth() {
 }
 
 void WellBehavedClient::transcribe() {
+    std::this_thread::sleep_for(transcriptionLead);
     const auto began = Clock::now();
     RawSocket::Io io = RawSocket::Io::ok;
     const std::string request =

@@ -11,12 +11,14 @@ namespace sayloft::bench {
 
 // A client that plays by the rules, on 127.0.0.1, while an attack runs: GET /health on a new
 // connection every quarter of a second (answered with 200 within 2 s, or it counts as refused
-// service) and one short transcription with its token (answered with 200 within 10 s).
+// service) and one short transcription with its token, a second after the start so that the
+// attack is under way (answered with 200 within 10 s).
 class WellBehavedClient {
 public:
     static constexpr const char* address = "127.0.0.1";
     static constexpr std::chrono::milliseconds healthLimit{2000};
     static constexpr std::chrono::milliseconds transcriptionLimit{10000};
+    static constexpr std::chrono::milliseconds transcriptionLead{1000};
 
     struct Result {
         int healthProbes = 0;
@@ -36,7 +38,7 @@ public:
     WellBehavedClient(const WellBehavedClient&) = delete;
     WellBehavedClient& operator=(const WellBehavedClient&) = delete;
 
-    // Starts probing; the transcription goes out at once.
+    // Starts probing; the transcription goes out after its lead.
     void start();
     // Stops after the probe in progress and the transcription (both bounded by their limits);
     // at least one health probe has been made.
