@@ -133,7 +133,7 @@ std::string verdict(const AttackRow& row) {
         failed.push_back("transcription");
     }
     if (!row.outcome.ownGoal.value_or(true)) {
-        failed.push_back(row.attack.rfind("5.", 0) == 0 ? "pipelining" : "latency");
+        failed.push_back(row.outcome.goalName);
     }
     std::string text = "fail:";
     for (std::size_t i = 0; i < failed.size(); ++i) {

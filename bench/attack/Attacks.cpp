@@ -76,7 +76,7 @@ AttackOutcome Attacks::chunkedUpload(bool withToken) {
     RawSocket socket(address, port_);
     Io io = socket.finishConnect(deadline);
     if (io != Io::ok) {
-        return {"connect " + std::string(RawSocket::describe(io)), {}};
+        return {"connect " + std::string(RawSocket::describe(io)), {}, {}};
     }
     const std::string chunk = hex(chunkBytes) + "\r\n" + std::string(chunkBytes, '\0') + "\r\n";
     const std::uint64_t chunks = sizes_.uploadBytes / chunkBytes;
@@ -100,7 +100,7 @@ AttackOutcome Attacks::chunkedUpload(bool withToken) {
     Io readIo = io;
     std::optional<HttpAnswer> answer = socket.readAnswer(
         io == Io::timeout ? Clock::now() + std::chrono::seconds(1) : deadline, readIo);
-    return {describe(answer, answer ? readIo : io, sent, whole, sizes_.deadline), {}};
+    return {describe(answer, answer ? readIo : io, sent, whole, sizes_.deadline), {}, {}};
 }
 
 AttackOutcome Attacks::gzipBomb() {
@@ -114,19 +114,20 @@ AttackOutcome Attacks::gzipBomb() {
     RawSocket socket(address, port_);
     Io io = socket.finishConnect(deadline);
     if (io != Io::ok) {
-        return {"connect " + std::string(RawSocket::describe(io)), {}};
+        return {"connect " + std::string(RawSocket::describe(io)), {}, {}};
     }
     io = socket.send(head + body, deadline);
     Io readIo = io;
     const auto answer = socket.readAnswer(deadline, readIo);
     const std::string sizeNote = " (" + std::to_string(body.size() / 1024) + " KiB sent)";
     if (answer) {
-        return {std::to_string(answer->status) + sizeNote, {}};
+        return {std::to_string(answer->status) + sizeNote, {}, {}};
     }
     return {std::string(readIo == Io::timeout
                             ? "no answer in " + std::to_string(sizes_.deadline.count()) + " s"
                             : RawSocket::describe(readIo)) +
                 sizeNote,
+            {},
             {}};
 }
 
@@ -136,7 +137,7 @@ AttackOutcome Attacks::manyHeaders() {
     RawSocket socket(address, port_);
     Io io = socket.finishConnect(deadline);
     if (io != Io::ok) {
-        return {"connect " + std::string(RawSocket::describe(io)), {}};
+        return {"connect " + std::string(RawSocket::describe(io)), {}, {}};
     }
     // Headers go out 32 at a time, each "X-Filler-N: aaa...\r\n" of exactly headerBytes.
     int next = 0;
@@ -173,7 +174,7 @@ AttackOutcome Attacks::manyHeaders() {
                                 static_cast<std::uint64_t>(sizes_.headerCount) *
                                     static_cast<std::uint64_t>(sizes_.headerBytes) +
                                 2;
-    return {describe(answer, answer ? readIo : io, sent, whole, sizes_.deadline), {}};
+    return {describe(answer, answer ? readIo : io, sent, whole, sizes_.deadline), {}, {}};
 }
 
 AttackOutcome Attacks::slowConnections() {
@@ -240,7 +241,7 @@ AttackOutcome Attacks::slowConnections() {
         got += "; " + std::to_string(refused) + " refused, " + std::to_string(pending) +
                " not connected in 2 s";
     }
-    return {got, {}};
+    return {got, {}, {}};
 }
 
 AttackOutcome Attacks::pipelined() {
@@ -248,7 +249,7 @@ AttackOutcome Attacks::pipelined() {
     RawSocket socket(address, port_);
     Io io = socket.finishConnect(deadline);
     if (io != Io::ok) {
-        return {"connect " + std::string(RawSocket::describe(io)), false};
+        return {"connect " + std::string(RawSocket::describe(io)), false, "pipelining"};
     }
     socket.send(
         "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
@@ -279,7 +280,7 @@ AttackOutcome Attacks::pipelined() {
     if (answers.size() < 2) {
         got += std::string(", then ") + RawSocket::describe(io);
     }
-    return {got, inOrder};
+    return {got, inOrder, "pipelining"};
 }
 
 AttackOutcome Attacks::keepAliveLatency() {
@@ -328,7 +329,7 @@ AttackOutcome Attacks::keepAliveLatency() {
         }
     }
     if (reused.empty() || fresh.empty()) {
-        return {"no answers (" + std::to_string(failures) + " failed)", false};
+        return {"no answers (" + std::to_string(failures) + " failed)", false, "latency"};
     }
     const double difference = median(reused) - median(fresh);
     std::string got = "median reused " + ms(median(reused)) + ", new " + ms(median(fresh)) +
@@ -339,7 +340,7 @@ AttackOutcome Attacks::keepAliveLatency() {
     if (failures > 0) {
         got += ", " + std::to_string(failures) + " failed";
     }
-    return {got, difference <= 2.0 && failures == 0};
+    return {got, difference <= 2.0 && failures == 0, "latency"};
 }
 
 AttackOutcome Attacks::backlog() {
@@ -349,25 +350,23 @@ AttackOutcome Attacks::backlog() {
         sockets.emplace_back(address, port_);
     }
     const auto connectDeadline = Clock::now() + std::chrono::seconds(2);
-    int connected = 0, refused = 0, pending = 0;
+    std::vector<Io> states;
     for (auto& socket : sockets) {
-        const Io io = socket.finishConnect(connectDeadline);
-        connected += io == Io::ok;
-        refused += io == Io::failed;
-        pending += io == Io::timeout;
+        states.push_back(socket.finishConnect(connectDeadline));
     }
+    const auto count = [&](Io io) {
+        return static_cast<int>(std::count(states.begin(), states.end(), io));
+    };
+    const int connected = count(Io::ok), refused = count(Io::failed), pending = count(Io::timeout);
     std::this_thread::sleep_until(connectDeadline + sizes_.backlogHold);
     int closed = 0, late = 0;
-    for (auto& socket : sockets) {
-        if (socket.pollConnect() == Io::ok) {
-            closed += socket.closedByPeer();
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        if (states[i] == Io::ok) {
+            closed += sockets[i].closedByPeer();
+        } else if (states[i] == Io::timeout) {
+            late += sockets[i].pollConnect() == Io::ok;
         }
     }
-    late = 0;
-    for (auto& socket : sockets) {
-        late += socket.pollConnect() == Io::ok;
-    }
-    late -= connected;
     std::string got = std::to_string(connected) + " connected, " + std::to_string(refused) +
                       " refused, " + std::to_string(pending) + " no handshake in 2 s";
     if (late > 0) {
@@ -375,7 +374,7 @@ AttackOutcome Attacks::backlog() {
     }
     got += "; " + std::to_string(closed) + " closed by the server in " +
            std::to_string(sizes_.backlogHold.count()) + " s";
-    return {got, {}};
+    return {got, {}, {}};
 }
 
 }  // namespace sayloft::bench

@@ -17,9 +17,9 @@ struct HttpAnswer {
     std::string header(const std::string& lowerCaseName) const;
 
     // The first whole response at the start of `bytes` (body framed by Content-Length or chunked
-    // encoding; without either, a response to a request that may carry none, such as a 1xx or
-    // 204, has no body) and how many bytes it took; nullopt while it is incomplete or when
-    // `bytes` does not start with a status line.
+    // encoding; without either it is taken as empty, as the server always frames its bodies)
+    // and how many bytes it took; nullopt while it is incomplete or when `bytes` does not start
+    // with a status line.
     struct Parsed;
     static std::optional<Parsed> parse(std::string_view bytes);
 };

@@ -13,20 +13,26 @@ double msSince(Clock::time_point begin) {
     return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
 }
 
-// One request on a new connection: the answer within the limit, or nullopt and how it ended.
+// One request on a new connection: the answer within the limit, or nullopt and how it ended
+// (failed also when this process could not open the socket).
 std::optional<HttpAnswer> exchange(int port, const std::string& source, const std::string& request,
                                    std::chrono::milliseconds limit, RawSocket::Io& io) {
     const auto deadline = Clock::now() + limit;
-    RawSocket socket(source, port);
-    io = socket.finishConnect(deadline);
-    if (io != RawSocket::Io::ok) {
+    try {
+        RawSocket socket(source, port);
+        io = socket.finishConnect(deadline);
+        if (io != RawSocket::Io::ok) {
+            return std::nullopt;
+        }
+        io = socket.send(request, deadline);
+        if (io != RawSocket::Io::ok && !socket.hasAnswer()) {
+            return std::nullopt;
+        }
+        return socket.readAnswer(deadline, io);
+    } catch (const std::exception&) {
+        io = RawSocket::Io::failed;
         return std::nullopt;
     }
-    io = socket.send(request, deadline);
-    if (io != RawSocket::Io::ok && !socket.hasAnswer()) {
-        return std::nullopt;
-    }
-    return socket.readAnswer(deadline, io);
 }
 
 }  // namespace
