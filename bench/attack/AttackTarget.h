@@ -9,11 +9,11 @@ namespace sayloft::bench {
 
 // The sayloft-server under attack: a child process on 127.0.0.1 and a free port with a
 // temporary data folder and one decoder, with a token for the well-behaved client (registered
-// from 127.0.0.1) and one for the attacker (from 127.0.0.2). Started again when an attack has
-// killed it.
+// from 127.0.0.1) and one for the attacker (from 127.0.0.2).
 class AttackTarget {
 public:
-    // False (and `error` says why) when the server did not start or issued no tokens.
+    // Stops the server started before, if any, and starts a new one; false (and `error` says
+    // why) when it did not start or issued no tokens.
     bool start(std::string& error);
     // Whether the process is still running.
     bool alive() const;
