@@ -1,5 +1,7 @@
 #include "AttackTarget.h"
 
+#include <exception>
+
 #include "Attacks.h"
 #include "RssWatch.h"
 #include "WellBehavedClient.h"
@@ -8,7 +10,13 @@ namespace sayloft::bench {
 
 bool AttackTarget::start(std::string& error) {
     server_.reset();
-    server_ = std::make_unique<test::ServerProcess>(std::vector<std::string>{"--decoders", "1"});
+    try {
+        server_ =
+            std::make_unique<test::ServerProcess>(std::vector<std::string>{"--decoders", "1"});
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
     if (!server_->started()) {
         error = "sayloft-server did not start (" + test::ServerProcess::binary() + "):\n" +
                 server_->output();
