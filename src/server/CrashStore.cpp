@@ -76,9 +76,6 @@ bool CrashStore::store(const std::string& deviceIdHex, const Report& report, std
     }
     std::lock_guard lock(mutex_);
     const fs::path folder = root_ / deviceIdHex;
-    if (!FileIo::makeFolders(folder, true)) {
-        return fail("cannot create the crash report folder");
-    }
     const auto now = std::chrono::system_clock::now();
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
@@ -100,6 +97,9 @@ bool CrashStore::store(const std::string& deviceIdHex, const Report& report, std
         return fail("the crash report and its details (" + std::to_string(needed) +
                     " bytes) exceed the space kept for crash reports (" +
                     std::to_string(totalBytes_) + " bytes)");
+    }
+    if (!FileIo::makeFolders(folder, true)) {
+        return fail("cannot create the crash report folder");
     }
     makeRoom(folder, needed);
     if (!FileIo::replaceAtomically(ips, report.bytes, 0600) ||

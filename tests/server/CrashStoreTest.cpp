@@ -49,9 +49,10 @@ TEST(CrashStore, TheTotalOnDiskNeverExceedsTheCapMetadataIncluded) {
     EXPECT_FALSE(reportsOf(home.path() / "bb").empty());  // the newest report is kept
 
     std::string error;
-    EXPECT_FALSE(store.store("aa", report(std::string(cap, 'y')), &error));
+    EXPECT_FALSE(store.store("cc", report(std::string(cap, 'y')), &error));
     EXPECT_NE(error.find("exceed"), std::string::npos) << error;
     EXPECT_LE(bytesUnder(home.path()), cap);
+    EXPECT_FALSE(fs::exists(home.path() / "cc"));
 }
 
 TEST(CrashStore, EachDeviceKeepsItsNewestReportsCountingLeftoverFiles) {
