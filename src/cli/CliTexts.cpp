@@ -24,7 +24,8 @@ const CliTexts& CliTexts::english() {
                            "sayloft-cli ping",
                 .timedOut = "the service did not answer in time; try again",
                 .unauthorized = "the service refused to register this computer; ask its "
-                                "operator for a token (sayloft-cli token set TOKEN)",
+                                "operator for an invitation code and run sayloft-cli register "
+                                "--invite CODE (or for a token: sayloft-cli token set TOKEN)",
                 .rateLimited = "too many registrations; wait a minute and try again",
                 .serviceError = "the service reported an error; try again later",
                 .badResponse = "the service gave no usable token; check --service",
@@ -51,8 +52,9 @@ const CliTexts& CliTexts::chinese() {
                 .failed = "注册失败：",
                 .network = "无法连接转写服务；服务在运行吗？可用 sayloft-cli ping 检查",
                 .timedOut = "服务未及时响应；请重试",
-                .unauthorized = "服务拒绝为这台电脑注册；请向服务的运营者索取令牌"
-                                "（sayloft-cli token set TOKEN）",
+                .unauthorized = "服务拒绝为这台电脑注册；请向服务的运营者索取邀请码，"
+                                "然后运行 sayloft-cli register --invite 邀请码"
+                                "（或索取令牌：sayloft-cli token set TOKEN）",
                 .rateLimited = "注册请求过多；请等一分钟再试",
                 .serviceError = "服务报告了错误；请稍后再试",
                 .badResponse = "服务没有给出可用的令牌；请检查 --service",

@@ -81,7 +81,7 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
             case CliOptions::Command::ping:
                 return ping(endpoint, out, err);
             case CliOptions::Command::registerDevice:
-                return registerDevice(endpoint, out, err);
+                return registerDevice(endpoint, options->invite.value_or(""), out, err);
             case CliOptions::Command::doctor:
                 return doctor(endpoint, out);
             case CliOptions::Command::consent:
@@ -192,13 +192,19 @@ int SayloftCli::ping(const ServiceEndpoint& endpoint, std::ostream& out, std::os
     }
 }
 
-int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& out,
-                               std::ostream& err) const {
+int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, const std::string& invite,
+                               std::ostream& out, std::ostream& err) const {
+    const Url& service = endpoint.url;
+    if (!invite.empty() && !service.isHttps() && !service.isLoopback()) {
+        err << "sayloft-cli: refusing to send the invitation code over plain http to "
+            << service.host() << "; use https\n";
+        return exitCodeFor(APIError::network);
+    }
     const APIClient client(endpoint);
     const KeychainStore store(environment_.dataHome);
     std::string token;
     try {
-        token = client.registerDevice();
+        token = client.registerDevice({}, invite);
     } catch (const RegistrationNotOffered& error) {
         err << "sayloft-cli: " << endpoint.describe() << " does not offer registration ("
             << error.what() << "); ask its operator for a token and save it in "

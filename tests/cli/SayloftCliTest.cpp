@@ -196,6 +196,11 @@ TEST(SayloftCli, RegisterFailuresSpeakOfRegistration) {
         {429, APIError::rateLimited, "Registration failed: too many registrations"},
         {500, APIError::badResponse, "Registration failed: the service gave no usable token"},
         {429, APIError::rateLimited, "注册失败：注册请求过多", true},
+        {403, APIError::unauthorized,
+         "Registration failed: the service refused to register this computer; ask its operator "
+         "for an invitation code and run sayloft-cli register --invite CODE"},
+        {403, APIError::unauthorized,
+         "注册失败：服务拒绝为这台电脑注册；请向服务的运营者索取邀请码", true},
     };
     for (const Row& row : rows) {
         CliRig rig(answering(row.status, ""));
@@ -253,6 +258,13 @@ TEST(SayloftCli, RegisterStoresTheServiceToken) {
     EXPECT_EQ(rig.server.requests().at(0).method, "POST");
     EXPECT_EQ(KeychainStore(rig.scratch.path / "data").loadToken(), "fresh-token");
 
+    const Outcome invited = rig.run({"register", "--invite", "9d2f4b7c1e8a6053"});
+    EXPECT_EQ(invited.status, 0) << invited.err;
+    EXPECT_FALSE(rig.server.requests().at(0).headers.contains("Sayloft-Invite"));
+    const auto headers = rig.server.requests().at(1).headers;
+    ASSERT_EQ(headers.count("Sayloft-Invite"), 1u);
+    EXPECT_EQ(headers.find("Sayloft-Invite")->second, "9d2f4b7c1e8a6053");
+
     CliRig refusing(answering(200, R"({"token":""})"));
     EXPECT_EQ(refusing.run({"register"}).status, SayloftCli::exitCodeFor(APIError::badResponse));
     EXPECT_EQ(KeychainStore(refusing.scratch.path / "data").loadToken(), std::nullopt);
@@ -294,6 +306,11 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"hotkey", "down"},
         {"hotkey", "press", "release"},
         {"hotkey", "name", "extra"},
+        {"ping", "--invite", "9d2f4b7c1e8a6053"},
+        {"--invite=9d2f4b7c1e8a6053", "hotkey", "name"},
+        {"register", "--invite"},
+        {"register", "--invite", "two words"},
+        {"register", "--invite=a\r\nX-Injected: 1"},
     };
     for (const auto& args : mistakes) {
         const Outcome result = rig.run(args);
@@ -304,8 +321,9 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
 
     const Outcome help = rig.run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* topic : {"transcribe FILE.wav", "ping", "register", "--service URL",
-                              "--token TEXT", "--verbose", "hotkey press|release"}) {
+    for (const char* topic :
+         {"transcribe FILE.wav", "ping", "register", "--invite CODE", "--service URL",
+          "--token TEXT", "--verbose", "hotkey press|release"}) {
         EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
     }
 }
@@ -317,6 +335,11 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
         {"--service", "http://192.0.2.1:8177", "--token", "t", "transcribe", file.string()});
     EXPECT_EQ(result.status, SayloftCli::exitCodeFor(APIError::network));
     EXPECT_NE(result.err.find("plain http"), std::string::npos);
+    const Outcome invite =
+        rig.run({"--service", "http://192.0.2.1:8177", "register", "--invite", "9d2f4b7c1e8a6053"});
+    EXPECT_EQ(invite.status, SayloftCli::exitCodeFor(APIError::network));
+    EXPECT_NE(invite.err.find("plain http"), std::string::npos);
+    EXPECT_EQ(rig.server.requestCount(), 0u);
 }
 
 TEST(SayloftCli, TokenSetStoresOnlyABearerToken) {
