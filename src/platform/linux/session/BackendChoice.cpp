@@ -117,7 +117,10 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                 {"hotkey", "compositor key binding (sayloft-cli hotkey press|release)", true,
                  std::string("the compositor runs it from a key binding: \"sayloft-cli doctor\" "
                              "prints the lines to add") +
-                     (offer.keyboardsReadable == 0 && offer.inputDevicesDenied > 0
+                     (offer.keyboardsReadable > 0
+                          ? "; the keyboards under /dev/input are readable too: "
+                            "SAYLOFT_HOTKEY_ROUTE=evdev uses them"
+                      : offer.inputDevicesDenied > 0
                           ? "; or join the input group for the keyboards under /dev/input "
                             "(sudo usermod -aG input $USER, from the next login; every program "
                             "of this user could then read every key)"
