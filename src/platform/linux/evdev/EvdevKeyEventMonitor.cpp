@@ -5,6 +5,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include <sys/inotify.h>
@@ -47,11 +49,17 @@ EvdevKeyEventMonitor::Survey EvdevKeyEventMonitor::survey(const Options& options
     for (const std::string& name : eventNodes(options.folder)) {
         switch (EvdevKeyboard::open(options.folder / name, options.acceptRecordStreams).outcome) {
             case EvdevKeyboard::Outcome::keyboard:
-                ++survey.keyboards;
+                ++survey.found;
+                ++survey.readable;
                 break;
-            case EvdevKeyboard::Outcome::denied:
-                ++survey.denied;
+            case EvdevKeyboard::Outcome::denied: {
+                std::ifstream description(options.sysfs / name / "device/capabilities/key");
+                const std::string keys{std::istreambuf_iterator<char>(description), {}};
+                if (!description.is_open() || EvdevKeyboard::keyCapabilitiesHaveModifier(keys)) {
+                    ++survey.found;
+                }
                 break;
+            }
             case EvdevKeyboard::Outcome::notKeyboard:
             case EvdevKeyboard::Outcome::failed:
                 break;
@@ -69,7 +77,7 @@ EvdevKeyEventMonitor::~EvdevKeyEventMonitor() {
 }
 
 bool EvdevKeyEventMonitor::isTrusted() const {
-    return inotify_ >= 0 ? !devices_.empty() : survey(options_).keyboards > 0;
+    return inotify_ >= 0 ? !devices_.empty() : survey(options_).readable > 0;
 }
 
 std::optional<KeyEventMonitor::MonitorId> EvdevKeyEventMonitor::install(Handler handler) {

@@ -38,12 +38,16 @@ public:
         // Tests only: FIFOs in the folder carrying `struct input_event` records count as
         // keyboards (see EvdevKeyboard::open).
         bool acceptRecordStreams = false;
+        // Where the kernel describes the devices to everyone (a device this user may not open
+        // is told to be a keyboard or not from there).
+        std::filesystem::path sysfs = "/sys/class/input";
     };
 
     // What the folder holds now, for the route choice and the doctor.
     struct Survey {
-        unsigned keyboards = 0;  // readable keyboards
-        unsigned denied = 0;     // event devices the user may not read (keyboards or not)
+        unsigned found = 0;     // keyboards, readable or not (a device whose description is
+                                // unreadable too counts, as it may be one)
+        unsigned readable = 0;  // keyboards this user may read
     };
     static Survey survey(const Options& options);
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -87,6 +89,26 @@ EvdevKeyboard::Opening EvdevKeyboard::open(const std::filesystem::path& path,
     }
     restrictToModifiers(fd);
     return {Outcome::keyboard, std::unique_ptr<EvdevKeyboard>(new EvdevKeyboard(fd, device))};
+}
+
+bool EvdevKeyboard::keyCapabilitiesHaveModifier(std::string_view text) {
+    std::vector<unsigned long long> words;  // least significant first
+    std::istringstream stream{std::string(text)};
+    std::string word;
+    while (stream >> word) {
+        if (word.size() > 16 || word.find_first_not_of("0123456789abcdefABCDEF") != word.npos) {
+            return false;
+        }
+        words.insert(words.begin(), std::stoull(word, nullptr, 16));
+    }
+    constexpr unsigned bitsPerWord = 8 * sizeof(long);
+    for (const std::uint16_t code : ModifierKeyState::codes()) {
+        const std::size_t index = code / bitsPerWord;
+        if (index < words.size() && ((words[index] >> (code % bitsPerWord)) & 1u) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 EvdevKeyboard::EvdevKeyboard(int fd, libevdev* device) : fd_(fd), device_(device) {

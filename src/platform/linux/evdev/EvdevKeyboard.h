@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "platform/linux/evdev/ModifierKeyState.h"
@@ -40,6 +41,11 @@ public:
     };
     // acceptRecordStreams: a FIFO counts as a keyboard whose records are read as a device's.
     static Opening open(const std::filesystem::path& path, bool acceptRecordStreams = false);
+
+    // Whether a device's key capabilities as sysfs shows them to every user
+    // (/sys/class/input/eventN/device/capabilities/key: hexadecimal words of the kernel's
+    // `long`, most significant first) include one of the six modifiers.
+    static bool keyCapabilitiesHaveModifier(std::string_view text);
 
     ~EvdevKeyboard();
     EvdevKeyboard(const EvdevKeyboard&) = delete;

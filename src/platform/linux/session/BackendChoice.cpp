@@ -105,7 +105,8 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
             lines.push_back(
                 {"hotkey",
                  "the keyboards under /dev/input (evdev; " +
-                     std::to_string(offer.keyboardsReadable) +
+                     std::to_string(offer.keyboardsReadable) + " of " +
+                     std::to_string(offer.keyboardsFound) +
                      " readable; grabs nothing, only the six modifier keys are delivered)",
                  true,
                  "readable through the input group, which lets every program of this user read "
@@ -120,10 +121,12 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                      (offer.keyboardsReadable > 0
                           ? "; the keyboards under /dev/input are readable too: "
                             "SAYLOFT_HOTKEY_ROUTE=evdev uses them"
-                      : offer.inputDevicesDenied > 0
-                          ? "; or join the input group for the keyboards under /dev/input "
-                            "(sudo usermod -aG input $USER, from the next login; every program "
-                            "of this user could then read every key)"
+                      : offer.keyboardsFound > 0
+                          ? "; or join the input group for the " +
+                                std::to_string(offer.keyboardsFound) +
+                                " keyboard(s) under /dev/input "
+                                "(sudo usermod -aG input $USER, from the next login; every program "
+                                "of this user could then read every key)"
                           : "")});
             break;
         case Hotkey::none:

@@ -16,10 +16,10 @@ struct SessionOffer {
     bool qtWaylandPlugin = false;  // Qt's Wayland platform plugin (qt6-wayland) is installed
     bool sessionBus = false;       // a D-Bus session bus answers
     std::string hotkeyRoute;       // $SAYLOFT_HOTKEY_ROUTE: "", "xinput", "evdev" or "binding"
-    // The keyboards under /dev/input: how many this user may read (the evdev route), and how
-    // many input devices it may not (keyboards among them; the `input` group would open them).
+    // The keyboards under /dev/input: how many there are, and how many this user may read (the
+    // evdev route; the `input` group would open the others).
+    unsigned keyboardsFound = 0;
     unsigned keyboardsReadable = 0;
-    unsigned inputDevicesDenied = 0;
     // A compositor key binding has reached Sayloft in an earlier run: the user has set it up.
     bool keyBindingUsed = false;
 

@@ -89,8 +89,8 @@ SessionOffer SessionProbe::probe() {
                         std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error));
     offer.hotkeyRoute = env("SAYLOFT_HOTKEY_ROUTE");
     const auto keyboards = EvdevKeyEventMonitor::survey({});
-    offer.keyboardsReadable = keyboards.keyboards;
-    offer.inputDevicesDenied = keyboards.denied;
+    offer.keyboardsFound = keyboards.found;
+    offer.keyboardsReadable = keyboards.readable;
     const UserDefaultsStore defaults(
         UserDefaultsStore::defaultLocation(XdgDirs::current().configHome),
         UserDefaultsStore::Access::readOnly);

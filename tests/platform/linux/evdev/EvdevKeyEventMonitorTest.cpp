@@ -163,6 +163,22 @@ TEST(EvdevKeyEventMonitor, ReadsEveryKeyboardAsOne) {
     }
 }
 
+// How a device the user may not open is told to be a keyboard: its capabilities in sysfs.
+TEST(EvdevKeyboard, KeyCapabilitiesFromSysfs) {
+    const std::pair<const char*, bool> rows[] = {
+        {"1000000000007 ff9f207ac14057ff febeffdfffefffff fffffffffffffffe\n", true},  // keyboard
+        {"1000000000 0\n", true},       // Right Alt (100) alone
+        {"20000000\n", true},           // Left Ctrl (29) alone
+        {"10000000000000 0\n", false},  // a power button (116)
+        {"1f0000 0 0 0 0\n", false},    // mouse buttons
+        {"", false},
+        {"not hexadecimal\n", false},
+    };
+    for (const auto& [text, keyboard] : rows) {
+        EXPECT_EQ(EvdevKeyboard::keyCapabilitiesHaveModifier(text), keyboard) << text;
+    }
+}
+
 // A real keyboard through the kernel: the event mask keeps other keys and scan codes from this
 // process, and a SYN_DROPPED (the kernel's buffer overflowing while the loop is busy) is
 // resynchronised from the kernel's key state.

@@ -42,8 +42,8 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
     // route asked for, a session bus missing.
     const auto with = [](SessionOffer offer, unsigned keyboards, bool bindingUsed,
                          std::string route = "", bool bus = true) {
+        offer.keyboardsFound = 2;
         offer.keyboardsReadable = keyboards;
-        offer.inputDevicesDenied = keyboards > 0 ? 0 : 3;
         offer.keyBindingUsed = bindingUsed;
         offer.hotkeyRoute = std::move(route);
         offer.sessionBus = bus;
