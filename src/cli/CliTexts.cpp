@@ -31,6 +31,19 @@ const CliTexts& CliTexts::english() {
                 .badResponse = "the service gave no usable token; check --service",
             },
         .otherFailure = "sayloft-cli failed: ",
+        .hotkeyRoutes =
+            {
+                .heading = "The hotkey on Wayland: two ways, each with its price.",
+                .evdev = "- Reading the keyboards (evdev): join the input group with \"sudo "
+                         "usermod -aG input $USER\"; it takes effect at your next login. "
+                         "Sayloft asks the kernel for the six modifier keys only, but the group "
+                         "lets every program you run read every key you type, passwords "
+                         "included. Sayloft never changes group membership itself.",
+                .keyBinding = "- A compositor key binding: add the lines above to the "
+                              "compositor's configuration and reload it; nothing else is "
+                              "needed. Once the binding has reached Sayloft, it is chosen "
+                              "before the keyboards.",
+            },
     };
     return texts;
 }
@@ -60,6 +73,16 @@ const CliTexts& CliTexts::chinese() {
                 .badResponse = "服务没有给出可用的令牌；请检查 --service",
             },
         .otherFailure = "sayloft-cli 出错：",
+        .hotkeyRoutes =
+            {
+                .heading = "Wayland 下的热键：两种方式，各有代价。",
+                .evdev = "- 直接读取键盘（evdev）：用 \"sudo usermod -aG input $USER\" 加入 "
+                         "input 组，下次登录后生效。Sayloft 只向内核索取六个修饰键，但加入该组后，"
+                         "你运行的每个程序都能读取你输入的每个按键，包括密码。Sayloft "
+                         "从不自行更改用户组。",
+                .keyBinding = "- 合成器快捷键绑定：把上面几行加入合成器的配置并重新加载，"
+                              "无需其他操作。快捷键绑定一旦调用过 Sayloft，就会优先于读取键盘。",
+            },
     };
     return texts;
 }

@@ -276,7 +276,7 @@ int SayloftCli::hotkeyName(std::ostream& out) const {
 
 int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const {
     const Url& service = endpoint.url;
-    auto [checks, keyBinding] = DesktopChecks::run();
+    auto [checks, keyBinding, wayland] = DesktopChecks::run();
 
     HttpRequest request;
     request.url = service.appending("health");
@@ -343,7 +343,7 @@ int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const
         out << check.line() << "\n";
         allOk = allOk && check.ok;
     }
-    if (keyBinding) {
+    if (keyBinding || wayland) {
         std::error_code error;
         auto cli = std::filesystem::read_symlink("/proc/self/exe", error);
         if (error) {
@@ -353,6 +353,10 @@ int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const
                  HotkeySetting::fromStored(defaults.integer(HotkeySetting::key)), cli.string())) {
             out << line << "\n";
         }
+    }
+    if (wayland) {
+        const auto& texts = CliTexts::forLanguage(environment_.chinese).hotkeyRoutes;
+        out << "\n" << texts.heading << "\n" << texts.evdev << "\n" << texts.keyBinding << "\n";
     }
     return allOk ? ok : otherFailure;
 }

@@ -419,11 +419,13 @@ Outcome runProgram(const std::string& environment, const std::string& arguments)
 
 // The doctor looks and changes nothing: not a broken settings file, not the earlier token layout,
 // not a token file's permissions. Run as a process without a desktop so that its probes end fast.
+// On Wayland it also says, in the user's language, what each hotkey route costs.
 TEST(SayloftCliProgram, DoctorChangesNoFile) {
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;  // relative path, bytes
         const char* reported;
+        std::string environment = "LANGUAGE=en";
     };
     const Case cases[] = {
         {"a broken settings file and the earlier token layout",
@@ -433,6 +435,14 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
         {"a malformed token, readable by others",
          {{"data/Sayloft/device_token", "two words\n"}},
          "holds no token"},
+        {"a Wayland session, in English",
+         {},
+         "lets every program you run read every key you type",
+         "LANGUAGE=en XDG_SESSION_TYPE=wayland"},
+        {"a Wayland session, in Chinese",
+         {},
+         "你运行的每个程序都能读取你输入的每个按键",
+         "LANGUAGE=zh_CN XDG_SESSION_TYPE=wayland"},
     };
     for (const Case& c : cases) {
         Scratch scratch;
@@ -444,8 +454,8 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
         const Scratch runtime;  // apart: the audio library leaves its folder there
         const auto before = snapshot(scratch.path);
         const Outcome doctor = runProgram(
-            "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME=" +
-                (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
+            "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS " + c.environment +
+                " XDG_DATA_HOME=" + (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
                 (scratch.path / "config").string() + " XDG_RUNTIME_DIR=" + runtime.path.string(),
             "--service http://127.0.0.1:" + std::to_string(testing::unusedPort()) + " doctor");
         EXPECT_EQ(snapshot(scratch.path), before) << c.name;
