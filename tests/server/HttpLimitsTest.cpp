@@ -121,6 +121,16 @@ TEST_F(HttpLimits, PipelinedRequestsAreAnsweredInOrder) {
     EXPECT_EQ(statusOf(raw.readResponse(10000)), 401);
 }
 
+TEST_F(HttpLimits, AClientStillSendingAfterAnEarlyAnswerIsNotReset) {
+    RawConnection raw(port());
+    raw.send(uploadHead("x", "Content-Length: 8388608\r\n"));
+    EXPECT_EQ(statusOf(raw.readResponse(10000)), 413);
+    // Closed at once, the socket would answer these bytes with a reset and fail the client's
+    // write before it reads the answer; the lingering close reads and drops them.
+    EXPECT_TRUE(raw.send(std::string(4 * 1024 * 1024, 'x')));
+    EXPECT_TRUE(raw.waitForClose(10000));
+}
+
 TEST_F(HttpLimits, LibcurlReadsTheEarlyAnswerToABodyItIsStillSending) {
     CurlSession curl;
     const auto token = tokenFrom(port());
