@@ -1,0 +1,167 @@
+#include "server/FairRecognitionQueue.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sayloft {
+namespace {
+
+double secondsOf(std::size_t samples) {
+    return static_cast<double>(samples) / FairRecognitionQueue::samplesPerSecond;
+}
+
+}  // namespace
+
+FairRecognitionQueue::FairRecognitionQueue(SpeechRecognizer& recognizer, Limits limits, Clock clock)
+    : recognizer_(recognizer), limits_(limits), clock_(std::move(clock)) {
+    limits_.workers = std::max<std::size_t>(1, limits_.workers);
+    limits_.perOwnerInProgress = std::max<std::size_t>(1, limits_.perOwnerInProgress);
+}
+
+SpeechRecognizer::Result FairRecognitionQueue::recognize(const std::string& owner,
+                                                         std::span<const std::int16_t> samples) {
+    std::unique_lock lock(mutex_);
+    const auto arrived = clock_();
+    expireOverdue(arrived);
+    auto [entry, fresh] = owners_.try_emplace(owner);
+    if (fresh) {
+        entry->second.clock = virtualTime_;  // no credit saved up while idle
+    }
+    Waiter self;
+    self.samples = samples.size();
+    self.arrival = arrivals_++;
+    self.deadline = arrived + limits_.queueTimeout;
+    entry->second.waiting.push_back(&self);
+    queuedSamples_ += self.samples;
+    ++waiting_;
+    startWhatFits();
+
+    if (self.state == State::waiting && secondsOf(queuedSamples_) > limits_.maxQueuedSeconds) {
+        withdraw(entry->second, self);
+        auto refused = busy(secondsOf(queuedSamples_ + self.samples) - limits_.maxQueuedSeconds);
+        forgetIfIdle(owner);
+        return refused;
+    }
+    while (self.state == State::waiting) {
+        const auto now = clock_();
+        if (now >= self.deadline) {
+            withdraw(owners_.at(owner), self);  // an owner with a waiter is never forgotten
+            self.state = State::expired;
+            break;
+        }
+        self.wake.wait_for(lock, self.deadline - now);
+    }
+    if (self.state == State::expired) {
+        forgetIfIdle(owner);
+        return busy(secondsOf(queuedSamples_));
+    }
+
+    // Admitted: the owner stays known while this runs, and a worker is reserved for it.
+    lock.unlock();
+    const auto began = clock_();
+    SpeechRecognizer::Result result;
+    try {
+        result = recognizer_.recognize(samples);
+    } catch (...) {
+        lock.lock();
+        finish(owner, self.samples, clock_() - began);
+        throw;
+    }
+    const auto took = clock_() - began;
+    lock.lock();
+    finish(owner, self.samples, took);
+    return result;
+}
+
+void FairRecognitionQueue::withdraw(Owner& owner, Waiter& waiter) {
+    const auto found = std::find(owner.waiting.begin(), owner.waiting.end(), &waiter);
+    if (found != owner.waiting.end()) {
+        owner.waiting.erase(found);
+        queuedSamples_ -= waiter.samples;
+        --waiting_;
+    }
+}
+
+// Deadlines are the arrival plus one timeout, so within an owner the oldest expires first.
+void FairRecognitionQueue::expireOverdue(std::chrono::steady_clock::time_point now) {
+    for (auto& [name, owner] : owners_) {
+        while (!owner.waiting.empty() && owner.waiting.front()->deadline <= now) {
+            Waiter* overdue = owner.waiting.front();
+            owner.waiting.pop_front();
+            queuedSamples_ -= overdue->samples;
+            --waiting_;
+            overdue->state = State::expired;  // its thread forgets the owner if it is idle
+            overdue->wake.notify_one();
+        }
+    }
+}
+
+// A linear scan over the active owners per start: a few microseconds for a thousand, against
+// recognitions that take a tenth of a second or more.
+void FairRecognitionQueue::startWhatFits() {
+    while (running_ < limits_.workers) {
+        Owner* next = nullptr;
+        for (auto& [name, owner] : owners_) {
+            if (owner.waiting.empty() || owner.running >= limits_.perOwnerInProgress) {
+                continue;
+            }
+            if (next == nullptr || owner.clock < next->clock ||
+                (owner.clock == next->clock &&
+                 owner.waiting.front()->arrival < next->waiting.front()->arrival)) {
+                next = &owner;
+            }
+        }
+        if (next == nullptr) {
+            return;
+        }
+        Waiter* started = next->waiting.front();
+        next->waiting.pop_front();
+        queuedSamples_ -= started->samples;
+        --waiting_;
+        virtualTime_ = std::max(virtualTime_, next->clock);
+        next->clock += secondsOf(started->samples);
+        ++next->running;
+        ++running_;
+        started->state = State::admitted;
+        started->wake.notify_one();
+    }
+}
+
+void FairRecognitionQueue::forgetIfIdle(const std::string& owner) {
+    const auto found = owners_.find(owner);
+    if (found != owners_.end() && found->second.waiting.empty() && found->second.running == 0) {
+        owners_.erase(found);
+    }
+}
+
+void FairRecognitionQueue::finish(const std::string& owner, std::size_t samples,
+                                  std::chrono::steady_clock::duration took) {
+    --owners_.at(owner).running;
+    --running_;
+    if (samples > 0) {
+        // A moving average over the last few recognitions: speed changes with the load.
+        const double sample = std::chrono::duration<double>(took).count() / secondsOf(samples);
+        secondsPerAudioSecond_ =
+            speedMeasured_ ? 0.75 * secondsPerAudioSecond_ + 0.25 * sample : sample;
+        speedMeasured_ = true;
+    }
+    forgetIfIdle(owner);
+    expireOverdue(clock_());
+    startWhatFits();
+}
+
+SpeechRecognizer::Result FairRecognitionQueue::busy(double excessSeconds) const {
+    // The queue drains at `workers` times the recent speed of one recognition.
+    const double wait = std::max(0.0, excessSeconds) * secondsPerAudioSecond_ /
+                        static_cast<double>(limits_.workers);
+    SpeechRecognizer::Result answer{false, {}, 503, busyError};
+    answer.retryAfterSeconds = static_cast<int>(std::clamp(std::ceil(wait), 1.0, 3600.0));
+    return answer;
+}
+
+FairRecognitionQueue::Stats FairRecognitionQueue::stats() const {
+    std::lock_guard lock(mutex_);
+    return {secondsOf(queuedSamples_), waiting_, running_, owners_.size()};
+}
+
+}  // namespace sayloft
