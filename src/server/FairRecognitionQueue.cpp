@@ -28,16 +28,17 @@ SpeechRecognizer::Result FairRecognitionQueue::recognize(const std::string& owne
         entry->second.clock = virtualTime_;  // no credit saved up while idle
     }
     Waiter self;
+    self.owner = &entry->second;
     self.samples = samples.size();
     self.arrival = arrivals_++;
     self.deadline = arrived + limits_.queueTimeout;
     entry->second.waiting.push_back(&self);
+    byArrival_.emplace(self.arrival, &self);
     queuedSamples_ += self.samples;
-    ++waiting_;
     startWhatFits();
 
     if (self.state == State::waiting && secondsOf(queuedSamples_) > limits_.maxQueuedSeconds) {
-        withdraw(entry->second, self);
+        withdraw(self);
         auto refused = busy(secondsOf(queuedSamples_ + self.samples) - limits_.maxQueuedSeconds);
         forgetIfIdle(owner);
         return refused;
@@ -45,7 +46,7 @@ SpeechRecognizer::Result FairRecognitionQueue::recognize(const std::string& owne
     while (self.state == State::waiting) {
         const auto now = clock_();
         if (now >= self.deadline) {
-            withdraw(owners_.at(owner), self);  // an owner with a waiter is never forgotten
+            withdraw(self);
             self.state = State::expired;
             break;
         }
@@ -73,26 +74,23 @@ SpeechRecognizer::Result FairRecognitionQueue::recognize(const std::string& owne
     return result;
 }
 
-void FairRecognitionQueue::withdraw(Owner& owner, Waiter& waiter) {
-    const auto found = std::find(owner.waiting.begin(), owner.waiting.end(), &waiter);
-    if (found != owner.waiting.end()) {
-        owner.waiting.erase(found);
+// Its owner is still known: an owner with a waiting request is never forgotten.
+void FairRecognitionQueue::withdraw(Waiter& waiter) {
+    auto& waiting = waiter.owner->waiting;
+    const auto found = std::find(waiting.begin(), waiting.end(), &waiter);  // mostly the front
+    if (found != waiting.end()) {
+        waiting.erase(found);
+        byArrival_.erase(waiter.arrival);
         queuedSamples_ -= waiter.samples;
-        --waiting_;
     }
 }
 
-// Deadlines are the arrival plus one timeout, so within an owner the oldest expires first.
 void FairRecognitionQueue::expireOverdue(std::chrono::steady_clock::time_point now) {
-    for (auto& [name, owner] : owners_) {
-        while (!owner.waiting.empty() && owner.waiting.front()->deadline <= now) {
-            Waiter* overdue = owner.waiting.front();
-            owner.waiting.pop_front();
-            queuedSamples_ -= overdue->samples;
-            --waiting_;
-            overdue->state = State::expired;  // its thread forgets the owner if it is idle
-            overdue->wake.notify_one();
-        }
+    while (!byArrival_.empty() && byArrival_.begin()->second->deadline <= now) {
+        Waiter& overdue = *byArrival_.begin()->second;
+        withdraw(overdue);
+        overdue.state = State::expired;  // its thread forgets the owner if it is idle
+        overdue.wake.notify_one();
     }
 }
 
@@ -115,9 +113,7 @@ void FairRecognitionQueue::startWhatFits() {
             return;
         }
         Waiter* started = next->waiting.front();
-        next->waiting.pop_front();
-        queuedSamples_ -= started->samples;
-        --waiting_;
+        withdraw(*started);
         virtualTime_ = std::max(virtualTime_, next->clock);
         next->clock += secondsOf(started->samples);
         ++next->running;
@@ -161,7 +157,7 @@ SpeechRecognizer::Result FairRecognitionQueue::busy(double excessSeconds) const 
 
 FairRecognitionQueue::Stats FairRecognitionQueue::stats() const {
     std::lock_guard lock(mutex_);
-    return {secondsOf(queuedSamples_), waiting_, running_, owners_.size()};
+    return {secondsOf(queuedSamples_), byArrival_.size(), running_, owners_.size()};
 }
 
 }  // namespace sayloft

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <span>
 #include <string>
@@ -73,7 +74,9 @@ public:
 
 private:
     enum class State { waiting, admitted, expired };
+    struct Owner;
     struct Waiter {
+        Owner* owner = nullptr;
         std::size_t samples = 0;
         std::uint64_t arrival = 0;
         std::chrono::steady_clock::time_point deadline;
@@ -87,7 +90,7 @@ private:
     };
     using Owners = std::unordered_map<std::string, Owner>;
 
-    void withdraw(Owner& owner, Waiter& waiter);
+    void withdraw(Waiter& waiter);
     void expireOverdue(std::chrono::steady_clock::time_point now);
     void startWhatFits();
     void forgetIfIdle(const std::string& owner);
@@ -102,7 +105,9 @@ private:
     Owners owners_;
     double virtualTime_ = 0;
     std::size_t queuedSamples_ = 0;  // whole samples, so that sums never drift
-    std::size_t waiting_ = 0;
+    // Every waiting request, oldest first: deadlines are the arrival plus one timeout, so the
+    // first here is the first to expire.
+    std::map<std::uint64_t, Waiter*> byArrival_;
     std::size_t running_ = 0;
     std::uint64_t arrivals_ = 0;
     double secondsPerAudioSecond_ = 1.0;  // recent recognition speed of one worker
