@@ -35,6 +35,7 @@ SpeechRecognizer::Result FairRecognitionQueue::recognize(const std::string& owne
     entry->second.waiting.push_back(&self);
     byArrival_.emplace(self.arrival, &self);
     queuedSamples_ += self.samples;
+    placeInTurn(entry->second);
     startWhatFits();
 
     if (self.state == State::waiting && secondsOf(queuedSamples_) > limits_.maxQueuedSeconds) {
@@ -82,6 +83,19 @@ void FairRecognitionQueue::withdraw(Waiter& waiter) {
         waiting.erase(found);
         byArrival_.erase(waiter.arrival);
         queuedSamples_ -= waiter.samples;
+        placeInTurn(*waiter.owner);
+    }
+}
+
+// Called whenever an owner's clock, running count or oldest waiting request changes.
+void FairRecognitionQueue::placeInTurn(Owner& owner) {
+    if (owner.turn) {
+        turns_.erase(*owner.turn);
+        owner.turn.reset();
+    }
+    if (!owner.waiting.empty() && owner.running < limits_.perOwnerInProgress) {
+        owner.turn = Turn{owner.clock, owner.waiting.front()->arrival, &owner};
+        turns_.insert(*owner.turn);
     }
 }
 
@@ -94,30 +108,15 @@ void FairRecognitionQueue::expireOverdue(std::chrono::steady_clock::time_point n
     }
 }
 
-// A linear scan over the active owners per start: a few microseconds for a thousand, against
-// recognitions that take a tenth of a second or more.
 void FairRecognitionQueue::startWhatFits() {
-    while (running_ < limits_.workers) {
-        Owner* next = nullptr;
-        for (auto& [name, owner] : owners_) {
-            if (owner.waiting.empty() || owner.running >= limits_.perOwnerInProgress) {
-                continue;
-            }
-            if (next == nullptr || owner.clock < next->clock ||
-                (owner.clock == next->clock &&
-                 owner.waiting.front()->arrival < next->waiting.front()->arrival)) {
-                next = &owner;
-            }
-        }
-        if (next == nullptr) {
-            return;
-        }
-        Waiter* started = next->waiting.front();
-        withdraw(*started);
-        virtualTime_ = std::max(virtualTime_, next->clock);
-        next->clock += secondsOf(started->samples);
-        ++next->running;
+    while (running_ < limits_.workers && !turns_.empty()) {
+        Owner& next = *std::get<Owner*>(*turns_.begin());
+        Waiter* started = next.waiting.front();
+        virtualTime_ = std::max(virtualTime_, next.clock);
+        next.clock += secondsOf(started->samples);
+        ++next.running;
         ++running_;
+        withdraw(*started);
         started->state = State::admitted;
         started->wake.notify_one();
     }
@@ -132,8 +131,10 @@ void FairRecognitionQueue::forgetIfIdle(const std::string& owner) {
 
 void FairRecognitionQueue::finish(const std::string& owner, std::size_t samples,
                                   std::chrono::steady_clock::duration took) {
-    --owners_.at(owner).running;
+    Owner& mine = owners_.at(owner);
+    --mine.running;
     --running_;
+    placeInTurn(mine);
     if (samples > 0) {
         // A moving average over the last few recognitions: speed changes with the load.
         const double sample = std::chrono::duration<double>(took).count() / secondsOf(samples);

@@ -8,8 +8,11 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 #include "server/SpeechRecognizer.h"
@@ -83,14 +86,19 @@ private:
         State state = State::waiting;
         std::condition_variable wake;
     };
+    // An owner that may start a request now, in the order they would: least virtual clock,
+    // then oldest waiting request.
+    using Turn = std::tuple<double, std::uint64_t, Owner*>;
     struct Owner {
         double clock = 0;  // virtual start of this owner's next request
         std::size_t running = 0;
         std::deque<Waiter*> waiting;
+        std::optional<Turn> turn;  // its place in turns_, while it has one
     };
     using Owners = std::unordered_map<std::string, Owner>;
 
     void withdraw(Waiter& waiter);
+    void placeInTurn(Owner& owner);
     void expireOverdue(std::chrono::steady_clock::time_point now);
     void startWhatFits();
     void forgetIfIdle(const std::string& owner);
@@ -108,6 +116,7 @@ private:
     // Every waiting request, oldest first: deadlines are the arrival plus one timeout, so the
     // first here is the first to expire.
     std::map<std::uint64_t, Waiter*> byArrival_;
+    std::set<Turn> turns_;
     std::size_t running_ = 0;
     std::uint64_t arrivals_ = 0;
     double secondsPerAudioSecond_ = 1.0;  // recent recognition speed of one worker
