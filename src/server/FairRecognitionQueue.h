@@ -34,7 +34,8 @@ namespace sayloft {
 //
 // Admission: a request that cannot start at once waits, unless the audio seconds waiting would
 // then exceed maxQueuedSeconds: it is answered 503 at once with a retry-after estimate from the
-// recent recognition speed. A request still waiting after queueTimeout is answered 503 too.
+// recent recognition speed (so a recording longer than the bound runs only if it can start at
+// once). A request still waiting after queueTimeout is answered 503 too.
 //
 // Memory: an owner's state exists only while it has requests waiting or running. Forgetting an
 // idle owner forgives at most its last utterance (its clock never runs further ahead of the
