@@ -1,0 +1,187 @@
+// The layer-shell panel on the headless sway of scripts/wayland-session (1280x800, scale 1), as
+// the status panel places it: seen by grim at the bottom centre, 120 px above the bottom, while
+// shown and gone when hidden; the focused window keeps the focus; a click on the panel reaches
+// the GTK field beneath (a virtual pointer of tests/tools/virtual_keyboard.py); a new text is
+// drawn while shown, its emoji in colour (Noto Color Emoji), not as a white missing-glyph box.
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <memory>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "QtWait.h"
+#include "TextReceiver.h"
+#include "WaylandSession.h"
+#include "app/StatusHUD.h"
+#include "app/Texts.h"
+#include "platform/linux/qt/QtRunLoop.h"
+#include "platform/linux/qt/QtScreens.h"
+#include "platform/linux/wayland/LayerShellPanel.h"
+
+namespace sayloft {
+namespace {
+
+using test::waitFor;
+
+constexpr int outputWidth = 1280;
+constexpr int outputHeight = 800;
+
+// A program of tests/tools speaking lines: "ready" first, then one line per event or command.
+class LineTool {
+public:
+    explicit LineTool(const QString& script, const QProcessEnvironment& env) {
+        process_.setProcessEnvironment(env);
+        process_.start("/usr/bin/python3", {QStringLiteral(SAYLOFT_TEST_TOOLS "/") + script});
+    }
+    ~LineTool() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    LineTool(const LineTool&) = delete;
+    LineTool& operator=(const LineTool&) = delete;
+
+    // How many times `line` has been said so far.
+    int count(const QByteArray& line) {
+        output_ += process_.readAllStandardOutput();
+        return static_cast<int>(output_.split('\n').count(line));
+    }
+    void say(const QByteArray& line) { process_.write(line + '\n'); }
+
+private:
+    QProcess process_;
+    QByteArray output_;
+};
+
+std::optional<QImage> screenshot() {
+    const auto png = test::runProgram({"grim", "-"});
+    if (!png) {
+        return std::nullopt;
+    }
+    QImage image = QImage::fromData(QByteArray::fromStdString(*png), "PNG");
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+// The bounding box of the pixels that differ between two screenshots, away from the output's
+// edges and from the field's text cursor (which blinks at the left).
+QRect changedArea(const QImage& before, const QImage& after) {
+    QRect box;
+    for (int y = 100; y < outputHeight - 4; ++y) {
+        for (int x = 100; x < outputWidth - 100; ++x) {
+            if (before.pixel(x, y) != after.pixel(x, y)) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return box;
+}
+
+// Pixels of clear colour (far from grey): the panel itself is black, white and greys between.
+int colouredPixels(const QImage& image, const QRect& area) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = QColor::fromRgb(image.pixel(x, y));
+            count += c.hsvSaturation() > 100 && c.value() > 60 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDrawsEmoji) {
+    SAYLOFT_REQUIRE_WAYLAND_SESSION();
+    QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
+    gtk.insert("GDK_BACKEND", "wayland");
+    LineTool field("gtk_text_field.py", gtk);
+    ASSERT_TRUE(waitFor([&] { return field.count("ready") == 1; }, std::chrono::seconds(20)))
+        << "the GTK field did not take the focus";
+    const std::string focused = test::focusedAppId();
+    ASSERT_FALSE(focused.empty());
+    // The seat has no pointer until a virtual one exists, and the field misses the first
+    // events of a new one: clicks until one arrives, before the panel is there.
+    LineTool keyboard("virtual_keyboard.py", QProcessEnvironment::systemEnvironment());
+    ASSERT_TRUE(waitFor([&] { return keyboard.count("ready") == 1; }));
+    const auto clickAt = [&](int x, int y) {
+        keyboard.say(QStringLiteral("click %1 %2 %3 %4")
+                         .arg(x)
+                         .arg(y)
+                         .arg(outputWidth)
+                         .arg(outputHeight)
+                         .toUtf8());
+    };
+    ASSERT_TRUE(waitFor([&] {
+        if (field.count("click") == 0) {
+            clickAt(200, 200);
+            waitFor([&] { return field.count("click") > 0; }, std::chrono::seconds(1));
+        }
+        return field.count("click") > 0;
+    })) << "no click reaches the field";
+    const int clicksBefore = field.count("click");
+    const auto before = screenshot();
+    ASSERT_TRUE(before.has_value()) << "grim took no screenshot";
+    ASSERT_EQ(before->size(), QSize(outputWidth, outputHeight));
+
+    QtRunLoop loop;
+    QtScreens screens;
+    LayerShellPanel* shown = nullptr;
+    StatusHUD hud(loop, screens, [&] {
+        auto panel = std::make_unique<LayerShellPanel>(screens);
+        shown = panel.get();
+        return panel;
+    });
+    hud.show(Texts::english().listening);
+    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->isShown(); }));
+    EXPECT_EQ(shown->bottomMargin(), static_cast<int>(StatusHUD::bottomMargin));
+    EXPECT_EQ(shown->bufferScale(), 1);
+
+    const int width = static_cast<int>(shown->size().width);
+    const int height = static_cast<int>(shown->size().height);
+    const QRect expected((outputWidth - width) / 2, outputHeight - 120 - height, width, height);
+    QImage after;
+    EXPECT_TRUE(waitFor([&] {
+        const auto shot = screenshot();
+        after = shot.value_or(QImage());
+        return shot && changedArea(*before, *shot) == expected;
+    })) << "the panel is not at the expected place; changed: " << [&] {
+        const QRect r = changedArea(*before, after);
+        return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+               std::to_string(r.width()) + "x" + std::to_string(r.height());
+    }();
+    EXPECT_EQ(test::focusedAppId(), focused);
+
+    clickAt(expected.center().x(), expected.center().y());
+    EXPECT_TRUE(waitFor([&] { return field.count("click") > clicksBefore; }))
+        << "the click on the panel did not reach the field beneath";
+    EXPECT_EQ(test::focusedAppId(), focused);
+    // The pointer back where it was (grim's screenshots include it).
+    clickAt(200, 200);
+    ASSERT_TRUE(waitFor([&] { return field.count("click") > clicksBefore + 1; }));
+
+    // A new text while shown is drawn at once; the hourglass of Noto Color Emoji is orange and
+    // blue (the microphone is grey: a box would be white).
+    hud.show(Texts::english().transcribing);
+    EXPECT_TRUE(waitFor([&] {
+        const auto shot = screenshot();
+        return shot && colouredPixels(*shot, expected) > 30;
+    })) << "the emoji of \"" << Texts::english().transcribing << "\" has no colour";
+
+    hud.hide();
+    EXPECT_TRUE(waitFor([&] {
+        const auto shot = screenshot();
+        return shot && changedArea(*before, *shot).isEmpty();
+    })) << "the panel stays on the screen after hide";
+}
+
+}  // namespace
+}  // namespace sayloft
