@@ -105,8 +105,8 @@ void quitOnTerminationSignals() {
 }
 
 // Qt starts the platform plugin the session offers (xcb, wayland or offscreen) unless the user
-// chose one; what Qt actually started decides whether a Qt window can be the panel and whether
-// the X clipboard is ours to set.
+// chose one; what Qt actually started decides whether a Qt window can be the panel (the
+// layer-shell panel needs no Qt window) and whether the X clipboard is ours to set.
 void startQtPlatform(const BackendChoice& choice) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", BackendChoice::qtPlatformName(choice.qtPlatform));

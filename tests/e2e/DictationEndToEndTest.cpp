@@ -14,8 +14,10 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QStandardPaths>
 #include <chrono>
 #include <cstdlib>
@@ -34,6 +36,7 @@
 #include <sys/prctl.h>
 
 #include "DBusMock.h"
+#include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TestKeyboard.h"
 #include "WordErrorRate.h"
@@ -459,11 +462,32 @@ protected:
         return listed.status == 0 && listed.out.find_first_not_of(" \n") != std::string::npos;
     }
 
+    // On sway, where the layer-shell panel appears while listening: bottom centre of the
+    // 1280x800 output, 120 px above its bottom (the panel's initial 220x48 holds "Listening").
+    static QRect panelChange(const QImage& before, const QImage& now) {
+        return test::changedArea(before, now, QRect(100, 400, 1080, 396));
+    }
+    static constexpr QRect panelPlace{(1280 - 220) / 2, 800 - 120 - 48, 220, 48};
+
     // Holds Right Alt while the sentence is spoken; returns once the key is up.
     void dictate() {
+        if (onSway_) {
+            const auto shot = test::screenshot();
+            ASSERT_TRUE(shot.has_value()) << "grim took no screenshot";
+            idleScreen_ = *shot;
+        }
         ASSERT_NO_FATAL_FAILURE(hotkey(true));
         ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s))
             << "sayloft did not open the microphone while Right Alt was down";
+        if (onSway_) {
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    const auto shot = test::screenshot();
+                    return shot && panelChange(idleScreen_, *shot) == panelPlace;
+                },
+                10s))
+                << "no panel at the bottom while listening";
+        }
         const auto played =
             runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())});
         ASSERT_EQ(played.status, 0) << played.err;
@@ -513,6 +537,7 @@ protected:
     const bool onSway_;
     const bool firstRun_;
     std::unique_ptr<Child> virtualKeyboard_;
+    QImage idleScreen_;  // on sway, before the hotkey
 };
 
 class DictationOnSway : public DictationEndToEnd {
@@ -532,6 +557,15 @@ void DictationEndToEnd::dictateOnceAndCheck() {
     std::printf("key release to text in the field: %.0f ms\n", *releaseToText);
     RecordProperty("release_to_text_ms", std::to_string(*releaseToText));
     expectTheSentence(fieldText());
+    if (onSway_) {
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const auto shot = test::screenshot();
+                return shot && panelChange(idleScreen_, *shot).isEmpty();
+            },
+            10s))
+            << "the panel stays after the dictation";
+    }
 
     // One line per dictation: time, audio length, total milliseconds.
     ASSERT_TRUE(waitUntil([&] { return !latencyLines().empty(); }, 10s));

@@ -14,9 +14,9 @@ namespace sayloft {
 // (override-redirect on X11): it takes no focus when shown (WindowDoesNotAcceptFocus,
 // WA_ShowWithoutActivating), lets every click through (WindowTransparentForInput: an empty input
 // shape), stays above ordinary windows (WindowStaysOnTopHint, raised at every show) and, being
-// unmanaged, shows on whatever workspace is current. The look is PanelPainter's; the background is painted on a
-// translucent window when a compositor runs, else on a window shaped to the rounded rectangle.
-// Sizes are logical pixels (Qt's device-independent pixels). Main thread only.
+// unmanaged, shows on whatever workspace is current. The look is PanelPainter's; the background is
+// painted on a translucent window when a compositor runs, else on a window shaped to the rounded
+// rectangle. Sizes are logical pixels (Qt's device-independent pixels). Main thread only.
 class QtPanel final : public Panel {
 public:
     static constexpr int horizontalInset = PanelPainter::horizontalInset;

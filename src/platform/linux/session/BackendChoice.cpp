@@ -156,8 +156,8 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                  wayland ? "placed by the X11 pointer, which follows only X11 windows" : ""});
             break;
         case Panel::layerShell:
-            lines.push_back({"panel", "Wayland layer-shell overlay (on the focused output)", true,
-                             ""});
+            lines.push_back(
+                {"panel", "Wayland layer-shell overlay (on the focused output)", true, ""});
             break;
         case Panel::none:
             lines.push_back(

@@ -60,8 +60,7 @@ struct LayerShellPanel::Buffer {
 };
 
 LayerShellPanel::LayerShellPanel(const Screens& screens, const char* displayName)
-    : screens_(screens),
-      painter_(std::make_unique<PanelPainter>(QGuiApplication::font())) {
+    : screens_(screens), painter_(std::make_unique<PanelPainter>(QGuiApplication::font())) {
     display_ = wl_display_connect(displayName);
     if (display_ == nullptr) {
         std::cerr << "sayloft: panel: no Wayland compositor answers; the panel stays hidden\n";
@@ -82,8 +81,8 @@ LayerShellPanel::LayerShellPanel(const Screens& screens, const char* displayName
         return;
     }
     scale_ = wantedScale();
-    notifier_ = std::make_unique<QSocketNotifier>(wl_display_get_fd(display_),
-                                                  QSocketNotifier::Read);
+    notifier_ =
+        std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { dispatch(); });
 }
 
@@ -244,8 +243,14 @@ void LayerShellPanel::dispatch() {
     if (display_ == nullptr) {
         return;
     }
-    // The socket is readable: this reads without blocking, then runs the handlers.
-    if (wl_display_dispatch(display_) < 0) {
+    // What is queued already, then what the socket holds, never blocking the main thread.
+    while (wl_display_prepare_read(display_) != 0) {
+        if (wl_display_dispatch_pending(display_) < 0) {
+            fail("the Wayland connection broke");
+            return;
+        }
+    }
+    if (wl_display_read_events(display_) < 0 || wl_display_dispatch_pending(display_) < 0) {
         fail("the Wayland connection broke");
         return;
     }
@@ -253,8 +258,10 @@ void LayerShellPanel::dispatch() {
 }
 
 void LayerShellPanel::flush() {
-    if (display_ != nullptr && wl_display_flush(display_) < 0 && errno != EAGAIN) {
-        fail("the Wayland connection broke");
+    // A broken connection shows at the next read (the socket turns readable and reading
+    // fails), outside any handler.
+    if (display_ != nullptr) {
+        wl_display_flush(display_);
     }
 }
 
@@ -315,8 +322,8 @@ void LayerShellPanel::onGlobal(void* data, wl_registry* registry, std::uint32_t 
         self.layerShell_ = static_cast<zwlr_layer_shell_v1*>(
             bind(&zwlr_layer_shell_v1_interface, layerShellVersion));
     } else if (std::strcmp(interface, wl_output_interface.name) == 0 && version >= 2) {
-        static constexpr wl_output_listener outputListener{
-            ignoreGeometry, ignoreMode, ignoreDone, onOutputScale, ignoreText, ignoreText};
+        static constexpr wl_output_listener outputListener{ignoreGeometry, ignoreMode, ignoreDone,
+                                                           onOutputScale,  ignoreText, ignoreText};
         auto* output = static_cast<wl_output*>(bind(&wl_output_interface, outputVersion));
         wl_output_add_listener(output, &outputListener, data);
         self.outputs_[output] = name;
@@ -359,8 +366,8 @@ void LayerShellPanel::onLeave(void* data, wl_surface*, wl_output* output) {
     self.entered_.erase(output);
 }
 
-void LayerShellPanel::onConfigure(void* data, zwlr_layer_surface_v1* surface,
-                                  std::uint32_t serial, std::uint32_t, std::uint32_t) {
+void LayerShellPanel::onConfigure(void* data, zwlr_layer_surface_v1* surface, std::uint32_t serial,
+                                  std::uint32_t, std::uint32_t) {
     auto& self = *static_cast<LayerShellPanel*>(data);
     zwlr_layer_surface_v1_ack_configure(surface, serial);
     self.configured_ = true;

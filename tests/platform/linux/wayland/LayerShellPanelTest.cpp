@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "QtWait.h"
+#include "Screenshots.h"
 #include "TextReceiver.h"
 #include "WaylandSession.h"
 #include "app/StatusHUD.h"
@@ -27,6 +28,8 @@
 namespace sayloft {
 namespace {
 
+using test::changedArea;
+using test::screenshot;
 using test::waitFor;
 
 constexpr int outputWidth = 1280;
@@ -61,31 +64,9 @@ private:
     QByteArray output_;
 };
 
-std::optional<QImage> screenshot() {
-    const auto png = test::runProgram({"grim", "-"});
-    if (!png) {
-        return std::nullopt;
-    }
-    QImage image = QImage::fromData(QByteArray::fromStdString(*png), "PNG");
-    if (image.isNull()) {
-        return std::nullopt;
-    }
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// The bounding box of the pixels that differ between two screenshots, away from the output's
-// edges and from the field's text cursor (which blinks at the left).
-QRect changedArea(const QImage& before, const QImage& after) {
-    QRect box;
-    for (int y = 100; y < outputHeight - 4; ++y) {
-        for (int x = 100; x < outputWidth - 100; ++x) {
-            if (before.pixel(x, y) != after.pixel(x, y)) {
-                box |= QRect(x, y, 1, 1);
-            }
-        }
-    }
-    return box;
-}
+// Where the panel may appear: away from the output's edges and from the field's text cursor,
+// which blinks at the left.
+const QRect watched(100, 100, outputWidth - 200, outputHeight - 104);
 
 // Pixels of clear colour (far from grey): the panel itself is black, white and greys between.
 int colouredPixels(const QImage& image, const QRect& area) {
@@ -152,12 +133,13 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     EXPECT_TRUE(waitFor([&] {
         const auto shot = screenshot();
         after = shot.value_or(QImage());
-        return shot && changedArea(*before, *shot) == expected;
-    })) << "the panel is not at the expected place; changed: " << [&] {
-        const QRect r = changedArea(*before, after);
-        return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
-               std::to_string(r.width()) + "x" + std::to_string(r.height());
-    }();
+        return shot && changedArea(*before, *shot, watched) == expected;
+    })) << "the panel is not at the expected place; changed: "
+        << [&] {
+               const QRect r = changedArea(*before, after, watched);
+               return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " +
+                      std::to_string(r.width()) + "x" + std::to_string(r.height());
+           }();
     EXPECT_EQ(test::focusedAppId(), focused);
 
     clickAt(expected.center().x(), expected.center().y());
@@ -174,13 +156,29 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     EXPECT_TRUE(waitFor([&] {
         const auto shot = screenshot();
         return shot && colouredPixels(*shot, expected) > 30;
-    })) << "the emoji of \"" << Texts::english().transcribing << "\" has no colour";
+    })) << "the emoji of \""
+        << Texts::english().transcribing << "\" has no colour";
 
     hud.hide();
     EXPECT_TRUE(waitFor([&] {
         const auto shot = screenshot();
-        return shot && changedArea(*before, *shot).isEmpty();
+        return shot && changedArea(*before, *shot, watched).isEmpty();
     })) << "the panel stays on the screen after hide";
+
+    // On an output at scale 2 the panel is drawn at twice the pixels, at the same logical place.
+    struct ScaleOne {
+        ~ScaleOne() { test::runProgram({"swaymsg", "output * scale 1"}); }
+    } restore;
+    ASSERT_TRUE(test::runProgram({"swaymsg", "output * scale 2"}).has_value());
+    hud.show(Texts::english().listening);
+    const QRect doubled(outputWidth / 2 - width, outputHeight - 2 * (120 + height), 2 * width,
+                        2 * height);
+    EXPECT_TRUE(waitFor([&] {
+        const auto shot = screenshot();
+        return shown->bufferScale() == 2 && shot &&
+               shot->size() == QSize(outputWidth, outputHeight) &&
+               QColor(shot->pixel(doubled.left() + 8, doubled.center().y())).value() < 100;
+    })) << "no panel drawn at scale 2";
 }
 
 }  // namespace
