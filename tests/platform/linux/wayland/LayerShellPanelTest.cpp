@@ -12,6 +12,7 @@
 #include <QRect>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,18 @@ int colouredPixels(const QImage& image, const QRect& area) {
         }
     }
     return count;
+}
+
+TEST(LayerShellPanel, WithoutACompositorKeepsItsSizeAndShowsNothing) {
+    QtScreens screens;
+    LayerShellPanel panel(screens, "sayloft-no-such-display");
+    EXPECT_FALSE(panel.isAvailable());
+    panel.setText(std::string(60, 'W'));
+    EXPECT_GT(panel.size().width, 220);
+    EXPECT_EQ(panel.size().height, 48);
+    panel.orderFront();
+    EXPECT_FALSE(panel.isShown());
+    panel.orderOut();
 }
 
 TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDrawsEmoji) {
