@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "core/net/InviteCode.h"
+
 namespace sayloft {
 
 std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args,
@@ -20,15 +22,19 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
         if (arg == "--verbose" || arg == "-v") {
             options.verbose = true;
-        } else if (arg == "--service" || arg == "--token") {
+        } else if (arg == "--service" || arg == "--token" || arg == "--invite") {
             if (i + 1 == args.size()) {
                 return fail(arg + " needs a value");
             }
-            (arg == "--service" ? options.service : options.token) = args[++i];
+            (arg == "--service" ? options.service
+             : arg == "--token" ? options.token
+                                : options.invite) = args[++i];
         } else if (arg.rfind("--service=", 0) == 0) {
             options.service = arg.substr(10);
         } else if (arg.rfind("--token=", 0) == 0) {
             options.token = arg.substr(8);
+        } else if (arg.rfind("--invite=", 0) == 0) {
+            options.invite = arg.substr(9);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             return fail("unknown option " + arg);
         } else {
@@ -63,19 +69,23 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         options.command = Command::tokenSet;
         options.tokenText = positional[2];
     } else if (command == "hotkey") {
-        if (operands == 1 && positional[1] == "name") {
-            options.command = Command::hotkeyName;
-            return options;
-        }
-        if (operands != 1 || (positional[1] != "press" && positional[1] != "release")) {
+        if (operands != 1 ||
+            (positional[1] != "press" && positional[1] != "release" && positional[1] != "name")) {
             return fail("hotkey needs exactly one of press, release or name");
         }
-        options.command = Command::hotkey;
+        options.command = positional[1] == "name" ? Command::hotkeyName : Command::hotkey;
         options.hotkeyPress = positional[1] == "press";
     } else if (command == "help") {
         options.command = Command::help;
     } else {
         return fail("unknown command " + command);
+    }
+    if (options.invite && options.command != Command::registerDevice) {
+        return fail("--invite goes with register only");
+    }
+    if (options.invite && !InviteCode::isValid(*options.invite)) {
+        return fail("an invitation code is one word of letters, digits and punctuation, at most " +
+                    std::to_string(InviteCode::maxLength) + " characters");
     }
     return options;
 }
@@ -89,8 +99,10 @@ Commands:
                        any rate, any number of channels; converts them to 16 kHz mono 16-bit
                        (channels averaged, high-quality resampling) as Sayloft does.
   ping                 Ask the service for "health" and report whether it answered.
-  register             Obtain a new service token and store it where Sayloft keeps it
-                       ($XDG_DATA_HOME/Sayloft/device_token).
+  register [--invite CODE]
+                       Obtain a new service token and store it where Sayloft keeps it
+                       ($XDG_DATA_HOME/Sayloft/device_token). A service on another computer
+                       registers only with the invitation code its operator gave you.
   consent              Record that you agree to send recordings to the transcription service
                        (what Sayloft asks on its first start), so that its hotkey starts.
   doctor               Check what Sayloft needs on this desktop, one line each with what to do
@@ -111,6 +123,8 @@ Options:
   --service URL        Use this service instead of the built-in address (http(s)://host[:port]).
                        A token is only sent over plain http to a loopback address.
   --token TEXT         Use this token instead of the stored one.
+  --invite CODE        register: the service's invitation code (sent only over https, or
+                       plain http to this computer).
   --verbose, -v        transcribe: print the durations and the time of each phase on stderr.
   --help, -h           Show this text.
 

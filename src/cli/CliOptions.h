@@ -24,6 +24,7 @@ struct CliOptions {
     std::string wavFile;                 // transcribe only
     bool hotkeyPress = false;            // hotkey only: press (true) or release
     std::string tokenText;               // token set only
+    std::optional<std::string> invite;   // register only: --invite CODE (a valid InviteCode)
     std::optional<std::string> service;  // --service URL
     std::optional<std::string> token;    // --token TEXT
     bool verbose = false;

@@ -23,9 +23,18 @@ struct CliTexts {
         std::string badResponse;
     };
 
+    // `sayloft-cli doctor` on Wayland: the two ways of giving Sayloft the hotkey and what each
+    // costs, one paragraph each, before the key binding lines.
+    struct HotkeyRouteTexts {
+        std::string heading;
+        std::string evdev;       // the input group: what membership lets every program do
+        std::string keyBinding;  // the compositor key binding
+    };
+
     CommandTexts transcribe;
     CommandTexts registration;
     std::string otherFailure;  // any other command, or a failure that is not an APIError
+    HotkeyRouteTexts hotkeyRoutes;
 
     static const CliTexts& english();
     static const CliTexts& chinese();

@@ -194,6 +194,7 @@ DesktopChecks::Result DesktopChecks::run() {
         checks.push_back({line.capability, line.works, line.route, line.advice});
     }
     result.keyBinding = choice.hotkey == BackendChoice::Hotkey::compositorBinding;
+    result.wayland = offer.waylandSession;
     // On Wayland the X checks matter only where a route goes through Xwayland.
     if (!offer.waylandSession || choice.hotkey == BackendChoice::Hotkey::xinput ||
         choice.typing == BackendChoice::Typing::xtest) {

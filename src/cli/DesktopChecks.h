@@ -17,6 +17,7 @@ struct DesktopChecks {
     struct Result {
         std::vector<DoctorCheck> checks;
         bool keyBinding = false;  // the hotkey comes from a compositor key binding
+        bool wayland = false;     // a Wayland session: the hotkey's routes are worth explaining
     };
     static Result run();
 };

@@ -7,6 +7,7 @@ DesktopChecks::Result DesktopChecks::run() {
     return {{{"desktop", false, "this sayloft-cli was built without the desktop libraries",
               "build with -DSAYLOFT_BUILD_DESKTOP=ON to check X11, Wayland, D-Bus and "
               "PulseAudio"}},
+            false,
             false};
 }
 

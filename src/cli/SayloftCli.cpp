@@ -81,7 +81,7 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
             case CliOptions::Command::ping:
                 return ping(endpoint, out, err);
             case CliOptions::Command::registerDevice:
-                return registerDevice(endpoint, out, err);
+                return registerDevice(endpoint, options->invite.value_or(""), out, err);
             case CliOptions::Command::doctor:
                 return doctor(endpoint, out);
             case CliOptions::Command::consent:
@@ -192,13 +192,19 @@ int SayloftCli::ping(const ServiceEndpoint& endpoint, std::ostream& out, std::os
     }
 }
 
-int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, std::ostream& out,
-                               std::ostream& err) const {
+int SayloftCli::registerDevice(const ServiceEndpoint& endpoint, const std::string& invite,
+                               std::ostream& out, std::ostream& err) const {
+    const Url& service = endpoint.url;
+    if (!invite.empty() && !service.isHttps() && !service.isLoopback()) {
+        err << "sayloft-cli: refusing to send the invitation code over plain http to "
+            << service.host() << "; use https\n";
+        return exitCodeFor(APIError::network);
+    }
     const APIClient client(endpoint);
     const KeychainStore store(environment_.dataHome);
     std::string token;
     try {
-        token = client.registerDevice();
+        token = client.registerDevice({}, invite);
     } catch (const RegistrationNotOffered& error) {
         err << "sayloft-cli: " << endpoint.describe() << " does not offer registration ("
             << error.what() << "); ask its operator for a token and save it in "
@@ -270,7 +276,7 @@ int SayloftCli::hotkeyName(std::ostream& out) const {
 
 int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const {
     const Url& service = endpoint.url;
-    auto [checks, keyBinding] = DesktopChecks::run();
+    auto [checks, keyBinding, wayland] = DesktopChecks::run();
 
     HttpRequest request;
     request.url = service.appending("health");
@@ -337,7 +343,7 @@ int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const
         out << check.line() << "\n";
         allOk = allOk && check.ok;
     }
-    if (keyBinding) {
+    if (keyBinding || wayland) {
         std::error_code error;
         auto cli = std::filesystem::read_symlink("/proc/self/exe", error);
         if (error) {
@@ -347,6 +353,10 @@ int SayloftCli::doctor(const ServiceEndpoint& endpoint, std::ostream& out) const
                  HotkeySetting::fromStored(defaults.integer(HotkeySetting::key)), cli.string())) {
             out << line << "\n";
         }
+    }
+    if (wayland) {
+        const auto& texts = CliTexts::forLanguage(environment_.chinese).hotkeyRoutes;
+        out << "\n" << texts.heading << "\n" << texts.evdev << "\n" << texts.keyBinding << "\n";
     }
     return allOk ? ok : otherFailure;
 }

@@ -54,7 +54,9 @@ private:
     int transcribe(const CliOptions& options, const ServiceEndpoint& endpoint, std::ostream& out,
                    std::ostream& err) const;
     int ping(const ServiceEndpoint& endpoint, std::ostream& out, std::ostream& err) const;
-    int registerDevice(const ServiceEndpoint& endpoint, std::ostream& out, std::ostream& err) const;
+    // invite: empty, or the code passed with --invite.
+    int registerDevice(const ServiceEndpoint& endpoint, const std::string& invite,
+                       std::ostream& out, std::ostream& err) const;
     int doctor(const ServiceEndpoint& endpoint, std::ostream& out) const;
     int consent(const Url& service, std::ostream& out, std::ostream& err) const;
     int hotkey(bool press, std::ostream& err) const;

@@ -43,6 +43,7 @@
 #include "platform/linux/dbus/DBusNotifications.h"
 #include "platform/linux/dbus/DBusSessionEvents.h"
 #include "platform/linux/dbus/MprisMediaPlayers.h"
+#include "platform/linux/evdev/EvdevKeyEventMonitor.h"
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/qt/InstalledBundle.h"
@@ -181,11 +182,14 @@ std::optional<int> takeBusName(DBusHotkeyService& busName) {
 // turns the calls to Sayloft's name into hotkey events. false when the binding cannot reach
 // Sayloft (the relay then stays unavailable and the application says the hotkey cannot work).
 // Stored once the compositor's key binding has reached Sayloft: the binding is in the
-// compositor's configuration, so later starts need not ask for it before its first use.
-constexpr const char* keyBindingSeenKey = "keyBindingSeen";
+// compositor's configuration, so later starts need not ask for it before its first use, and
+// choose it before the keyboards under /dev/input.
+constexpr const char* keyBindingSeenKey = SessionOffer::keyBindingSeenKey;
 
+// relayHotkey false (another route has the hotkey): a key binding's calls are only noted, so
+// that a binding the user adds meanwhile is chosen from the next start.
 bool acceptKeyBinding(DBusHotkeyService& busName, bool ownsName, const XdgDirs& dirs,
-                      HotkeyRelay& relay, UserDefaults& defaults) {
+                      HotkeyRelay& relay, UserDefaults& defaults, bool relayHotkey = true) {
     if (!ownsName) {
         std::cerr << "sayloft: without Sayloft's name on the session bus the compositor key "
                      "binding cannot reach it; the hotkey cannot work\n";
@@ -196,6 +200,16 @@ bool acceptKeyBinding(DBusHotkeyService& busName, bool ownsName, const XdgDirs& 
         std::cerr << "sayloft: cannot write the hotkey cookie (is $XDG_RUNTIME_DIR set and "
                      "private?); the compositor key binding cannot reach Sayloft\n";
         return false;
+    }
+    if (!relayHotkey) {
+        busName.acceptHotkey(*cookie, [&defaults](bool, std::int64_t) {
+            if (!defaults.boolean(keyBindingSeenKey).value_or(false)) {
+                defaults.setBoolean(keyBindingSeenKey, true);
+                std::cerr << "sayloft: a compositor key binding reached Sayloft; it takes the "
+                             "hotkey over from the next start\n";
+            }
+        });
+        return true;
     }
     busName.acceptHotkey(*cookie, [&relay, &defaults](bool down, std::int64_t sentAt) {
         if (!relay.hasReported()) {
@@ -303,12 +317,19 @@ int main(int argc, char** argv) {
     const InstalledBundle bundle = InstalledBundle::current();
 
     std::unique_ptr<XInputKeyEventMonitor> xinput;
+    std::unique_ptr<EvdevKeyEventMonitor> evdev;
     HotkeyRelay relay(defaults);
     bool keyBindingReaches = false;
     KeyEventMonitor* keyEvents = &relay;  // unavailable unless a route below makes it work
     if (choice.hotkey == BackendChoice::Hotkey::xinput) {
         xinput = std::make_unique<XInputKeyEventMonitor>();
         keyEvents = xinput.get();
+    } else if (choice.hotkey == BackendChoice::Hotkey::evdev) {
+        evdev = std::make_unique<EvdevKeyEventMonitor>();
+        keyEvents = evdev.get();
+        if (offer.waylandSession) {
+            acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults, false);
+        }
     } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
         keyBindingReaches = acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults);
     }
@@ -339,12 +360,15 @@ int main(int argc, char** argv) {
     QtAlerts alerts;
     QtWorkspace workspace;
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
-    // XInput 2 and XTEST; with the compositor key binding once it has reported (in this run or
-    // an earlier one).
-    const auto inputReady = [&choice, &xinput, keyBindingReaches, &relay, &defaults, typingWorks] {
+    // XInput 2 and XTEST; from /dev/input while a keyboard is readable; with the compositor key
+    // binding once it has reported (in this run or an earlier one).
+    const auto inputReady = [&choice, &xinput, &evdev, keyBindingReaches, &relay, &defaults,
+                             typingWorks] {
         switch (choice.hotkey) {
             case BackendChoice::Hotkey::xinput:
                 return typingWorks && xinput->isTrusted();
+            case BackendChoice::Hotkey::evdev:
+                return typingWorks && evdev->isTrusted();
             case BackendChoice::Hotkey::compositorBinding:
                 return typingWorks && keyBindingReaches &&
                        (relay.hasReported() || defaults.boolean(keyBindingSeenKey).value_or(false));

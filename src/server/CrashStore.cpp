@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -14,34 +16,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// One report as it lies on disk: every file of its folder whose name starts with its stem
+// ("<millis>-<sequence>", zero-padded, so stems sort oldest first): the report, its metadata, and
+// whatever else shares the stem (a temporary file a crash left behind).
 struct StoredReport {
-    fs::path ips;
-    std::string stem;  // "<millis>-<sequence>", zero-padded: sorts oldest first
-    std::uint64_t bytes;
+    std::string stem;
+    std::vector<fs::path> files;
+    std::uint64_t bytes = 0;
 };
 
 std::vector<StoredReport> reportsIn(const fs::path& folder) {
-    std::vector<StoredReport> reports;
+    std::map<std::string, StoredReport> byStem;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (entry.path().extension() != ".ips") {
+        std::error_code sizeError;
+        if (!entry.is_regular_file(sizeError)) {
             continue;
         }
-        std::error_code sizeError;
+        const std::string name = entry.path().filename().string();
+        const std::string stem = name.substr(0, name.find('.'));
         const auto size = entry.file_size(sizeError);
-        reports.push_back({entry.path(), entry.path().stem().string(), sizeError ? 0 : size});
+        StoredReport& report = byStem[stem];
+        report.stem = stem;
+        report.files.push_back(entry.path());
+        report.bytes += sizeError ? 0 : size;
     }
-    std::sort(reports.begin(), reports.end(),
-              [](const StoredReport& a, const StoredReport& b) { return a.stem < b.stem; });
+    std::vector<StoredReport> reports;
+    for (auto& [stem, report] : byStem) {
+        reports.push_back(std::move(report));
+    }
     return reports;
 }
 
 void removeReport(const StoredReport& report) {
     std::error_code ignored;
-    fs::remove(report.ips, ignored);
-    auto meta = report.ips;
-    meta.replace_extension(".json");
-    fs::remove(meta, ignored);
+    for (const auto& file : report.files) {
+        fs::remove(file, ignored);
+    }
 }
 
 }  // namespace
@@ -65,9 +76,6 @@ bool CrashStore::store(const std::string& deviceIdHex, const Report& report, std
     }
     std::lock_guard lock(mutex_);
     const fs::path folder = root_ / deviceIdHex;
-    if (!FileIo::makeFolders(folder, true)) {
-        return fail("cannot create the crash report folder");
-    }
     const auto now = std::chrono::system_clock::now();
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
@@ -82,22 +90,32 @@ bool CrashStore::store(const std::string& deviceIdHex, const Report& report, std
     const fs::path ips = folder / (std::string(stem) + ".ips");
     const fs::path json = folder / (std::string(stem) + ".json");
     // The metadata may hold any bytes a client sent; dump() must not throw on invalid UTF-8.
-    const std::string metaText = meta.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string metaText =
+        meta.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::uint64_t needed = report.bytes.size() + metaText.size();
+    if (totalBytes_ != 0 && needed > totalBytes_) {
+        return fail("the crash report and its details (" + std::to_string(needed) +
+                    " bytes) exceed the space kept for crash reports (" +
+                    std::to_string(totalBytes_) + " bytes)");
+    }
+    if (!FileIo::makeFolders(folder, true)) {
+        return fail("cannot create the crash report folder");
+    }
+    makeRoom(folder, needed);
     if (!FileIo::replaceAtomically(ips, report.bytes, 0600) ||
-        !FileIo::replaceAtomically(json, metaText + "\n", 0600)) {
+        !FileIo::replaceAtomically(json, metaText, 0600)) {
         std::error_code ignored;
         fs::remove(ips, ignored);
+        fs::remove(json, ignored);
         return fail("cannot write the crash report");
     }
-    enforceCaps(folder);
     return true;
 }
 
-void CrashStore::enforceCaps(const fs::path& deviceFolder) {
+void CrashStore::makeRoom(const fs::path& deviceFolder, std::uint64_t needed) {
     auto mine = reportsIn(deviceFolder);
-    while (mine.size() > perDevice_) {
-        removeReport(mine.front());
-        mine.erase(mine.begin());
+    for (std::size_t i = 0; mine.size() - i >= perDevice_; ++i) {
+        removeReport(mine[i]);
     }
     if (totalBytes_ == 0) {
         return;
@@ -107,7 +125,8 @@ void CrashStore::enforceCaps(const fs::path& deviceFolder) {
     for (const auto& entry : fs::directory_iterator(root_, ec)) {
         if (entry.is_directory(ec)) {
             auto some = reportsIn(entry.path());
-            all.insert(all.end(), some.begin(), some.end());
+            all.insert(all.end(), std::make_move_iterator(some.begin()),
+                       std::make_move_iterator(some.end()));
         }
     }
     std::sort(all.begin(), all.end(),
@@ -116,7 +135,7 @@ void CrashStore::enforceCaps(const fs::path& deviceFolder) {
     for (const auto& r : all) {
         total += r.bytes;
     }
-    for (std::size_t i = 0; total > totalBytes_ && i + 1 < all.size(); ++i) {
+    for (std::size_t i = 0; i < all.size() && total > totalBytes_ - needed; ++i) {
         total -= all[i].bytes;
         removeReport(all[i]);
     }

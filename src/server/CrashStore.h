@@ -11,9 +11,11 @@ namespace sayloft {
 
 // Keeps uploaded crash reports under <root>/<device id>/<time>-<n>.ips, each with a small
 // <time>-<n>.json beside it (app_version, os_version, platform, received). Two caps bound the
-// disk: at most perDevice reports per device and at most totalBytes over all devices; past
-// either, the oldest reports go first (the newest report is always kept). Thread-safe within
-// one process.
+// disk: at most perDevice reports per device and at most totalBytes over all devices, counting
+// every file of a report (its metadata included, and anything else under its name). Room is
+// made before a report is written, oldest reports first, so the files never add up to more than
+// totalBytes (0: no byte cap); a report that alone would exceed it is refused. Thread-safe
+// within one process, which must be the only writer under root.
 class CrashStore {
 public:
     CrashStore(std::filesystem::path root, std::size_t perDevice, std::uint64_t totalBytes);
@@ -31,7 +33,9 @@ public:
     const std::filesystem::path& root() const { return root_; }
 
 private:
-    void enforceCaps(const std::filesystem::path& deviceFolder);
+    // Removes the oldest reports until one more fits in the device's count and `needed` more
+    // bytes fit in the total.
+    void makeRoom(const std::filesystem::path& deviceFolder, std::uint64_t needed);
 
     std::filesystem::path root_;
     std::size_t perDevice_;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include <arpa/inet.h>
@@ -11,6 +12,9 @@
 
 namespace sayloft {
 namespace {
+
+// --token-max-age-days is multiplied by this where the token authority is made.
+constexpr std::int64_t secondsPerDay = 86400;
 
 template <typename T>
 std::optional<T> parseNumber(std::string_view text) {
@@ -95,6 +99,8 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--rate-burst", positive(o.rateBurst)},
         {"--register-per-hour", positive(o.registerPerHour)},
         {"--register-burst", positive(o.registerBurst)},
+        {"--register-total-per-hour", positive(o.registerTotalPerHour)},
+        {"--invite-file", text(o.inviteFile)},
         {"--token-max-age-days", count(o.tokenMaxAgeDays, 0)},
         {"--decoders", count(o.decoders, 1)},
         {"--threads", count(o.threads, 2)},
@@ -156,6 +162,10 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
     if (problem.empty() && o.port > 65535) {
         problem = "--port must be between 0 and 65535";
     }
+    if (problem.empty() &&
+        o.tokenMaxAgeDays > std::numeric_limits<std::int64_t>::max() / secondsPerDay) {
+        problem = "--token-max-age-days is too large";
+    }
     if (problem.empty() && o.certFile.empty() != o.keyFile.empty()) {
         problem = "--cert and --key go together";
     }
@@ -207,8 +217,18 @@ Limits:
   --max-audio-seconds S    longest recording accepted (default 120)
   --rate-per-minute R      transcriptions and crash uploads per token per minute (default 30)
   --rate-burst B           how many of them may come at once (default 10)
-  --register-per-hour R    new tokens per client address per hour (default 10)
+  --register-per-hour R    new tokens per client network (IPv4 /24, IPv6 /64) per hour
+                           (default 10); failed attempts count too
   --register-burst B       how many of them may come at once (default 5)
+  --register-total-per-hour R
+                           new tokens per hour for all other computers together (default 100)
+
+Registration: clients on this computer (loopback, the Unix socket) register freely; others
+must send the invitation code:
+  --invite-file FILE       read the invitation code from FILE (one line of at least 16 letters,
+                           digits or punctuation, not readable by every user); without it, only
+                           this computer can register. Teammates use
+                           sayloft-cli register --invite CODE
   --crash-per-device N     crash reports kept per token (default 20)
   --crash-total-mib N      crash reports kept in all, in MiB (default 256)
 

@@ -28,8 +28,14 @@ struct ServerOptions {
     double maxAudioSeconds = 120.0;
     double ratePerMinute = 30.0;  // transcriptions and crash uploads per token
     double rateBurst = 10.0;
-    double registerPerHour = 10.0;  // new tokens per client address
+    // Registration (RegistrationGate): per client network (IPv4 /24, IPv6 /64), and in all for
+    // clients that are not on this computer.
+    double registerPerHour = 10.0;
     double registerBurst = 5.0;
+    double registerTotalPerHour = 100.0;
+    // The invitation code clients on other computers must present to register
+    // (InviteCode::load reads it at start); empty: only this computer registers.
+    std::filesystem::path inviteFile;
     std::int64_t tokenMaxAgeDays = 0;  // 0: tokens never expire
 
     std::size_t decoders = 0;  // 0: one per processor core

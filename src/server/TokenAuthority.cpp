@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -142,12 +143,20 @@ std::optional<TokenAuthority::Claims> TokenAuthority::verify(std::string_view to
         stamp = (stamp << 8) | (*payload)[i];
     }
     claims.issuedAt = static_cast<std::int64_t>(stamp);
+    // The issue time is any 64-bit value the holder of the secret put there, and the clock any
+    // value it reads: sums and differences that do not fit saturate instead of overflowing.
     const std::int64_t now = now_();
-    if (claims.issuedAt > now + allowedClockSkew) {
+    std::int64_t latest = 0;
+    if (__builtin_add_overflow(now, allowedClockSkew, &latest)) {
+        latest = std::numeric_limits<std::int64_t>::max();
+    }
+    if (claims.issuedAt > latest) {
         return std::nullopt;
     }
-    if (maxAgeSeconds_ > 0 && now - claims.issuedAt > maxAgeSeconds_) {
-        return std::nullopt;
+    std::int64_t age = 0;
+    if (maxAgeSeconds_ > 0 &&
+        (__builtin_sub_overflow(now, claims.issuedAt, &age) || age > maxAgeSeconds_)) {
+        return std::nullopt;  // an age too large to represent is older than any maximum
     }
     return claims;
 }

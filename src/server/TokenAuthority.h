@@ -39,7 +39,9 @@ public:
     std::string issue() const;
     std::string issueFor(const DeviceId& deviceId, std::int64_t issuedAt) const;
 
-    // The claims of a genuine, unexpired token; nullopt for anything else.
+    // The claims of a genuine, unexpired token; nullopt for anything else. The MAC is checked
+    // before any of the payload is decoded, and the time checks hold for every issue time and
+    // clock reading (no overflow).
     std::optional<Claims> verify(std::string_view token) const;
 
     // The token out of an "Authorization" header value "Bearer <token>" (scheme case-insensitive).

@@ -196,6 +196,11 @@ TEST(SayloftCli, RegisterFailuresSpeakOfRegistration) {
         {429, APIError::rateLimited, "Registration failed: too many registrations"},
         {500, APIError::badResponse, "Registration failed: the service gave no usable token"},
         {429, APIError::rateLimited, "注册失败：注册请求过多", true},
+        {403, APIError::unauthorized,
+         "Registration failed: the service refused to register this computer; ask its operator "
+         "for an invitation code and run sayloft-cli register --invite CODE"},
+        {403, APIError::unauthorized,
+         "注册失败：服务拒绝为这台电脑注册；请向服务的运营者索取邀请码", true},
     };
     for (const Row& row : rows) {
         CliRig rig(answering(row.status, ""));
@@ -253,6 +258,13 @@ TEST(SayloftCli, RegisterStoresTheServiceToken) {
     EXPECT_EQ(rig.server.requests().at(0).method, "POST");
     EXPECT_EQ(KeychainStore(rig.scratch.path / "data").loadToken(), "fresh-token");
 
+    const Outcome invited = rig.run({"register", "--invite", "9d2f4b7c1e8a6053"});
+    EXPECT_EQ(invited.status, 0) << invited.err;
+    EXPECT_FALSE(rig.server.requests().at(0).headers.contains("Sayloft-Invite"));
+    const auto headers = rig.server.requests().at(1).headers;
+    ASSERT_EQ(headers.count("Sayloft-Invite"), 1u);
+    EXPECT_EQ(headers.find("Sayloft-Invite")->second, "9d2f4b7c1e8a6053");
+
     CliRig refusing(answering(200, R"({"token":""})"));
     EXPECT_EQ(refusing.run({"register"}).status, SayloftCli::exitCodeFor(APIError::badResponse));
     EXPECT_EQ(KeychainStore(refusing.scratch.path / "data").loadToken(), std::nullopt);
@@ -294,6 +306,11 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"hotkey", "down"},
         {"hotkey", "press", "release"},
         {"hotkey", "name", "extra"},
+        {"ping", "--invite", "9d2f4b7c1e8a6053"},
+        {"--invite=9d2f4b7c1e8a6053", "hotkey", "name"},
+        {"register", "--invite"},
+        {"register", "--invite", "two words"},
+        {"register", "--invite=a\r\nX-Injected: 1"},
     };
     for (const auto& args : mistakes) {
         const Outcome result = rig.run(args);
@@ -304,8 +321,9 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
 
     const Outcome help = rig.run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* topic : {"transcribe FILE.wav", "ping", "register", "--service URL",
-                              "--token TEXT", "--verbose", "hotkey press|release"}) {
+    for (const char* topic :
+         {"transcribe FILE.wav", "ping", "register", "--invite CODE", "--service URL",
+          "--token TEXT", "--verbose", "hotkey press|release"}) {
         EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
     }
 }
@@ -317,6 +335,11 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
         {"--service", "http://192.0.2.1:8177", "--token", "t", "transcribe", file.string()});
     EXPECT_EQ(result.status, SayloftCli::exitCodeFor(APIError::network));
     EXPECT_NE(result.err.find("plain http"), std::string::npos);
+    const Outcome invite =
+        rig.run({"--service", "http://192.0.2.1:8177", "register", "--invite", "9d2f4b7c1e8a6053"});
+    EXPECT_EQ(invite.status, SayloftCli::exitCodeFor(APIError::network));
+    EXPECT_NE(invite.err.find("plain http"), std::string::npos);
+    EXPECT_EQ(rig.server.requestCount(), 0u);
 }
 
 TEST(SayloftCli, TokenSetStoresOnlyABearerToken) {
@@ -396,11 +419,13 @@ Outcome runProgram(const std::string& environment, const std::string& arguments)
 
 // The doctor looks and changes nothing: not a broken settings file, not the earlier token layout,
 // not a token file's permissions. Run as a process without a desktop so that its probes end fast.
+// On Wayland it also says, in the user's language, what each hotkey route costs.
 TEST(SayloftCliProgram, DoctorChangesNoFile) {
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;  // relative path, bytes
         const char* reported;
+        std::string environment = "LANGUAGE=en";
     };
     const Case cases[] = {
         {"a broken settings file and the earlier token layout",
@@ -410,6 +435,14 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
         {"a malformed token, readable by others",
          {{"data/Sayloft/device_token", "two words\n"}},
          "holds no token"},
+        {"a Wayland session, in English",
+         {},
+         "lets every program you run read every key you type",
+         "LANGUAGE=en XDG_SESSION_TYPE=wayland"},
+        {"a Wayland session, in Chinese",
+         {},
+         "你运行的每个程序都能读取你输入的每个按键",
+         "LANGUAGE=zh_CN XDG_SESSION_TYPE=wayland"},
     };
     for (const Case& c : cases) {
         Scratch scratch;
@@ -421,8 +454,8 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
         const Scratch runtime;  // apart: the audio library leaves its folder there
         const auto before = snapshot(scratch.path);
         const Outcome doctor = runProgram(
-            "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS XDG_DATA_HOME=" +
-                (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
+            "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS " + c.environment +
+                " XDG_DATA_HOME=" + (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
                 (scratch.path / "config").string() + " XDG_RUNTIME_DIR=" + runtime.path.string(),
             "--service http://127.0.0.1:" + std::to_string(testing::unusedPort()) + " doctor");
         EXPECT_EQ(snapshot(scratch.path), before) << c.name;

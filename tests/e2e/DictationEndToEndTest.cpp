@@ -381,6 +381,8 @@ protected:
             ASSERT_EQ(bound.status, 0) << bound.out << bound.err;
         }
         env_.remove("DISPLAY");
+        // The binding route, also where this machine's keyboards are readable (evdev would win).
+        env_.insert("SAYLOFT_HOTKEY_ROUTE", "binding");
         QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
         gtk.insert("GDK_BACKEND", "wayland");
         field_ = std::make_unique<Child>(

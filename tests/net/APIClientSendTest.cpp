@@ -249,7 +249,9 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
         {S::status(200, "[]"), std::nullopt, APIError::badResponse},
         {S::status(201, R"({"token":"abc"})"), std::nullopt, APIError::badResponse},
         {S::status(429), std::nullopt, APIError::rateLimited},
-        {S::status(403), std::nullopt, APIError::badResponse},
+        {S::status(403), std::nullopt, APIError::unauthorized},  // no or a wrong invitation
+        {S::status(401), std::nullopt, APIError::unauthorized},
+        {S::status(400), std::nullopt, APIError::badResponse},
         {S::fail(Code::cannotConnectToHost), std::nullopt, APIError::network},
     };
     for (const Row& row : rows) {
@@ -265,6 +267,24 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
             }
         }
     }
+}
+
+TEST(APIClientRegister, SendsAnInvitationCodeOnlyWhenGivenAndNeverOverPlainHttpToAnotherHost) {
+    Fixture fixture({ScriptedTransport::status(200, R"({"token":"a"})"),
+                     ScriptedTransport::status(200, R"({"token":"b"})")});
+    EXPECT_EQ(fixture.client.registerDevice(), "a");
+    EXPECT_EQ(fixture.client.registerDevice({}, "9d2f4b7c1e8a6053"), "b");
+    const auto sent = fixture.session->performed();
+    EXPECT_TRUE(sent.at(0).headers.empty());
+    ASSERT_NE(sent.at(1).header("Sayloft-Invite"), nullptr);
+    EXPECT_EQ(*sent.at(1).header("Sayloft-Invite"), "9d2f4b7c1e8a6053");
+    EXPECT_THROW(fixture.client.registerDevice({}, "a\r\nX-Injected: 1"), std::invalid_argument);
+
+    Fixture remote({ScriptedTransport::status(200, R"({"token":"c"})")},
+                   "http://dictation.example.org");
+    EXPECT_THROW(remote.client.registerDevice({}, "9d2f4b7c1e8a6053"), APIError);
+    EXPECT_EQ(remote.session->tries(), 0u);
+    EXPECT_EQ(remote.client.registerDevice(), "c");  // nothing secret in a plain registration
 }
 
 TEST(APIClientRegister, A404Or405SaysTheServiceHasNoRegistration) {

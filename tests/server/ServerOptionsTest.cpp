@@ -19,14 +19,17 @@ TEST(ServerOptions, DefaultsServeLoopbackOnThePortOfTheClientsDefaultAddress) {
     EXPECT_EQ(o->maxBodyBytes, 4u * 1024 * 1024);
     EXPECT_FALSE(o->tls());
     EXPECT_FALSE(o->rawText);
+    EXPECT_TRUE(o->inviteFile.empty());  // only this computer registers
+    EXPECT_DOUBLE_EQ(o->registerTotalPerHour, 100.0);
 }
 
 TEST(ServerOptions, ReadsValuesInBothSpellings) {
     std::string error;
-    const auto o = parse({"--port=0", "--data-dir", "/d", "--rate-per-minute", "2.5",
-                          "--max-body-bytes=5000", "--decoders", "3", "--chaos", "503=1",
-                          "--chaos-seed", "9", "--crash-total-mib", "2", "--raw-text"},
-                         &error);
+    const auto o =
+        parse({"--port=0", "--data-dir", "/d", "--rate-per-minute", "2.5", "--max-body-bytes=5000",
+               "--decoders", "3", "--chaos", "503=1", "--chaos-seed", "9", "--crash-total-mib", "2",
+               "--raw-text", "--invite-file", "/etc/sayloft/invite", "--register-total-per-hour=7"},
+              &error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->port, 0);
     EXPECT_EQ(o->dataDir, "/d");
@@ -37,6 +40,8 @@ TEST(ServerOptions, ReadsValuesInBothSpellings) {
     EXPECT_EQ(o->chaosSeed, 9u);
     EXPECT_EQ(o->crashTotalBytes, 2u * 1024 * 1024);
     EXPECT_TRUE(o->rawText);
+    EXPECT_EQ(o->inviteFile, "/etc/sayloft/invite");
+    EXPECT_DOUBLE_EQ(o->registerTotalPerHour, 7.0);
 }
 
 TEST(ServerOptions, AUnixSocketAloneIsTheOnlyListenerAndBesideAPortAnother) {
@@ -69,6 +74,9 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--host", "0.0.0.0", "--cert", "c", "--key", "k", "--chaos", "503=1"}, "loopback"},
         {{"--upstream", "ftp://x"}, "--upstream"},
         {{"--unix-socket", "relative.sock"}, "absolute"},
+        {{"--invite-file", ""}, "--invite-file"},
+        {{"--register-total-per-hour", "0"}, "--register-total-per-hour"},
+        {{"--token-max-age-days", "106751991167301"}, "too large"},
     };
     for (const auto& [args, reason] : cases) {
         std::string error;

@@ -1,3 +1,5 @@
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include "server/Base64Url.h"
@@ -75,6 +77,36 @@ TEST_F(TokenAuthorityTest, ExpiresAfterTheMaximumAgeAndRefusesTheFarFuture) {
     EXPECT_FALSE(aging.verify(aging.issueFor(id, now + 301)));
     // Without a maximum age an old token stays good.
     EXPECT_TRUE(authority.verify(authority.issueFor(id, 0)));
+}
+
+TEST_F(TokenAuthorityTest, ExtremeIssueTimesAndClocksAreJudgedWithoutOverflow) {
+    constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+    constexpr auto highest = std::numeric_limits<std::int64_t>::max();
+    struct Row {
+        std::int64_t now;
+        std::int64_t issuedAt;
+        std::int64_t maxAge;
+        bool valid;
+    };
+    const Row rows[] = {
+        {1'800'000'000, lowest, 3600, false},  // now - issuedAt overflows: far too old
+        {1'800'000'000, lowest, 0, true},      // no maximum age: as old as it gets is fine
+        {1'800'000'000, -1, 3600, false},
+        {1'800'000'000, highest, 3600, false},  // far future
+        {1'800'000'000, highest, 0, false},
+        {highest, highest, 3600, true},  // now + skew overflows
+        {highest - 10, highest, 3600, true},
+        {lowest, highest, 3600, false},
+        {lowest, lowest, 3600, true},
+        {0, lowest, highest, false},  // an age of more than INT64_MAX
+        {-1, lowest, highest, true},  // an age of exactly INT64_MAX
+    };
+    const TokenAuthority::DeviceId id{9};
+    for (const Row& row : rows) {
+        const TokenAuthority judge(secretOf(7), row.maxAge, [&row] { return row.now; });
+        EXPECT_EQ(judge.verify(judge.issueFor(id, row.issuedAt)).has_value(), row.valid)
+            << row.now << " " << row.issuedAt << " " << row.maxAge;
+    }
 }
 
 TEST(TokenAuthorityBearer, ExtractsTheTokenFromTheAuthorizationHeader) {

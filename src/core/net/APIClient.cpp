@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include "core/net/CurlSession.h"
 #include "core/net/DeadlineExceeded.h"
 #include "core/net/HedgedRequest.h"
+#include "core/net/InviteCode.h"
 #include "core/net/MultipartBody.h"
 #include "core/net/RegistrationNotOffered.h"
 #include "core/net/RequestCancelled.h"
@@ -67,7 +69,8 @@ APIClient::APIClient(Url baseURL, std::shared_ptr<HttpTransport> session,
 }
 
 bool APIClient::exposesCredentials(const HttpRequest& request) {
-    if (request.header("Authorization") == nullptr) {
+    if (request.header("Authorization") == nullptr &&
+        request.header(InviteCode::headerName) == nullptr) {
         return false;
     }
     // The origin is everything up to the first '/', '?' or '#' after "scheme://".
@@ -267,14 +270,25 @@ void APIClient::reportCrash(std::string_view token, std::span<const std::uint8_t
     }
 }
 
-std::string APIClient::registerDevice(std::stop_token stop) const {
+std::string APIClient::registerDevice(std::stop_token stop, std::string_view invite) const {
     HttpRequest request;
     request.method = "POST";
     request.url = baseURL_.appending("v1/register");
     request.timeout = registerTimeout;
+    if (!invite.empty()) {
+        if (!InviteCode::isValid(invite)) {
+            throw std::invalid_argument(
+                "an invitation code is letters, digits and punctuation only, at most " +
+                std::to_string(InviteCode::maxLength));
+        }
+        request.headers = {{std::string(InviteCode::headerName), std::string(invite)}};
+    }
     const HttpResponse response = send(request, stop);
     if (response.status == 429) {
         throw APIError::rateLimited;
+    }
+    if (response.status == 401 || response.status == 403) {
+        throw APIError::unauthorized;
     }
     if (response.status == 404 || response.status == 405) {
         throw RegistrationNotOffered(response.status);

@@ -28,8 +28,8 @@ namespace sayloft {
 //  - RequestCancelled (core/net/RequestCancelled.h) when the caller's stop token was triggered;
 //  - anything else (std::bad_alloc, ...) is a failure that is not an APIError.
 //
-// A bearer token is never sent over plain HTTP to a host that is not a loopback address: such a
-// request fails as APIError::network without touching the network.
+// A bearer token or an invitation code is never sent over plain HTTP to a host that is not a
+// loopback address: such a request fails as APIError::network without touching the network.
 class APIClient {
 public:
     // Uses libcurl: one CurlSession for pings, crash uploads and first attempts, a fresh one for
@@ -92,13 +92,18 @@ public:
                      std::string_view osVersion, std::stop_token stop = {}) const;
 
     // Obtains a new service token: POST <base>/v1/register through send, answered by 200
-    // {"token": "<non-empty string>"}. Throws APIError::rateLimited on 429,
-    // RegistrationNotOffered on 404 and 405 (a service without registration), badResponse on any
-    // other answer or body, network when no answer came.
-    std::string registerDevice(std::stop_token stop = {}) const;
+    // {"token": "<non-empty string>"}. A non-empty invite (an InviteCode the service's operator
+    // gave out, for registering from another computer) goes in the Sayloft-Invite header; the
+    // application sends none. Throws APIError::rateLimited on 429, unauthorized on 401 and 403
+    // (no invitation, or a wrong one), RegistrationNotOffered on 404 and 405 (a service without
+    // registration), badResponse on any other answer or body, network when no answer came or
+    // the invite would cross plain HTTP to another host; std::invalid_argument for an invite
+    // that is not a valid code.
+    std::string registerDevice(std::stop_token stop = {}, std::string_view invite = {}) const;
 
-    // True when this request would carry an Authorization header over plain HTTP to a host that
-    // is not a loopback address, or to an address that cannot be read as http(s).
+    // True when this request would carry a credential (an Authorization or Sayloft-Invite header)
+    // over plain HTTP to a host that is not a loopback address, or to an address that cannot be
+    // read as http(s).
     static bool exposesCredentials(const HttpRequest& request);
 
     const Url& baseURL() const { return baseURL_; }

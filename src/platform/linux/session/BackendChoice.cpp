@@ -1,5 +1,7 @@
 #include "platform/linux/session/BackendChoice.h"
 
+#include <string>
+
 namespace sayloft {
 namespace {
 
@@ -19,15 +21,22 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
     }
 
     const bool xinput = offer.xInputAndXTest;
+    const bool evdev = offer.keyboardsReadable > 0;
     const bool binding = offer.sessionBus && (offer.waylandSession || offer.xDisplay);
     if (offer.hotkeyRoute == "xinput") {
         choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
+    } else if (offer.hotkeyRoute == "evdev") {
+        choice.hotkey = evdev ? Hotkey::evdev : Hotkey::none;
     } else if (offer.hotkeyRoute == "binding") {
         choice.hotkey = binding ? Hotkey::compositorBinding : Hotkey::none;
-    } else if (offer.waylandSession) {
-        choice.hotkey = binding ? Hotkey::compositorBinding : Hotkey::none;
-    } else {
-        choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
+    } else if (!offer.waylandSession && xinput) {
+        choice.hotkey = Hotkey::xinput;
+    } else if (binding && offer.keyBindingUsed) {
+        choice.hotkey = Hotkey::compositorBinding;
+    } else if (evdev) {
+        choice.hotkey = Hotkey::evdev;
+    } else if (offer.waylandSession && binding) {
+        choice.hotkey = Hotkey::compositorBinding;
     }
 
     if (offer.waylandSession && offer.offers(virtualKeyboard)) {
@@ -91,22 +100,51 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
             lines.push_back({"hotkey", "XInput 2 (watches the keyboard, grabs nothing)", true,
                              wayland
                                  ? "seen only while an X11 window has the focus; unset "
-                                   "SAYLOFT_HOTKEY_ROUTE to use a compositor key binding instead"
+                                   "SAYLOFT_HOTKEY_ROUTE to use a compositor key binding or the "
+                                   "keyboards under /dev/input instead"
                                  : ""});
             break;
+        case Hotkey::evdev:
+            lines.push_back(
+                {"hotkey",
+                 "the keyboards under /dev/input (evdev; " +
+                     std::to_string(offer.keyboardsReadable) + " of " +
+                     std::to_string(offer.keyboardsFound) +
+                     " readable; grabs nothing, only the six modifier keys are delivered)",
+                 true,
+                 "readable through the input group, which lets every program of this user read "
+                 "every key; a compositor key binding (the lines \"sayloft-cli doctor\" prints) "
+                 "takes over from the start after its first use"});
+            break;
         case Hotkey::compositorBinding:
-            lines.push_back({"hotkey", "compositor key binding (sayloft-cli hotkey press|release)",
-                             true,
-                             "the compositor runs it from a key binding: \"sayloft-cli "
-                             "doctor\" prints the lines to add"});
+            lines.push_back(
+                {"hotkey", "compositor key binding (sayloft-cli hotkey press|release)", true,
+                 std::string("the compositor runs it from a key binding: \"sayloft-cli doctor\" "
+                             "prints the lines to add") +
+                     (offer.keyboardsReadable > 0
+                          ? "; the keyboards under /dev/input are readable too: "
+                            "SAYLOFT_HOTKEY_ROUTE=evdev uses them"
+                      : offer.keyboardsFound > 0
+                          ? "; or join the input group for the " +
+                                std::to_string(offer.keyboardsFound) +
+                                " keyboard(s) under /dev/input "
+                                "(sudo usermod -aG input $USER, from the next login; every program "
+                                "of this user could then read every key)"
+                          : "")});
             break;
         case Hotkey::none:
-            lines.push_back({"hotkey", "none", false,
-                             offer.hotkeyRoute == "xinput"
-                                 ? "SAYLOFT_HOTKEY_ROUTE=xinput needs an X display with XInput 2 "
-                                   "and XTEST; unset it"
-                                 : "needs an X display with XInput 2, or a Wayland compositor "
-                                   "and a D-Bus session bus for a key binding"});
+            lines.push_back(
+                {"hotkey", "none", false,
+                 offer.hotkeyRoute == "xinput"
+                     ? "SAYLOFT_HOTKEY_ROUTE=xinput needs an X display with XInput 2 and XTEST; "
+                       "unset it"
+                 : offer.hotkeyRoute == "evdev"
+                     ? "SAYLOFT_HOTKEY_ROUTE=evdev needs a keyboard under /dev/input that this "
+                       "user may read (sudo usermod -aG input $USER, from the next login); unset "
+                       "it"
+                     : "needs an X display with XInput 2, a readable keyboard under /dev/input "
+                       "(the input group), or a Wayland compositor and a D-Bus session bus for a "
+                       "key binding"});
             break;
     }
 

@@ -11,9 +11,12 @@ namespace sayloft {
 // session offers. The best route available wins:
 //   Qt platform  xcb when an X display (X11 or Xwayland) is there, else Wayland when Qt's plugin
 //                is installed, else offscreen (no tray or panel, but Sayloft still runs);
-//   hotkey       XInput 2 on an X11 session; on Wayland a compositor key binding calling
-//                `sayloft-cli hotkey` (XInput would see keys only while an X11 window has the
-//                focus); $SAYLOFT_HOTKEY_ROUTE=xinput|binding overrides;
+//   hotkey       XInput 2 on an X11 session; else a compositor key binding calling
+//                `sayloft-cli hotkey` once one has reached Sayloft (the user set it up); else
+//                the keyboards under /dev/input (evdev) where one is readable; else, on Wayland,
+//                the key binding still to be set up (XInput would see keys there only while an
+//                X11 window has the focus); $SAYLOFT_HOTKEY_ROUTE=xinput|evdev|binding
+//                overrides;
 //   typing       the Wayland virtual keyboard where the compositor offers it, else XTEST;
 //   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb;
 //   panel        a layer-shell overlay where a Wayland compositor offers zwlr_layer_shell_v1,
@@ -23,7 +26,7 @@ namespace sayloft {
 //                information.
 struct BackendChoice {
     enum class QtPlatform { xcb, wayland, offscreen };
-    enum class Hotkey { xinput, compositorBinding, none };
+    enum class Hotkey { xinput, evdev, compositorBinding, none };
     enum class Typing { xtest, virtualKeyboard, none };
     enum class Clipboard { x11, dataControl, none };
     enum class Panel { qtWindow, layerShell, none };

@@ -15,7 +15,17 @@ struct SessionOffer {
     bool xInputAndXTest = false;   // ... and it has XInput 2 and XTEST
     bool qtWaylandPlugin = false;  // Qt's Wayland platform plugin (qt6-wayland) is installed
     bool sessionBus = false;       // a D-Bus session bus answers
-    std::string hotkeyRoute;       // $SAYLOFT_HOTKEY_ROUTE: "", "xinput" or "binding"
+    std::string hotkeyRoute;       // $SAYLOFT_HOTKEY_ROUTE: "", "xinput", "evdev" or "binding"
+    // The keyboards under /dev/input: how many there are, and how many this user may read (the
+    // evdev route; the `input` group would open the others).
+    unsigned keyboardsFound = 0;
+    unsigned keyboardsReadable = 0;
+    // A compositor key binding has reached Sayloft in an earlier run: the user has set it up.
+    bool keyBindingUsed = false;
+
+    // The setting (in defaults.json) Sayloft stores at the first call from a key binding, and
+    // the probe reads as keyBindingUsed.
+    static constexpr const char* keyBindingSeenKey = "keyBindingSeen";
 
     bool offers(const std::string& waylandInterface) const {
         return waylandGlobals.count(waylandInterface) > 0;

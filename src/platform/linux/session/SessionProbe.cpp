@@ -11,6 +11,9 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 
+#include "core/storage/UserDefaultsStore.h"
+#include "core/storage/XdgDirs.h"
+#include "platform/linux/evdev/EvdevKeyEventMonitor.h"
 #include "platform/linux/wayland/WaylandGlobals.h"
 
 namespace sayloft {
@@ -85,6 +88,13 @@ SessionOffer SessionProbe::probe() {
                        (!runtimeDir.empty() &&
                         std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error));
     offer.hotkeyRoute = env("SAYLOFT_HOTKEY_ROUTE");
+    const auto keyboards = EvdevKeyEventMonitor::survey({});
+    offer.keyboardsFound = keyboards.found;
+    offer.keyboardsReadable = keyboards.readable;
+    const UserDefaultsStore defaults(
+        UserDefaultsStore::defaultLocation(XdgDirs::current().configHome),
+        UserDefaultsStore::Access::readOnly);
+    offer.keyBindingUsed = defaults.boolean(SessionOffer::keyBindingSeenKey).value_or(false);
     return offer;
 }
 

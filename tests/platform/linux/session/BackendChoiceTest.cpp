@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,19 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
     bindingOnX11.hotkeyRoute = "binding";
     SessionOffer xinputWithoutX = wayland(sway, false);
     xinputWithoutX.hotkeyRoute = "xinput";
+    // The keyboards under /dev/input readable (the input group), a key binding used before, a
+    // route asked for, a session bus missing.
+    const auto with = [](SessionOffer offer, unsigned keyboards, bool bindingUsed,
+                         std::string route = "", bool bus = true) {
+        offer.keyboardsFound = 2;
+        offer.keyboardsReadable = keyboards;
+        offer.keyBindingUsed = bindingUsed;
+        offer.hotkeyRoute = std::move(route);
+        offer.sessionBus = bus;
+        return offer;
+    };
+    SessionOffer x11WithoutXInput = x11;
+    x11WithoutXInput.xInputAndXTest = false;
 
     struct Row {
         const char* session;
@@ -87,6 +101,34 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         {"binding asked for on X11",
          bindingOnX11,
          {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"sway, keyboards readable: evdev before the binding still to be set up",
+         with(wayland(sway, true), 2, false),
+         {B::QtPlatform::xcb, B::Hotkey::evdev, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"sway, keyboards readable, a binding used before: the binding",
+         with(wayland(sway, false), 2, true),
+         {B::QtPlatform::wayland, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"GNOME, keyboards readable, no session bus: evdev",
+         with(wayland({}, true), 1, true, "", false),
+         {B::QtPlatform::xcb, B::Hotkey::evdev, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"X11, keyboards readable, a binding used before: XInput stays first",
+         with(x11, 1, true),
+         {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"X11 without XInput, keyboards readable: evdev",
+         with(x11WithoutXInput, 1, false),
+         {B::QtPlatform::xcb, B::Hotkey::evdev, B::Typing::none, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"evdev asked for with keyboards readable",
+         with(wayland(sway, true), 1, true, "evdev"),
+         {B::QtPlatform::xcb, B::Hotkey::evdev, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"evdev asked for without a readable keyboard",
+         with(x11, 0, false, "evdev"),
+         {B::QtPlatform::xcb, B::Hotkey::none, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
     };
     for (const Row& row : rows) {
