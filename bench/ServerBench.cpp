@@ -1,9 +1,10 @@
 // sayloft-server's recogniser and service: start-up time and resident memory of the decoder
 // pool, real-time factor per utterance, the cost of making its words into a sentence, and
-// transcription throughput over HTTP at concurrency 1, 2 and 4. Uses the recordings of Debian's
-// pocketsphinx-testdata.
+// transcription throughput over HTTP at concurrency 1, 2 and 4, and the fair queue's own cost. Uses
+// the recordings of Debian's pocketsphinx-testdata.
 //   build/release/bench/sayloft_server_bench
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "core/audio/Recorder.h"
 #include "server/CrashStore.h"
+#include "server/FairRecognitionQueue.h"
 #include "server/PocketSphinxRecognizer.h"
 #include "server/ReadableText.h"
 #include "server/ReadableTextRecognizer.h"
@@ -195,5 +197,43 @@ BENCHMARK(BM_Throughput)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseRealTime();
+
+// The fair queue's cost per recognition (admission, choosing the next owner, handing over to
+// its thread) with this many owners each keeping a request waiting, and a recogniser that
+// does nothing, on two workers.
+void BM_FairQueueAdmission(benchmark::State& state) {
+    struct Instant : SpeechRecognizer {
+        std::atomic<std::uint64_t> done{0};
+        Result recognize(std::span<const std::int16_t>) override {
+            ++done;
+            return {true, {}, 0, {}};
+        }
+        std::string describe() const override { return "instant"; }
+    } recognizer;
+    FairRecognitionQueue queue(recognizer, {.workers = 2, .maxQueuedSeconds = 1e9});
+    const std::vector<std::int16_t> samples(16000);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> owners;
+    for (int i = 0; i < state.range(0); ++i) {
+        owners.emplace_back([&, name = "device-" + std::to_string(i)] {
+            while (!stop) {
+                queue.recognize(name, samples);
+            }
+        });
+    }
+    constexpr std::uint64_t batch = 1000;
+    for (auto _ : state) {
+        const auto until = recognizer.done.load() + batch;
+        while (recognizer.done.load() < until) {
+            std::this_thread::yield();
+        }
+    }
+    stop = true;
+    for (auto& owner : owners) {
+        owner.join();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch));
+}
+BENCHMARK(BM_FairQueueAdmission)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -7,7 +7,8 @@
 
 namespace sayloft {
 
-// The panel where the session can show none (Qt on its Wayland plugin, or no display): it keeps
+// The panel where the session can show none (a compositor without the layer shell while Qt runs
+// on its Wayland plugin, or no display): it keeps
 // its text and size so the status logic runs unchanged, and shows nothing. The tray icon's
 // states carry the same information.
 class NoPanel final : public Panel {

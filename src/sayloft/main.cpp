@@ -58,6 +58,7 @@
 #include "platform/linux/session/BackendChoice.h"
 #include "platform/linux/session/SessionProbe.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
+#include "platform/linux/wayland/LayerShellPanel.h"
 #include "platform/linux/wayland/VirtualKeyboardEvents.h"
 #include "platform/linux/x11/QtPasteboard.h"
 #include "platform/linux/x11/XInputKeyEventMonitor.h"
@@ -105,8 +106,8 @@ void quitOnTerminationSignals() {
 }
 
 // Qt starts the platform plugin the session offers (xcb, wayland or offscreen) unless the user
-// chose one; what Qt actually started decides whether a Qt window can be the panel and whether
-// the X clipboard is ours to set.
+// chose one; what Qt actually started decides whether a Qt window can be the panel (the
+// layer-shell panel needs no Qt window) and whether the X clipboard is ours to set.
 void startQtPlatform(const BackendChoice& choice) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", BackendChoice::qtPlatformName(choice.qtPlatform));
@@ -115,7 +116,9 @@ void startQtPlatform(const BackendChoice& choice) {
 
 void adjustToQtPlatform(BackendChoice& choice) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
-        choice.panel = BackendChoice::Panel::none;
+        if (choice.panel == BackendChoice::Panel::qtWindow) {
+            choice.panel = BackendChoice::Panel::none;
+        }
         if (choice.clipboard == BackendChoice::Clipboard::x11) {
             choice.clipboard = BackendChoice::Clipboard::none;
         }
@@ -333,7 +336,6 @@ int main(int argc, char** argv) {
     const auto keyboard = makeKeyboard(choice.typing, xinput.get());
     const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
     const auto pasteboard = makePasteboard(choice.clipboard);
-    const bool panelWindow = choice.panel == BackendChoice::Panel::qtWindow;
 
     DBusSessionEvents sessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
     DBusNotifications notifications(QDBusConnection::sessionBus(), texts.productName);
@@ -390,9 +392,14 @@ int main(int argc, char** argv) {
         .keyboard = *keyboard,
         .statusItem = statusItem,
         .screens = screens,
-        .makePanel = [panelWindow]() -> std::unique_ptr<Panel> {
-            if (panelWindow) {
-                return std::make_unique<QtPanel>();
+        .makePanel = [route = choice.panel, &screens]() -> std::unique_ptr<Panel> {
+            switch (route) {
+                case BackendChoice::Panel::qtWindow:
+                    return std::make_unique<QtPanel>();
+                case BackendChoice::Panel::layerShell:
+                    return std::make_unique<LayerShellPanel>(screens);
+                case BackendChoice::Panel::none:
+                    break;
             }
             return std::make_unique<NoPanel>();
         },

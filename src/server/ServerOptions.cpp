@@ -113,6 +113,8 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--busy-idle-timeout", positive(o.busyIdleTimeoutSeconds)},
         {"--drain-seconds", positive(o.drainSeconds)},
         {"--queue-timeout", positive(o.queueTimeoutSeconds)},
+        {"--max-queued-seconds", positive(o.maxQueuedSeconds)},
+        {"--per-token-requests", count(o.perTokenRequests, 1)},
         {"--model", text(o.modelDir)},
         {"--upstream", text(o.upstream)},
         {"--upstream-model", text(o.upstreamModel)},
@@ -263,6 +265,10 @@ Recognition:
   --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
   --decoders N             decoders loaded (default: one per processor core)
   --queue-timeout S        longest wait for a free decoder before answering 503 (default 30)
+  --max-queued-seconds S   audio seconds that may wait for a recogniser, all tokens together;
+                           beyond, 503 with Retry-After (default 600). Tokens share the
+                           recognisers by audio seconds
+  --per-token-requests N   recognitions of one token running at once; more wait (default 2)
   --raw-text               answer the built-in recogniser's words as they come (lower case, no
                            punctuation) instead of sentences ("Send it on Friday.")
   --upstream URL           forward audio to URL/v1/audio/transcriptions (OpenAI-compatible)

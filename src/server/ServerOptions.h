@@ -52,6 +52,8 @@ struct ServerOptions {
 
     std::size_t decoders = 0;  // 0: one per processor core
     double queueTimeoutSeconds = 30.0;
+    double maxQueuedSeconds = 600.0;   // audio waiting for a recogniser, all tokens together
+    std::size_t perTokenRequests = 2;  // recognitions of one token running at once; more wait
     std::filesystem::path modelDir;
     // The built-in recogniser's words as it gives them (lower case, no punctuation) instead of
     // written sentences (ReadableText).

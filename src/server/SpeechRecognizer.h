@@ -12,9 +12,10 @@ class SpeechRecognizer {
 public:
     struct Result {
         bool ok = false;
-        std::string text;   // when ok
-        int status = 0;     // when not ok: the HTTP status the service answers (502, 503)
-        std::string error;  // when not ok: a one-line reason, free of audio and text
+        std::string text;           // when ok
+        int status = 0;             // when not ok: the HTTP status the service answers (502, 503)
+        std::string error;          // when not ok: a one-line reason, free of audio and text
+        int retryAfterSeconds = 0;  // with a 503, when known: when trying again is worthwhile
     };
 
     virtual ~SpeechRecognizer() = default;

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QStandardPaths>
 #include <chrono>
 #include <cstdlib>
@@ -34,6 +35,7 @@
 #include <sys/prctl.h>
 
 #include "DBusMock.h"
+#include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TestKeyboard.h"
 #include "WordErrorRate.h"
@@ -461,11 +463,24 @@ protected:
         return listed.status == 0 && listed.out.find_first_not_of(" \n") != std::string::npos;
     }
 
+    // On sway the layer-shell panel shows while listening: bottom centre of the 1280x800 output,
+    // 120 px above its bottom (the panel's initial 220x48 holds "Listening"), over the field.
+    static constexpr QRect panelPlace{(1280 - 220) / 2, 800 - 120 - 48, 220, 48};
+
     // Holds Right Alt while the sentence is spoken; returns once the key is up.
     void dictate() {
         ASSERT_NO_FATAL_FAILURE(hotkey(true));
         ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s))
             << "sayloft did not open the microphone while Right Alt was down";
+        if (onSway_) {
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    const auto shot = test::screenshot();
+                    return shot && test::showsDarkBoxAt(*shot, panelPlace);
+                },
+                10s))
+                << "no panel at the bottom while listening";
+        }
         const auto played =
             runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())});
         ASSERT_EQ(played.status, 0) << played.err;
@@ -534,6 +549,15 @@ void DictationEndToEnd::dictateOnceAndCheck() {
     std::printf("key release to text in the field: %.0f ms\n", *releaseToText);
     RecordProperty("release_to_text_ms", std::to_string(*releaseToText));
     expectTheSentence(fieldText());
+    if (onSway_) {
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const auto shot = test::screenshot();
+                return shot && test::allLight(*shot, panelPlace);
+            },
+            10s))
+            << "the panel stays after the dictation";
+    }
 
     // One line per dictation: time, audio length, total milliseconds.
     ASSERT_TRUE(waitUntil([&] { return !latencyLines().empty(); }, 10s));

@@ -84,20 +84,20 @@ TEST(SayloftStartup, RunsWithWhateverTheSessionOffersAndSaysWhatIsMissing) {
         {"no display at all",
          false,
          true,
-         {"windows: none (no tray icon, menu or panel) -- MISSING: start Sayloft inside a "
+         {"windows: none (no tray icon or menu) -- MISSING: start Sayloft inside a "
           "desktop session",
           "hotkey: none -- MISSING", "typing: none -- MISSING"}},
         {"Wayland without Qt's Wayland plugin",
          true,
          false,
-         {"windows: none (no tray icon, menu or panel) -- MISSING: install Qt's Wayland plugin",
+         {"windows: none (no tray icon or menu) -- MISSING: install Qt's Wayland plugin",
           "hotkey: compositor key binding", "typing: Wayland virtual keyboard",
           "clipboard: Wayland data-control"}},
         {"Wayland with Qt's Wayland plugin",
          true,
          true,
          {"windows: Wayland", "typing: Wayland virtual keyboard",
-          "panel: none (the tray icon shows the state)"}},
+          "panel: Wayland layer-shell overlay"}},
     };
     for (const Row& row : rows) {
         if (row.wayland && !compositor) {

@@ -98,6 +98,8 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--max-header-bytes", "100"}, "--max-header-bytes"},
         {{"--drain-seconds", "0"}, "--drain-seconds"},
         {{"--threads", "8"}, "unknown option"},
+        {{"--max-queued-seconds", "0"}, "--max-queued-seconds"},
+        {{"--per-token-requests", "0"}, "--per-token-requests"},
         {{"--host", "0.0.0.0"}, "refusing to serve plain HTTP"},
         {{"--host", "192.168.1.5"}, "refusing to serve plain HTTP"},
         {{"--cert", "c.pem"}, "--cert and --key"},
@@ -112,6 +114,20 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         std::string error;
         EXPECT_FALSE(parse(args, &error)) << args.front();
         EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+TEST(ServerOptions, ReadsTheRecognitionQueueLimits) {
+    const std::tuple<std::vector<std::string_view>, double, std::size_t> cases[] = {
+        {{}, 600.0, 2},
+        {{"--max-queued-seconds=90.5", "--per-token-requests", "3"}, 90.5, 3},
+    };
+    for (const auto& [args, seconds, perToken] : cases) {
+        std::string error;
+        const auto o = parse(args, &error);
+        ASSERT_TRUE(o) << error;
+        EXPECT_DOUBLE_EQ(o->maxQueuedSeconds, seconds);
+        EXPECT_EQ(o->perTokenRequests, perToken);
     }
 }
 

@@ -5,6 +5,7 @@ that sayloft_linux_x11_tests starts with --text-field, and speaking the same pro
     ready            once, when the field has the keyboard focus
     text <hex>       after each change, the whole text as UTF-8 in hexadecimal (unambiguous for
                      any text: CJK, emoji, new lines)
+    click            at each press of a mouse button on the field
 
 Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--text-view] [--title TITLE]
   --text-view    a multi-line Gtk.TextView instead of a single-line Gtk.Entry
@@ -53,6 +54,7 @@ def main():
     else:
         field = Gtk.Entry()
         field.connect("changed", lambda entry: say("text " + entry.get_text().encode().hex()))
+    field.connect("button-press-event", lambda *_args: say("click") or False)
     window.add(field)
 
     ready = False

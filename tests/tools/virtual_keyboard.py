@@ -10,6 +10,10 @@ Commands (arguments, each a single word with ':' between parts, or lines on stdi
     release CODE / release:CODE    key up
     tap CODE / tap:CODE            down then up
     modifiers D L K G              the modifier state (depressed, latched, locked masks, group)
+    click X Y WIDTH HEIGHT         the left button pressed and released at (X, Y) of a layout
+                                   WIDTH x HEIGHT in size, by a virtual pointer
+                                   (zwlr_virtual_pointer_manager_v1, made at the first click: the
+                                   headless seat has no pointer until one exists)
     hold                           keep the keyboard until the compositor ends (or a signal)
 With commands as arguments, it runs them and exits. Without, it prints "ready" once the keyboard
 exists, then reads commands from stdin and answers each with "ok" after the compositor has
@@ -153,6 +157,22 @@ class VirtualKeyboard:
             c.send(self.keyboard, 0, struct.pack("<II", 1, len(keymap)), fds=[file.fileno()])
             c.roundtrip(self.registry)
         self.start = time.monotonic()
+        self.seat = seat
+        self.pointer = None
+
+    def click(self, x, y, width, height):
+        c = self.connection
+        if self.pointer is None:
+            manager = c.bind(self.registry, "zwlr_virtual_pointer_manager_v1", 1)
+            self.pointer = c.new_id()
+            c.send(manager, 0, struct.pack("<II", self.seat, self.pointer))  # create_virtual_pointer
+        # motion_absolute(time, x, y, x_extent, y_extent), then button(time, BTN_LEFT, state);
+        # each followed by frame.
+        c.send(self.pointer, 1, struct.pack("<IIIII", self.millis(), x, y, width, height))
+        c.send(self.pointer, 4)
+        for state in (1, 0):
+            c.send(self.pointer, 2, struct.pack("<III", self.millis(), 0x110, state))
+            c.send(self.pointer, 4)
 
     def millis(self):
         return int((time.monotonic() - self.start) * 1000) & 0xFFFFFFFF
@@ -174,6 +194,8 @@ class VirtualKeyboard:
             self.key(args[0], False)
         elif command == "modifiers" and len(args) == 4:
             self.modifiers(*args)
+        elif command == "click" and len(args) == 4:
+            self.click(*args)
         elif command == "hold" and not args:
             try:
                 while True:

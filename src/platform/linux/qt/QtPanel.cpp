@@ -1,16 +1,13 @@
 #include "platform/linux/qt/QtPanel.h"
 
-#include <QColor>
-#include <QFont>
-#include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QRegion>
 #include <QString>
 #include <QWidget>
-#include <algorithm>
 #include <cmath>
+
+#include "platform/linux/qt/PanelPainter.h"
 
 namespace sayloft {
 
@@ -19,57 +16,36 @@ public:
     View()
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                               Qt::X11BypassWindowManagerHint) {
+                               Qt::X11BypassWindowManagerHint),
+          painter_(font()) {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
         setWindowTitle(QStringLiteral("Sayloft"));
-        QFont font = this->font();
-        font.setPixelSize(fontPixelSize);
-        font.setWeight(QFont::Medium);
-        setFont(font);
-        resize(static_cast<int>(initialWidth), static_cast<int>(initialHeight));
+        setFont(painter_.font());
+        resize(painter_.size());
     }
 
     void setText(const QString& text) {
-        text_ = text;
-        const QFontMetrics metrics(font());
-        const int width = std::max(static_cast<int>(initialWidth),
-                                   metrics.horizontalAdvance(text_) + 2 * horizontalInset);
-        const int height =
-            std::max(static_cast<int>(initialHeight), metrics.height() + 2 * verticalInset);
-        resize(width, height);
+        painter_.setText(text);
+        resize(painter_.size());
         update();
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        QPainterPath background;
-        background.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
-        // Black at 75 % opacity; without a compositor the alpha is lost and the shape mask below
-        // keeps the corners round.
-        painter.fillPath(background, QColor(0, 0, 0, 191));
-        painter.setPen(Qt::white);
-        painter.drawText(
-            rect().adjusted(horizontalInset, verticalInset, -horizontalInset, -verticalInset),
-            Qt::AlignCenter, text_);
+        painter_.paint(painter);
     }
 
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
-        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+        setMask(QRegion(painter_.outline().toFillPolygon().toPolygon()));
     }
 
 private:
-    QString text_;
+    PanelPainter painter_;
 };
 
 QtPanel::QtPanel() : view_(std::make_unique<View>()) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/Panel.h"
+#include "platform/linux/qt/PanelPainter.h"
 
 class QWidget;
 
@@ -13,24 +14,19 @@ namespace sayloft {
 // (override-redirect on X11): it takes no focus when shown (WindowDoesNotAcceptFocus,
 // WA_ShowWithoutActivating), lets every click through (WindowTransparentForInput: an empty input
 // shape), stays above ordinary windows (WindowStaysOnTopHint, raised at every show) and, being
-// unmanaged, shows on whatever workspace is current. The rounded dark background is painted on a
-// translucent window when a compositor runs, else on a window shaped to the rounded rectangle.
-// Sizes are logical pixels (Qt's device-independent pixels). Main thread only.
+// unmanaged, shows on whatever workspace is current. The look is PanelPainter's; the background is
+// painted on a translucent window when a compositor runs, else on a window shaped to the rounded
+// rectangle. Sizes are logical pixels (Qt's device-independent pixels). Main thread only.
 class QtPanel final : public Panel {
 public:
-    static constexpr double initialWidth = 220;
-    static constexpr double initialHeight = 48;
-    static constexpr int horizontalInset = 18;
-    static constexpr int verticalInset = 10;
-    static constexpr int cornerRadius = 12;
-    static constexpr int fontPixelSize = 20;
+    static constexpr int horizontalInset = PanelPainter::horizontalInset;
 
     QtPanel();
     ~QtPanel() override;
     QtPanel(const QtPanel&) = delete;
     QtPanel& operator=(const QtPanel&) = delete;
 
-    // The panel is initialWidth x initialHeight at least and grows to hold the text with the
+    // The panel is PanelPainter's initial size at least and grows to hold the text with the
     // insets; a shorter text shrinks it back, never below the initial size.
     void setText(std::string_view utf8) override;
     Size size() const override;

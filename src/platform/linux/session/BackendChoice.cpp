@@ -8,6 +8,7 @@ namespace {
 constexpr const char* virtualKeyboard = "zwp_virtual_keyboard_manager_v1";
 constexpr const char* extDataControl = "ext_data_control_manager_v1";
 constexpr const char* wlrDataControl = "zwlr_data_control_manager_v1";
+constexpr const char* layerShell = "zwlr_layer_shell_v1";
 
 }  // namespace
 
@@ -50,7 +51,9 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
         choice.clipboard = Clipboard::x11;
     }
 
-    if (choice.qtPlatform == QtPlatform::xcb) {
+    if (offer.waylandSession && offer.offers(layerShell)) {
+        choice.panel = Panel::layerShell;
+    } else if (choice.qtPlatform == QtPlatform::xcb) {
         choice.panel = Panel::qtWindow;
     }
     return choice;
@@ -83,7 +86,7 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
             break;
         case QtPlatform::offscreen:
             lines.push_back(
-                {"windows", "none (no tray icon, menu or panel)", false,
+                {"windows", "none (no tray icon or menu)", false,
                  wayland && offer.waylandConnected
                      ? "install Qt's Wayland plugin (Debian package qt6-wayland), or enable "
                        "Xwayland in the compositor"
@@ -190,9 +193,16 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                 {"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
                  wayland ? "placed by the X11 pointer, which follows only X11 windows" : ""});
             break;
+        case Panel::layerShell:
+            lines.push_back(
+                {"panel", "Wayland layer-shell overlay (on the focused output)", true, ""});
+            break;
         case Panel::none:
-            lines.push_back({"panel", "none (the tray icon shows the state)", false,
-                             "enable Xwayland in the compositor for the floating panel"});
+            lines.push_back(
+                {"panel", "none (the tray icon shows the state)", false,
+                 wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do); "
+                           "with Xwayland enabled the panel is an X11 window"
+                         : "enable Xwayland in the compositor for the floating panel"});
             break;
     }
     return lines;

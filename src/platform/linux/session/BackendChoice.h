@@ -19,14 +19,17 @@ namespace sayloft {
 //                overrides;
 //   typing       the Wayland virtual keyboard where the compositor offers it, else XTEST;
 //   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb;
-//   panel        a Qt window on xcb; none on Qt's Wayland plugin (a Qt tool window would take
-//                the focus there), where the tray icon's states carry the information.
+//   panel        a layer-shell overlay where a Wayland compositor offers zwlr_layer_shell_v1,
+//                also when Xwayland is there (an Xwayland window can take the focus and does not
+//                stay on top on sway); else a Qt window on xcb; else none (a Qt tool window on
+//                Qt's Wayland plugin would take the focus), and the tray icon's states carry the
+//                information.
 struct BackendChoice {
     enum class QtPlatform { xcb, wayland, offscreen };
     enum class Hotkey { xinput, evdev, compositorBinding, none };
     enum class Typing { xtest, virtualKeyboard, none };
     enum class Clipboard { x11, dataControl, none };
-    enum class Panel { qtWindow, none };
+    enum class Panel { qtWindow, layerShell, none };
 
     QtPlatform qtPlatform = QtPlatform::offscreen;
     Hotkey hotkey = Hotkey::none;

@@ -19,6 +19,7 @@ TEST(WaylandGlobalsTest, ListsWhatTheCompositorAdvertisesWithVersions) {
         {"wl_seat", 1},
         {"zwp_virtual_keyboard_manager_v1", 1},
         {"zwlr_data_control_manager_v1", 2},
+        {"zwlr_layer_shell_v1", 1},
     };
     for (const auto& [name, version] : needed) {
         const auto found = globals->find(name);
