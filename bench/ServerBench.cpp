@@ -135,9 +135,14 @@ void BM_Throughput(benchmark::State& state) {
     }();
     static ReadableTextRecognizer recognizer(loadPool(cores()));
     static const TokenAuthority tokens(TokenAuthority::Secret{}, 0, [] { return std::int64_t{0}; });
+    static FairRecognitionQueue queue(recognizer, {.workers = cores(),
+                                                   .perOwnerInProgress = 64,
+                                                   .maxQueuedSeconds = 1e9,
+                                                   .queueTimeout = std::chrono::minutes(10)});
     static CrashStore crashes("/nonexistent", 1, 0);
     static std::ostringstream accessLog;
-    static SayloftServer server(options, tokens, recognizer, crashes, std::nullopt, accessLog);
+    static SayloftServer server(options, tokens, recognizer, queue, crashes, std::nullopt,
+                                std::nullopt, accessLog);
     static const int port = server.bind(nullptr);
     static std::thread serving([] { server.run(); });
     static const std::string token = tokens.issue();

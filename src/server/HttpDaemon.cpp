@@ -70,21 +70,24 @@ std::optional<std::uint64_t> parseLength(std::string_view text) {
     return value;
 }
 
+// The client's numeric address. A peer whose address cannot be read must not pass for a
+// Unix-socket peer (registration trusts the empty address).
 std::string addressOf(MHD_Connection* c) {
     const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (info == nullptr || info->client_addr == nullptr) {
-        return "";
+        return "unknown";
     }
     char text[INET6_ADDRSTRLEN] = {};
     const sockaddr* address = info->client_addr;
+    const char* written = nullptr;
     if (address->sa_family == AF_INET) {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
-                    sizeof text);
+        written = ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr,
+                              text, sizeof text);
     } else if (address->sa_family == AF_INET6) {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
-                    sizeof text);
+        written = ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr,
+                              text, sizeof text);
     }
-    return text;
+    return written != nullptr ? std::string(text) : std::string("unknown");
 }
 
 MHD_Result collectHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
@@ -246,7 +249,7 @@ struct HttpDaemon::Callbacks {
         HttpRequestHead& head = exchange.head;
         head.method = method != nullptr ? method : "";
         head.path = url != nullptr ? url : "";
-        head.remoteAddress = addressOf(c);
+        head.remoteAddress = self.settings_.unixSocket ? std::string() : addressOf(c);
         MHD_get_connection_values(c, MHD_HEADER_KIND, &collectHeader, &head);
         head.contentLength = parseLength(head.header("Content-Length"));
         head.chunked = containsNoCase(head.header("Transfer-Encoding"), "chunked");

@@ -41,6 +41,8 @@ public:
         // PEM text of the certificate chain and private key: HTTPS when both are given.
         std::string certificatePem{};
         std::string keyPem{};
+        // The listening socket is a Unix socket: its peers have no address (remoteAddress "").
+        bool unixSocket = false;
     };
 
     HttpDaemon(const Settings& settings, HttpRoutes& routes, ConnectionWatchdog& watchdog,

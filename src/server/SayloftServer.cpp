@@ -12,6 +12,7 @@
 
 #include "core/audio/PcmConverter.h"
 #include "core/audio/WavReader.h"
+#include "core/net/InviteCode.h"
 #include "server/MultipartForm.h"
 #include "server/TcpListeningSocket.h"
 
@@ -105,16 +106,20 @@ std::optional<std::vector<std::string_view>> partsOf(const MultipartForm& form,
 }  // namespace
 
 SayloftServer::SayloftServer(const ServerOptions& options, const TokenAuthority& tokens,
-                             SpeechRecognizer& recognizer, CrashStore& crashes,
+                             SpeechRecognizer& recognizer, FairRecognitionQueue& queue,
+                             CrashStore& crashes, std::optional<std::string> invite,
                              std::optional<ChaosPlan> chaos, std::ostream& log)
     : options_(options),
       tokens_(tokens),
       recognizer_(recognizer),
+      queue_(queue),
       crashes_(crashes),
       chaos_(std::move(chaos)),
       log_(log),
       deviceLimiter_(options.ratePerMinute / 60.0, options.rateBurst, Clock::now),
-      registerLimiter_(options.registerPerHour / 3600.0, options.registerBurst, Clock::now),
+      registrationGate_(
+          {options.registerPerHour, options.registerBurst, options.registerTotalPerHour},
+          std::move(invite), Clock::now),
       watchdog_(deadlinesOf(options), options.maxConnections / 2) {
 }
 
@@ -148,7 +153,9 @@ int SayloftServer::bind(std::string* error) {
         if (!unixSocket_) {
             return -1;
         }
-        unix_ = std::make_unique<HttpDaemon>(daemonSettings(), routes(), watchdog_, log_);
+        HttpDaemon::Settings settings = daemonSettings();
+        settings.unixSocket = true;
+        unix_ = std::make_unique<HttpDaemon>(settings, routes(), watchdog_, log_);
         if (!unix_->start(unixSocket_->fd, error)) {
             return -1;
         }
@@ -301,10 +308,14 @@ HttpRoutes::Screening SayloftServer::screen(const HttpRequestHead& req) {
         }
     }
     if (registration) {
-        const auto decision = registerLimiter_.acquire(req.remoteAddress);
+        const std::string_view invite = req.header(InviteCode::headerName);
+        const auto decision = registrationGate_.admit(
+            req.remoteAddress, invite.empty() ? std::nullopt : std::optional(invite));
         if (!decision.allowed) {
-            return {answerError(429, "too many new tokens from this address",
-                                {{"Retry-After", retryAfter(decision.retryAfterSeconds)}}),
+            return {decision.status == 429
+                        ? answerError(429, decision.message,
+                                      {{"Retry-After", retryAfter(decision.retryAfterSeconds)}})
+                        : answerError(decision.status, decision.message),
                     {}};
         }
         return {answerJson(200, {{"token", tokens_.issue()}}), {}};
@@ -336,7 +347,7 @@ HttpAnswer SayloftServer::serve(const HttpRequestHead& head, std::string_view bo
 }
 
 HttpAnswer SayloftServer::transcribe(const HttpRequestHead& head, std::string_view body,
-                                     [[maybe_unused]] const std::string& owner) {
+                                     const std::string& owner) {
     HttpAnswer refusal;
     const auto form = formOf(head, body, &refusal);
     const auto parts = form ? partsOf(*form, {"file", "app_version"}, &refusal) : std::nullopt;
@@ -368,11 +379,14 @@ HttpAnswer SayloftServer::transcribe(const HttpRequestHead& head, std::string_vi
         return answerError(400, "the recording is too short to hold speech");
     }
     const auto recognitionBegan = Clock::now();
-    // The one place recognition happens; `owner` (the token's device id) says whose it is.
-    const auto result = recognizer_.recognize(samples);
+    // The one place recognition happens: in the queue's turn for `owner` (the token's device id).
+    const auto result = queue_.recognize(owner, samples);
     const std::chrono::duration<double, std::milli> recognition = Clock::now() - recognitionBegan;
     if (!result.ok) {
-        return answerError(result.status, result.error);
+        return result.retryAfterSeconds > 0
+                   ? answerError(result.status, result.error,
+                                 {{"Retry-After", std::to_string(result.retryAfterSeconds)}})
+                   : answerError(result.status, result.error);
     }
     // The service's own share of the answer time, so that a client can tell it from the
     // transfer (Server-Timing, milliseconds with one decimal).

@@ -12,9 +12,11 @@
 #include "server/ChaosPlan.h"
 #include "server/ConnectionWatchdog.h"
 #include "server/CrashStore.h"
+#include "server/FairRecognitionQueue.h"
 #include "server/HttpDaemon.h"
 #include "server/HttpRoutes.h"
 #include "server/RateLimiter.h"
+#include "server/RegistrationGate.h"
 #include "server/ServerOptions.h"
 #include "server/SpeechRecognizer.h"
 #include "server/TokenAuthority.h"
@@ -24,7 +26,8 @@ namespace sayloft {
 
 // The HTTP(S) face of the service:
 //   GET  /health          200 {"status","version","recognizer"}
-//   POST /v1/register     200 {"token"}; rate-limited per client address
+//   POST /v1/register     200 {"token"}; open to local clients, to others with the invitation
+//                         code (header Sayloft-Invite); 403, 429 per network and in total
 //   POST /v1/transcribe   bearer token; multipart "file" (WAV) + "app_version";
 //                         200 {"text","duration"}, 400/415 bad form or audio, 401, 411, 413, 429
 //   POST /v1/crash        bearer token; multipart "file" + "app_version", "os_version",
@@ -34,8 +37,12 @@ namespace sayloft {
 // access-log line per request goes to `log`; it never holds audio, text or tokens.
 class SayloftServer final : private HttpRoutes {
 public:
+    // recognizer answers the health check's description; recognitions go through queue, which
+    // shares it between tokens. invite: the code other computers register with (none: only
+    // local clients may register).
     SayloftServer(const ServerOptions& options, const TokenAuthority& tokens,
-                  SpeechRecognizer& recognizer, CrashStore& crashes, std::optional<ChaosPlan> chaos,
+                  SpeechRecognizer& recognizer, FairRecognitionQueue& queue, CrashStore& crashes,
+                  std::optional<std::string> invite, std::optional<ChaosPlan> chaos,
                   std::ostream& log);
     ~SayloftServer() override;
     SayloftServer(const SayloftServer&) = delete;
@@ -70,11 +77,12 @@ private:
     const ServerOptions& options_;
     const TokenAuthority& tokens_;
     SpeechRecognizer& recognizer_;
+    FairRecognitionQueue& queue_;
     CrashStore& crashes_;
     std::optional<ChaosPlan> chaos_;
     AccessLog log_;
     RateLimiter deviceLimiter_;
-    RateLimiter registerLimiter_;
+    RegistrationGate registrationGate_;
     ConnectionWatchdog watchdog_;
     std::unique_ptr<HttpDaemon> tcp_;
     std::unique_ptr<HttpDaemon> unix_;  // on options.unixSocket, when given

@@ -264,7 +264,7 @@ Connections (what one client can make the service hold):
 Recognition:
   --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
   --decoders N             decoders loaded (default: one per processor core)
-  --queue-timeout S        longest wait for a free decoder before answering 503 (default 30)
+  --queue-timeout S        longest wait in the recognition queue before answering 503 (default 30)
   --max-queued-seconds S   audio seconds that may wait for a recogniser, all tokens together;
                            beyond, 503 with Retry-After (default 600). Tokens share the
                            recognisers by audio seconds

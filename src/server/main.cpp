@@ -13,9 +13,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include "core/net/InviteCode.h"
 #include "core/storage/XdgDirs.h"
 #include "server/ChaosPlan.h"
 #include "server/CrashStore.h"
+#include "server/FairRecognitionQueue.h"
 #include "server/PocketSphinxRecognizer.h"
 #include "server/ReadableTextRecognizer.h"
 #include "server/SayloftServer.h"
@@ -34,6 +36,13 @@ int fail(const std::string& message, int code = 1) {
 
 // An upstream's text is answered as the upstream gives it; the built-in recogniser's words are
 // made into sentences (ReadableTextRecognizer) unless --raw-text asks for them as they come.
+// How many recognitions run at once: one per decoder of the built-in recogniser (one per core
+// unless --decoders says otherwise); for an upstream service, the same count of requests to it.
+std::size_t concurrentRecognitions(const ServerOptions& options) {
+    return options.decoders != 0 ? options.decoders
+                                 : std::max(1u, std::thread::hardware_concurrency());
+}
+
 std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, std::string* error) {
     if (!options.upstream.empty()) {
         const char* key = std::getenv(ServerOptions::upstreamKeyVariable);
@@ -43,9 +52,7 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
                 static_cast<long long>(options.upstreamTimeoutSeconds * 1000)),
             error);
     }
-    const std::size_t decoders = options.decoders != 0
-                                     ? options.decoders
-                                     : std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t decoders = concurrentRecognitions(options);
     const auto start = std::chrono::steady_clock::now();
     auto recognizer = PocketSphinxRecognizer::load(
         options.modelDir, decoders,
@@ -107,6 +114,17 @@ int main(int argc, char** argv) {
     if (!secret) {
         return fail(error);
     }
+    std::optional<std::string> invite;
+    if (!options.inviteFile.empty()) {
+        invite = InviteCode::load(options.inviteFile, &error);
+        if (!invite) {
+            return fail(error);
+        }
+    }
+    std::cerr << "sayloft-server: registration: "
+              << (invite ? "this computer, and other computers with the invitation code"
+                         : "this computer only")
+              << std::endl;
     const TokenAuthority tokens(*secret, options.tokenMaxAgeDays * 86400,
                                 [] { return static_cast<std::int64_t>(std::time(nullptr)); });
     std::optional<ChaosPlan> chaos =
@@ -124,9 +142,16 @@ int main(int argc, char** argv) {
     if (!recognizer) {
         return fail(error);
     }
+    FairRecognitionQueue queue(*recognizer,
+                               {.workers = concurrentRecognitions(options),
+                                .perOwnerInProgress = options.perTokenRequests,
+                                .maxQueuedSeconds = options.maxQueuedSeconds,
+                                .queueTimeout = std::chrono::milliseconds(
+                                    static_cast<long long>(options.queueTimeoutSeconds * 1000))});
     CrashStore crashes(options.dataDir / "crash-reports", options.crashPerDevice,
                        options.crashTotalBytes);
-    SayloftServer server(options, tokens, *recognizer, crashes, std::move(chaos), std::cerr);
+    SayloftServer server(options, tokens, *recognizer, queue, crashes, std::move(invite),
+                         std::move(chaos), std::cerr);
     const int port = server.bind(&error);
     if (port < 0) {
         return fail(error);

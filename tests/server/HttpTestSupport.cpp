@@ -54,9 +54,9 @@ void FakeUpstream::release() {
     changed_.notify_all();
 }
 
-bool FakeUpstream::waitForRequests(int count) {
+bool FakeUpstream::waitForRequests(int count, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return requests_ >= count; });
+    return changed_.wait_for(lock, timeout, [&] { return requests_ >= count; });
 }
 
 int FakeUpstream::requests() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -21,8 +22,9 @@ public:
     int port() const { return port_; }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
     void setMode(Mode mode);
-    void release();                   // lets held requests answer
-    bool waitForRequests(int count);  // true once `count` requests have arrived
+    void release();  // lets held requests answer
+    // True once `count` requests have arrived, false when they have not within the timeout.
+    bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(60));
     int requests() const;
     std::string lastModel() const;
     std::string lastWav() const;

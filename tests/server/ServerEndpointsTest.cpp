@@ -433,6 +433,41 @@ TEST(ServerOperation, CommandLine) {
     auto exposed = ServerProcess::run({"--host", "0.0.0.0"});
     EXPECT_EQ(exposed.status, 2);
     EXPECT_NE(exposed.err.find("--cert and --key"), std::string::npos);
+    auto noInvite = ServerProcess::run({"--invite-file", "/nonexistent/invite"});
+    EXPECT_EQ(noInvite.status, 1);
+    EXPECT_NE(noInvite.err.find("/nonexistent/invite"), std::string::npos);
+}
+
+// The client races a second attempt: a token's requests up to its limit run together, and the
+// ones beyond it wait for their turn instead of being refused.
+TEST(ServerLimits, ATokensRequestsBeyondItsLimitWaitInsteadOfBeingRefused) {
+    FakeUpstream upstream;
+    upstream.setMode(FakeUpstream::Mode::hold);
+    ServerProcess server(
+        {"--upstream", upstream.url(), "--per-token-requests", "2", "--decoders", "4"});
+    ASSERT_TRUE(server.started());
+    httplib::Client registrar("127.0.0.1", server.port());
+    const auto token = registerToken(registrar);
+    const auto wav = TestForms::wav16(TestForms::tone(0.5), 16000);
+    std::vector<std::thread> clients;
+    std::vector<int> statuses(3, 0);
+    for (int i = 0; i < 3; ++i) {
+        clients.emplace_back([&, i] {
+            httplib::Client c("127.0.0.1", server.port());
+            c.set_read_timeout(60);
+            const auto answer = transcribe(c, token, wav);
+            statuses[i] = answer ? answer->status : -1;
+        });
+    }
+    ASSERT_TRUE(upstream.waitForRequests(2));
+    // The third waits in the queue while two are held upstream; it arrives only after a release.
+    EXPECT_FALSE(upstream.waitForRequests(3, std::chrono::milliseconds(500)));
+    upstream.release();
+    for (auto& client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{200, 200, 200}));
+    EXPECT_EQ(upstream.requests(), 3);
 }
 
 TEST(ServerOperation, TheSecretIsPrivateStableAndRotatable) {
