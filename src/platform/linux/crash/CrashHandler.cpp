@@ -34,6 +34,8 @@ FixedText<2048> headerStart;       // {"app_name":"...","app_version":"...","os_
 // The thread (its kernel id) that is writing or has written the report; 0 while none.
 std::atomic<pid_t> reportingThread{0};
 std::atomic<bool> reportDone{false};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
 
 // Big enough for the handler, the stack unwinder and backtrace_symbols_fd.
 constexpr std::size_t altStackSize = 128 * 1024;
@@ -297,9 +299,15 @@ bool CrashHandler::install(const std::filesystem::path& folder, const Identity& 
     stack.ss_size = altStackSize;
     ::sigaltstack(&stack, nullptr);
 
+    // The other fatal signals wait while a report is written: one sent meanwhile (an abort on
+    // another thread) does not end the process half-way, and a fault inside the handler itself
+    // ends it at once with that fault's signal.
     struct sigaction action {};
     action.sa_sigaction = onFatalSignal;
     sigemptyset(&action.sa_mask);
+    for (const int signal : fatalSignals) {
+        sigaddset(&action.sa_mask, signal);
+    }
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     for (const int signal : fatalSignals) {
         ::sigaction(signal, &action, nullptr);
