@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <sys/prctl.h>
+
 #include "core/diagnostics/DeliberateCrash.h"
 #include "platform/linux/crash/CrashHandler.h"
 
@@ -30,6 +32,8 @@ int main(int argc, char** argv) {
         !sayloft::CrashHandler::install(argv[1], {"Sayloft", "9.8.7", "TestOS \"1\"\n"})) {
         return 2;
     }
+    // No core dump of a crash made on purpose (a machine's core dump collector would keep it).
+    ::prctl(PR_SET_DUMPABLE, 0);
     const char* mode = argv[2];
     if (std::strcmp(mode, "--crashtest") == 0) {
         throw sayloft::DeliberateCrash();
