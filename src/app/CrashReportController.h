@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 
 #include "app/BackgroundTasks.h"
 #include "app/CrashReportDesktop.h"
