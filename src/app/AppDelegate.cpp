@@ -29,6 +29,15 @@ AppDelegate::AppDelegate(Dependencies deps)
           .tasks = deps_.tasks,
           .texts = deps_.texts,
           .desktop = deps_.onboarding,
+      }),
+      crashReports_(CrashReportController::Dependencies{
+          .runLoop = deps_.runLoop,
+          .defaults = deps_.defaults,
+          .alerts = deps_.onboarding.alerts,
+          .keychain = deps_.keychain,
+          .tasks = deps_.tasks,
+          .texts = deps_.texts,
+          .desktop = deps_.crashReports,
       }) {
 }
 
@@ -70,6 +79,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     onboarding_.runIfNeeded(guarded([](AppDelegate& self) {
         self.startHotkey();
         self.startKeepAlive();
+        self.reportCrashesIfAny();
     }));
 }
 

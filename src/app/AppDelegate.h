@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/BackgroundTasks.h"
+#include "app/CrashReportController.h"
+#include "app/CrashReportDesktop.h"
 #include "app/HotkeyMonitor.h"
 #include "app/MediaController.h"
 #include "app/MenuBarController.h"
@@ -80,6 +82,8 @@ public:
         std::function<void()> checkForUpdates;
         // What the first run needs of the desktop and the session.
         OnboardingDesktop onboarding;
+        // Where crash reports are and how they are sent; by default none are looked for.
+        CrashReportDesktop crashReports{};
     };
 
     // The recording kept for a retry: the WAV bytes that were sent and their length.
@@ -101,6 +105,8 @@ public:
 
     void startHotkey();
     void startKeepAlive();
+    // Once onboarding is done: offers to send the reports of earlier crashes, or sends them.
+    void reportCrashesIfAny() { crashReports_.reportCrashesIfAny(); }
     void beginRecording();
     void endRecordingAndTranscribe();
     void retry();
@@ -147,6 +153,7 @@ private:
     MediaController media_;
     TextInserter inserter_;
     Onboarding onboarding_;
+    CrashReportController crashReports_;
     bool busy_ = false;
     bool isRecording_ = false;
     std::optional<PendingRecording> pending_;

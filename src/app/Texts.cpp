@@ -107,6 +107,14 @@ const Texts& Texts::english() {
             "folder is writable, then choose Retry.",
         .retryButton = "Retry",
 
+        .crashConsentTitle = "Sayloft quit unexpectedly last time",
+        .crashConsentBody =
+            "Send crash reports to us automatically to help improve Sayloft?\n"
+            "Reports contain only the system version, the Sayloft version and the crash stack "
+            "\u2014 never any audio or text. We won't ask again.",
+        .sendAutomaticallyButton = "Send automatically",
+        .dontSendButton = "Don't send",
+
         .retryItem = "Retry Last Recording",
         .hotkeyItem = "Hotkey",
         .insertByPastingItem = "Insert by Pasting",
@@ -210,6 +218,13 @@ const Texts& Texts::chinese() {
         .tokenNotSavedBody =
             "言泉拿到了令牌,但无法写入下面写的文件。请检查它的文件夹是否可写,然后点\"重试\"。",
         .retryButton = "重试",
+
+        .crashConsentTitle = "言泉上次异常退出",
+        .crashConsentBody =
+            "是否自动把崩溃报告发给我们,帮助改进软件?\n"
+            "报告只含系统版本、软件版本和崩溃堆栈,不含任何语音或文字内容。之后不会再询问。",
+        .sendAutomaticallyButton = "自动发送",
+        .dontSendButton = "不发送",
 
         .retryItem = "重试上次录音",
         .hotkeyItem = "快捷键",

@@ -82,6 +82,12 @@ struct Texts {
     std::string tokenNotSavedBody;
     std::string retryButton;
 
+    // Crash reports: the consent alert of the first launch after a crash.
+    std::string crashConsentTitle;
+    std::string crashConsentBody;
+    std::string sendAutomaticallyButton;
+    std::string dontSendButton;
+
     // Tray menu
     std::string retryItem;
     std::string hotkeyItem;

@@ -17,12 +17,12 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <thread>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/APIClientCrashUploader.h"
 #include "app/APIClientService.h"
 #include "app/AppDelegate.h"
 #include "app/HotkeyRelay.h"
@@ -31,7 +31,10 @@
 #include "app/ThreadBackgroundTasks.h"
 #include "app/WorkerQueue.h"
 #include "core/config/Config.h"
+#include "core/diagnostics/CrashReporter.h"
+#include "core/diagnostics/DeliberateCrash.h"
 #include "core/diagnostics/LatencyLog.h"
+#include "core/diagnostics/OsVersion.h"
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/l10n/L10n.h"
 #include "core/net/APIClient.h"
@@ -39,6 +42,7 @@
 #include "core/storage/KeychainStore.h"
 #include "core/storage/UserDefaultsStore.h"
 #include "core/storage/XdgDirs.h"
+#include "platform/linux/crash/CrashHandler.h"
 #include "platform/linux/dbus/DBusHotkeyService.h"
 #include "platform/linux/dbus/DBusNotifications.h"
 #include "platform/linux/dbus/DBusSessionEvents.h"
@@ -275,10 +279,19 @@ std::string helpUrl(const Bundle& bundle) {
 int main(int argc, char** argv) {
     using namespace sayloft;
 
-    // Before anything exists: an uncaught exception ends the process abnormally at once, as a
-    // real crash would, so that crash reporting can be tried.
+    // First of all, so that a crash from here on leaves a report for the next start.
+    const auto crashFolder = CrashReporter::defaultDirectory(XdgDirs::current().stateHome);
+    if (!CrashHandler::install(crashFolder, {.appName = "Sayloft",
+                                             .appVersion = Config::appVersion(),
+                                             .osVersion = OsVersion::current()})) {
+        std::cerr << "sayloft: cannot create the crash report folder " << crashFolder
+                  << "; a crash would leave no report\n";
+    }
+
+    // Before anything else exists: an uncaught exception ends the process abnormally at once, as
+    // a real crash would, so that crash reporting can be tried.
     if (hasArgument(argc, argv, "--crashtest")) {
-        throw std::runtime_error("crashtest: deliberate crash");
+        throw DeliberateCrash();
     }
 
     const SessionOffer offer = SessionProbe::probe();
@@ -381,6 +394,7 @@ int main(int argc, char** argv) {
                                             keyBindingReaches && typingWorks
                                         ? InputRemedy::keyBinding
                                         : InputRemedy::newLogin;
+    APIClientCrashUploader crashUploader(client);
     // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
     ThreadBackgroundTasks tasks;
 
@@ -427,6 +441,12 @@ int main(int argc, char** argv) {
                 .inputRemedy = inputRemedy,
                 .hasDefaultInput = [pulse] { return pulse->defaultSource().has_value(); },
                 .helpUrl = helpUrl(bundle),
+            },
+        .crashReports =
+            {
+                .directory = CrashReporter::defaultDirectory(dirs.stateHome),
+                .osVersion = OsVersion::current(),
+                .uploader = &crashUploader,
             },
     });
     busName.setOnActivate([&delegate] { delegate.activate(); });

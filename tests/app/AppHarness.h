@@ -9,6 +9,7 @@
 #include "core/storage/KeychainStore.h"
 #include "fakes/FakeAlerts.h"
 #include "fakes/FakeBundle.h"
+#include "fakes/FakeCrashUploader.h"
 #include "fakes/FakeKeyEventMonitor.h"
 #include "fakes/FakeKeyboardEvents.h"
 #include "fakes/FakeLocalService.h"
@@ -78,6 +79,9 @@ public:
                     .hasDefaultInput = [this] { return microphonePresent; },
                     .helpUrl = helpUrl,
                 },
+            .crashReports = {.directory = crashFolder(),
+                             .osVersion = "TestOS 1",
+                             .uploader = &crashUploader},
         });
         app->applicationDidFinishLaunching();
         settle();
@@ -114,6 +118,9 @@ public:
         release();
     }
 
+    // Where the crash reports of earlier runs are looked for.
+    std::filesystem::path crashFolder() const { return home.path() / "DiagnosticReports"; }
+
     std::string latencyLogText() const { return readAll(home.path() / "latency.log"); }
     bool retryShown() const {
         const MenuItem* retry = item.item(MenuBarController::retryTag);
@@ -146,6 +153,7 @@ public:
     bool microphonePresent = true;
     std::string helpUrl = "file:///usr/share/sayloft/help/index.html";
     int updateChecks = 0;
+    FakeCrashUploader crashUploader;
     std::unique_ptr<AppDelegate> app;
 
 private:

@@ -108,5 +108,28 @@ TEST(CrashReporter, AFolderNamedLikeAReportQualifies) {
               Names{"Sayloft-folder.ips"});
 }
 
+// Only a regular file of ours is read: a link is not followed, a FIFO does not block.
+TEST(CrashReporter, ReadsOnlyRegularFilesUpToTheCap) {
+    test::TempHome home;
+    const std::string full(CrashReporter::maxReportBytes, 'x');
+    home.write("full.ips", full);
+    home.write("empty.ips", "");
+    home.write("larger.ips", full + "x");
+    fs::create_symlink(home.path() / "full.ips", home.path() / "link.ips");
+    fs::create_directories(home.path() / "folder.ips");
+    ASSERT_EQ(::mkfifo((home.path() / "fifo.ips").c_str(), 0600), 0);
+    struct Case {
+        const char* name;
+        std::optional<std::size_t> size;
+    };
+    for (const Case& c :
+         {Case{"full.ips", full.size()}, Case{"empty.ips", 0}, Case{"larger.ips", std::nullopt},
+          Case{"link.ips", std::nullopt}, Case{"folder.ips", std::nullopt},
+          Case{"fifo.ips", std::nullopt}, Case{"missing.ips", std::nullopt}}) {
+        const auto bytes = CrashReporter::readReport(home.path() / c.name);
+        EXPECT_EQ(bytes ? std::optional(bytes->size()) : std::nullopt, c.size) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace sayloft

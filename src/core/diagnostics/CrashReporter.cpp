@@ -1,17 +1,36 @@
 #include "core/diagnostics/CrashReporter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string_view>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sayloft {
 namespace {
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
 bool isReportName(std::string_view name) {
@@ -68,6 +87,41 @@ std::vector<std::filesystem::path> CrashReporter::newReports(const std::filesyst
         paths.push_back(std::move(report.path));
     }
     return paths;
+}
+
+std::optional<std::vector<std::uint8_t>> CrashReporter::readReport(
+    const std::filesystem::path& path) {
+    // O_NONBLOCK: opening a FIFO named like a report must not wait for a writer.
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > maxReportBytes) {
+        return std::nullopt;
+    }
+    // Read one byte past the cap, so that a file that grew since fstat is still refused.
+    std::vector<std::uint8_t> bytes(maxReportBytes + 1);
+    std::size_t size = 0;
+    while (size < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + size, bytes.size() - size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    if (size > maxReportBytes) {
+        return std::nullopt;
+    }
+    bytes.resize(size);
+    return bytes;
 }
 
 }  // namespace sayloft

@@ -1,18 +1,22 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 namespace sayloft {
 
-// Finds this application's crash reports ("Sayloft-*.ips") written since the last look. It only
-// lists and orders; it never opens, moves or deletes a report.
+// Finds this application's crash reports ("Sayloft-*.ips") written since the last look, and reads
+// one for its upload. It never moves or deletes a report.
 struct CrashReporter {
     using Time = std::chrono::system_clock::time_point;
 
     static constexpr std::size_t maxPerLaunch = 3;
+    // A report of the crash handler is a few kilobytes; a larger file is not one of ours.
+    static constexpr std::size_t maxReportBytes = 256 * 1024;
 
     // <state home>/Sayloft/DiagnosticReports, where the crash handler writes.
     static std::filesystem::path defaultDirectory(const std::filesystem::path& stateHome);
@@ -23,6 +27,10 @@ struct CrashReporter {
     // error yields fewer results, never a failure.
     static std::vector<std::filesystem::path> newReports(const std::filesystem::path& directory,
                                                          std::optional<Time> since);
+
+    // The whole report, when path names a regular file (a symbolic link is not followed) of at
+    // most maxReportBytes; nullopt for anything else or any error. Never blocks on a FIFO.
+    static std::optional<std::vector<std::uint8_t>> readReport(const std::filesystem::path& path);
 };
 
 }  // namespace sayloft

@@ -1,0 +1,210 @@
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "AppHarness.h"
+#include "app/CrashReportController.h"
+#include "core/TempHome.h"
+#include "core/diagnostics/CrashReporter.h"
+#include "core/model/APIError.h"
+#include "fakes/FakeAlerts.h"
+#include "fakes/FakeCrashUploader.h"
+#include "fakes/FakeTranscriptionService.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/ManualBackgroundTasks.h"
+#include "fakes/VirtualRunLoop.h"
+
+namespace sayloft::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Value = FakeUserDefaults::Value;
+using Names = std::vector<std::string>;
+
+constexpr const char* lastSeen = CrashReportController::lastSeenKey;
+constexpr const char* consent = CrashReportController::consentKey;
+
+UserDefaults::Date dateOf(double seconds) {
+    return UserDefaults::Date(std::chrono::duration_cast<UserDefaults::Date::duration>(
+        std::chrono::duration<double>(seconds)));
+}
+
+// Writes "<folder>/Sayloft-<n>.ips" holding "report <n>", modified at the time given.
+fs::path writeReport(const fs::path& folder, int n, std::int64_t modified) {
+    const fs::path path = folder / ("Sayloft-" + std::to_string(n) + ".ips");
+    fs::create_directories(folder);
+    std::ofstream(path) << "report " << n;
+    const timespec times[2] = {{modified, 0}, {modified, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    return path;
+}
+
+Names uploaded(const FakeCrashUploader& uploader) {
+    Names names;
+    for (const auto& upload : uploader.uploads()) {
+        names.push_back(upload.ips);
+    }
+    return names;
+}
+
+// One launch step with the fake desktop, its reports in home/reports.
+struct World {
+    World() { keychain.saveToken("device-token"); }
+
+    fs::path folder() const { return home.path() / "reports"; }
+
+    // Reports 1 to count, the newest last, all older than the virtual clock.
+    void crashed(int count) {
+        for (int n = 1; n <= count; ++n) {
+            writeReport(folder(), n, 1'700'000'000 + n);
+        }
+    }
+
+    void launch(const Texts& texts = Texts::english()) {
+        CrashReportController controller(CrashReportController::Dependencies{
+            .runLoop = loop,
+            .defaults = defaults,
+            .alerts = alerts,
+            .keychain = keychain,
+            .tasks = tasks,
+            .texts = texts,
+            .desktop = {.directory = folder(), .osVersion = "TestOS 1", .uploader = &uploader},
+        });
+        controller.reportCrashesIfAny();
+        tasks.runAll();
+    }
+
+    TempHome home;
+    VirtualRunLoop loop;
+    FakeUserDefaults defaults;
+    FakeAlerts alerts;
+    KeychainStore keychain{home.path()};
+    ManualBackgroundTasks tasks;
+    FakeCrashUploader uploader;
+};
+
+TEST(CrashReportController, ConsentIsAskedOnceAndDecidesTheUploads) {
+    const Names threeNewest = {"report 4", "report 3", "report 2"};
+    struct Case {
+        const char* name;
+        std::optional<Value> storedConsent;
+        std::size_t answer;  // to the alert, when one is shown
+        bool token;
+        std::size_t alerts;
+        Value consentAfter;
+        Names uploads;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"first crash, send", std::nullopt, 0, true, 1, true, threeNewest},
+             {"first crash, don't send", std::nullopt, 1, true, 1, false, {}},
+             {"first crash, closed", std::nullopt, 5, true, 1, false, {}},
+             {"first crash, send, no token", std::nullopt, 0, false, 1, true, {}},
+             {"granted before", true, 1, true, 0, true, threeNewest},
+             {"refused before", false, 0, true, 0, false, {}},
+             {"granted, no token", true, 0, false, 0, true, {}},
+             // Presence alone decides whether to ask; the usual Boolean reading whether to send.
+             {"a number", std::int64_t{1}, 1, true, 0, std::int64_t{1}, threeNewest},
+             {"a text", std::string("no"), 0, true, 0, std::string("no"), {}},
+         }) {
+        SCOPED_TRACE(c.name);
+        World w;
+        if (c.storedConsent) {
+            w.defaults.values[consent] = *c.storedConsent;
+        }
+        w.alerts.answer(c.answer);
+        if (!c.token) {
+            w.keychain.deleteToken();
+        }
+        w.crashed(4);
+        w.launch();
+
+        EXPECT_EQ(w.alerts.shown.size(), c.alerts);
+        EXPECT_EQ(w.alerts.activations, static_cast<int>(c.alerts));
+        EXPECT_EQ(w.defaults.values.at(consent), c.consentAfter);
+        EXPECT_EQ(uploaded(w.uploader), c.uploads);
+        // Seen, whether or not they were sent.
+        EXPECT_EQ(w.defaults.date(lastSeen), dateOf(w.loop.now()));
+    }
+}
+
+TEST(CrashReportController, TheAlertInBothLanguages) {
+    for (const Texts* texts : {&Texts::english(), &Texts::chinese()}) {
+        World w;
+        w.crashed(1);
+        w.launch(*texts);
+        ASSERT_EQ(w.alerts.shown.size(), 1u);
+        EXPECT_EQ(w.alerts.shown[0],
+                  (Alert{texts->crashConsentTitle,
+                         texts->crashConsentBody,
+                         {texts->sendAutomaticallyButton, texts->dontSendButton}}));
+    }
+}
+
+TEST(CrashReportController, NoNewReportTouchesNothing) {
+    World w;
+    w.launch();  // no folder at all
+    w.crashed(2);
+    w.defaults.setDate(lastSeen, dateOf(1'700'000'002));  // the newest report's own time
+    w.launch();
+    EXPECT_TRUE(w.alerts.shown.empty());
+    EXPECT_FALSE(w.defaults.values.contains(consent));
+    EXPECT_EQ(w.defaults.date(lastSeen), dateOf(1'700'000'002));
+    EXPECT_EQ(w.tasks.size(), 0u);
+}
+
+TEST(CrashReportController, EveryReportIsTriedWhateverBecameOfTheOneBefore) {
+    World w;
+    w.defaults.setBoolean(consent, true);
+    w.crashed(3);
+    // The newest is too large to be one of ours; the next upload fails; the last goes.
+    fs::resize_file(w.folder() / "Sayloft-3.ips", CrashReporter::maxReportBytes + 1);
+    w.uploader.failNext(std::make_exception_ptr(APIError::badResponse));
+    w.launch();
+    EXPECT_EQ(uploaded(w.uploader), (Names{"report 2", "report 1"}));
+    for (const auto& upload : w.uploader.uploads()) {
+        EXPECT_EQ(upload.token, "device-token");
+        EXPECT_EQ(upload.osVersion, "TestOS 1");
+    }
+}
+
+TEST(CrashReportController, NothingIsSentOnceTheControllerIsGone) {
+    World w;
+    w.defaults.setBoolean(consent, true);
+    w.crashed(1);
+    {
+        CrashReportController controller(CrashReportController::Dependencies{
+            .runLoop = w.loop,
+            .defaults = w.defaults,
+            .alerts = w.alerts,
+            .keychain = w.keychain,
+            .tasks = w.tasks,
+            .texts = Texts::english(),
+            .desktop = {.directory = w.folder(), .osVersion = "", .uploader = &w.uploader},
+        });
+        controller.reportCrashesIfAny();
+    }
+    w.tasks.runAll();
+    EXPECT_TRUE(w.uploader.uploads().empty());
+}
+
+// The controller's launch runs the step once onboarding is done.
+TEST(CrashReportController, TheLaunchOffersToSendTheReportsOfEarlierCrashes) {
+    FakeTranscriptionService service;
+    ManualBackgroundTasks tasks;
+    AppHarness h{service, tasks};
+    writeReport(h.crashFolder(), 1, 1'700'000'000);
+    h.launch();
+    EXPECT_EQ(h.alerts.messages(), Names{Texts::english().crashConsentTitle});
+    tasks.runAll();
+    EXPECT_EQ(uploaded(h.crashUploader), Names{"report 1"});
+}
+
+}  // namespace
+}  // namespace sayloft::test
