@@ -69,7 +69,7 @@ std::string UpdateClient::fetch(const std::string& url, std::size_t maxBytes,
     }
 }
 
-std::optional<AppcastItem> UpdateClient::check(std::stop_token stop) const {
+std::optional<AppcastItem> UpdateClient::check(std::stop_token stop) {
     requireHttps(options_.feedUrl, "The update feed");
     if (!UpdateVersion::isValid(options_.runningVersion)) {
         throw UpdateError(UpdateError::Code::badFeed,
@@ -79,7 +79,7 @@ std::optional<AppcastItem> UpdateClient::check(std::stop_token stop) const {
     return Appcast::newest(items, options_.runningVersion);
 }
 
-std::filesystem::path UpdateClient::download(const AppcastItem& item, std::stop_token stop) const {
+std::filesystem::path UpdateClient::download(const AppcastItem& item, std::stop_token stop) {
     requireHttps(item.packageUrl, "The package address");
     if (!UpdateVersion::isValid(item.version) ||
         UpdateVersion::compare(item.version, options_.runningVersion) <= 0) {

@@ -11,6 +11,7 @@
 #include "core/net/HttpTransport.h"
 #include "core/update/AppcastItem.h"
 #include "core/update/UpdatePackageStore.h"
+#include "core/update/UpdateSource.h"
 
 namespace sayloft {
 
@@ -22,7 +23,7 @@ namespace sayloft {
 // on disk, so a failure at any step keeps nothing.
 //
 // Blocking calls for a worker thread; the client keeps no state between them.
-class UpdateClient {
+class UpdateClient final : public UpdateSource {
 public:
     // Makes the transport of one request, refusing answers larger than maxBytes.
     using TransportFactory = std::function<std::unique_ptr<HttpTransport>(std::size_t maxBytes)>;
@@ -42,11 +43,11 @@ public:
 
     // The newest release above the running version, or nullopt when this one is the newest.
     // Throws UpdateError.
-    std::optional<AppcastItem> check(std::stop_token stop) const;
+    std::optional<AppcastItem> check(std::stop_token stop) override;
 
     // Fetches, verifies and stores the release's package; returns the stored file. Throws
     // UpdateError.
-    std::filesystem::path download(const AppcastItem& item, std::stop_token stop) const;
+    std::filesystem::path download(const AppcastItem& item, std::stop_token stop) override;
 
     // True for an absolute https:// URL with a host (the scheme in any case).
     static bool isHttps(std::string_view url);
