@@ -46,7 +46,6 @@ public:
         UpdateWindow& window;
         PackageInstaller& installer;
         const UpdateTexts& texts;
-        std::string productName;     // the notification's title starts with it
         std::string runningVersion;  // shown when up to date
     };
 

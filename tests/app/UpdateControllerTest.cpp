@@ -84,7 +84,6 @@ protected:
                               .window = window,
                               .installer = installer,
                               .texts = texts,
-                              .productName = "Sayloft",
                               .runningVersion = "1.2"}};
 };
 
