@@ -70,7 +70,12 @@ const UpdateTexts& UpdateTexts::chinese() {
 }
 
 std::string UpdateTexts::fill(std::string text, std::string_view name, std::string_view value) {
-    const std::string placeholder = "{" + std::string(name) + "}";
+    // Appended piece by piece: GCC 12 at -O3 warns of an overlap that cannot happen
+    // (-Wrestrict) when a short literal is concatenated here.
+    std::string placeholder;
+    placeholder.push_back('{');
+    placeholder.append(name);
+    placeholder.push_back('}');
     for (auto at = text.find(placeholder); at != std::string::npos;
          at = text.find(placeholder, at + value.size())) {
         text.replace(at, placeholder.size(), value);
