@@ -41,18 +41,16 @@ TEST(Appcast, ReadsTheEnclosureAndTheSparkleFields) {
 }
 
 TEST(Appcast, SkipsItemsThatCannotBeInstalled) {
-    const auto
-        items =
-            Appcast::parse(
-                feed("<item><enclosure url='https://e.org/p' length='1' "
-                     "sparkle:version='1.0'/></item>"  // unsigned
-                     "<item><enclosure url='https://e.org/p' length='x' sparkle:version='1.0' "
-                     "sparkle:edSignature='s'/></item>"
-                     "<item><enclosure url='https://e.org/p' length='1' sparkle:version='1.0/../x' "
-                     "sparkle:edSignature='s'/></item>"
-                     "<item><enclosure length='1' sparkle:version='1.0' "
-                     "sparkle:edSignature='s'/></item>" +
-                     item("2.0")));
+    const auto items = Appcast::parse(
+        feed("<item><enclosure url='https://e.org/p' length='1' "
+             "sparkle:version='1.0'/></item>"  // unsigned
+             "<item><enclosure url='https://e.org/p' length='x' sparkle:version='1.0' "
+             "sparkle:edSignature='s'/></item>"
+             "<item><enclosure url='https://e.org/p' length='1' sparkle:version='1.0/../x' "
+             "sparkle:edSignature='s'/></item>"
+             "<item><enclosure length='1' sparkle:version='1.0' "
+             "sparkle:edSignature='s'/></item>" +
+             item("2.0")));
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].version, "2.0");
 }

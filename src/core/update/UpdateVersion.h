@@ -6,7 +6,7 @@ namespace sayloft {
 
 // Release versions as the update feed and the build state them: one to eight components of one
 // to nine ASCII digits, separated by dots ("1.4.10"). Nothing else is a version: a feed's version
-// also becomes part of a file name, so letters, signs and slashes are refused outright.
+// also goes into a file name, so letters, signs and slashes are refused outright.
 struct UpdateVersion {
     static bool isValid(std::string_view text);
 
