@@ -66,18 +66,18 @@ public:
             .logQueue = logQueue,
             .texts = texts,
             .pause = [](std::chrono::microseconds) {},
-            .checkForUpdates = [this] { ++updateChecks; },
-            .onboarding =
-                {
-                    .alerts = alerts,
-                    .workspace = workspace,
-                    .localService = localService,
-                    .serviceURL = serviceURL,
-                    .inputReady = [this] { return keys.trusted; },
-                    .inputRemedy = inputRemedy,
-                    .hasDefaultInput = [this] { return microphonePresent; },
-                    .helpUrl = helpUrl,
-                },
+            .checkForUpdates =
+                hasUpdateFeed ? std::function<void()>([this] { ++updateChecks; }) : nullptr,
+            .onboarding = {
+                .alerts = alerts,
+                .workspace = workspace,
+                .localService = localService,
+                .serviceURL = serviceURL,
+                .inputReady = [this] { return keys.trusted; },
+                .inputRemedy = inputRemedy,
+                .hasDefaultInput = [this] { return microphonePresent; },
+                .helpUrl = helpUrl,
+            },
         });
         app->applicationDidFinishLaunching();
         settle();
@@ -146,6 +146,7 @@ public:
     bool microphonePresent = true;
     std::string helpUrl = "file:///usr/share/sayloft/help/index.html";
     int updateChecks = 0;
+    bool hasUpdateFeed = true;  // false: a build without an update feed
     std::unique_ptr<AppDelegate> app;
 
 private:
