@@ -57,7 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-wayland, libqt6svg6, fonts-noto-color-emoji, fonts-wqy-microhei, pocketsphinx-en-us")
 # On a Wayland session Xwayland carries the panel, and on KDE Plasma and GNOME the typing too.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xwayland")
+# xdg-utils: xdg-mime tells whether the desktop has an installer for a downloaded update.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xwayland, xdg-utils")
 # GNOME shows no tray icons without this extension (Sayloft still dictates without one).
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 

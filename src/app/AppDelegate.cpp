@@ -70,6 +70,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             self.deps_.checkForUpdates();
         }
     });
+    menuBar_.setUpdateCheckShown(static_cast<bool>(deps_.checkForUpdates));
     deps_.notifications.requestAuthorization();
     onboarding_.onAccessibilityGranted = guarded([](AppDelegate& self) {
         self.axWarned_ = false;

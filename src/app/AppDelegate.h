@@ -78,7 +78,8 @@ public:
         SerialQueue& logQueue;
         const Texts& texts;
         TextInserter::Pause pause;
-        // The update check of the menu; absent while the application has no updater.
+        // The update check of the menu (UpdateController::checkForUpdates); absent in a build
+        // without an update feed, which hides the menu command.
         std::function<void()> checkForUpdates;
         // What the first run needs of the desktop and the session.
         OnboardingDesktop onboarding;

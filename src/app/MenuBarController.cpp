@@ -79,6 +79,11 @@ void MenuBarController::setRetryAvailable(bool available) {
     }));
 }
 
+void MenuBarController::setUpdateCheckShown(bool shown) {
+    menu_.find(checkUpdatesTag)->hidden = !shown;
+    item_.setMenu(menu_);
+}
+
 void MenuBarController::addRecentDictation(std::string text) {
     runLoop_.post(guarded([text = std::move(text)](MenuBarController& self) {
         self.recent_.push_front(text);
@@ -176,6 +181,7 @@ void MenuBarController::buildMenu() {
 
     MenuItem updates;
     updates.title = texts_.checkUpdatesItem;
+    updates.tag = checkUpdatesTag;
     updates.action = guarded([](MenuBarController& self) {
         if (self.onCheckUpdates) {
             self.onCheckUpdates();

@@ -26,6 +26,7 @@ public:
     using Callback = std::function<void()>;
 
     static constexpr int retryTag = 103;
+    static constexpr int checkUpdatesTag = 104;
     static constexpr int insertByPastingTag = 201;
     static constexpr int insertByTypingTag = 202;
     static constexpr int spaceAfterTextTag = 203;
@@ -55,6 +56,8 @@ public:
     void set(AppState state);
     // Any thread; shows the retry item exactly while a recording is kept for retry.
     void setRetryAvailable(bool available);
+    // Main thread; shows "Check for Updates…" only in builds that have an update feed.
+    void setUpdateCheckShown(bool shown);
     // Any thread; applied later on the main thread. Puts a transcript first in the recent
     // dictations (kept in memory for this run only; the oldest beyond ten is dropped), shown on
     // one line of at most 40 characters.

@@ -29,6 +29,7 @@
 #include "app/InputRemedy.h"
 #include "app/Texts.h"
 #include "app/ThreadBackgroundTasks.h"
+#include "app/UpdateController.h"
 #include "app/WorkerQueue.h"
 #include "core/config/Config.h"
 #include "core/diagnostics/CrashReporter.h"
@@ -38,10 +39,13 @@
 #include "core/hotkey/HotkeyCookie.h"
 #include "core/l10n/L10n.h"
 #include "core/net/APIClient.h"
+#include "core/net/CurlSession.h"
 #include "core/net/ServiceEndpoint.h"
 #include "core/storage/KeychainStore.h"
 #include "core/storage/UserDefaultsStore.h"
 #include "core/storage/XdgDirs.h"
+#include "core/update/UpdateBuildInfo.h"
+#include "core/update/UpdateClient.h"
 #include "platform/linux/crash/CrashHandler.h"
 #include "platform/linux/dbus/DBusHotkeyService.h"
 #include "platform/linux/dbus/DBusNotifications.h"
@@ -53,10 +57,12 @@
 #include "platform/linux/qt/InstalledBundle.h"
 #include "platform/linux/qt/JsonUserDefaults.h"
 #include "platform/linux/qt/QtAlerts.h"
+#include "platform/linux/qt/QtPackageInstaller.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtStatusItem.h"
+#include "platform/linux/qt/QtUpdateWindow.h"
 #include "platform/linux/qt/QtWorkspace.h"
 #include "platform/linux/service/LinuxLocalService.h"
 #include "platform/linux/session/BackendChoice.h"
@@ -395,8 +401,36 @@ int main(int argc, char** argv) {
                                         ? InputRemedy::keyBinding
                                         : InputRemedy::newLogin;
     APIClientCrashUploader crashUploader(client);
+    // Software updates, in a build with a feed (SAYLOFT_UPDATE_FEED_URL); the client is used
+    // by the tasks and so is made before them.
+    const std::string updateFeed = SAYLOFT_UPDATE_FEED_URL;
+    UpdateClient updateSource({
+        .feedUrl = updateFeed,
+        .runningVersion = bundle.shortVersion().value_or(""),
+        .publicKey = SAYLOFT_UPDATE_PUBLIC_KEY,
+        .folder = dirs.cacheHome / "Sayloft" / "updates",
+        .transport =
+            [](std::size_t maxBytes) {
+                return std::make_unique<CurlSession>(
+                    CurlSession::Options{.maxResponseBytes = maxBytes});
+            },
+    });
     // Last of what the tasks use, so that it is gone (its tasks stopped and joined) first.
     ThreadBackgroundTasks tasks;
+    QtUpdateWindow updateWindow;
+    QtPackageInstaller packageInstaller;
+    UpdateController updates({
+        .runLoop = runLoop,
+        .tasks = tasks,
+        .source = updateSource,
+        .notifications = notifications,
+        .alerts = alerts,
+        .workspace = workspace,
+        .window = updateWindow,
+        .installer = packageInstaller,
+        .texts = UpdateTexts::forLanguage(chinese),
+        .runningVersion = bundle.shortVersion().value_or("?"),
+    });
 
     AppDelegate delegate(AppDelegate::Dependencies{
         .runLoop = runLoop,
@@ -430,7 +464,8 @@ int main(int argc, char** argv) {
         .logQueue = logQueue,
         .texts = texts,
         .pause = [](std::chrono::microseconds pause) { std::this_thread::sleep_for(pause); },
-        .checkForUpdates = {},
+        .checkForUpdates = updateFeed.empty() ? std::function<void()>{}
+                                              : [&updates] { updates.checkForUpdates(); },
         .onboarding =
             {
                 .alerts = alerts,
@@ -451,6 +486,9 @@ int main(int argc, char** argv) {
     });
     busName.setOnActivate([&delegate] { delegate.activate(); });
     runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
+    if (!updateFeed.empty()) {
+        updates.startScheduledChecks();
+    }
     const int status = QApplication::exec();
     busName.setOnActivate({});
     return status;

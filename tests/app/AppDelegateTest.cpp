@@ -518,6 +518,12 @@ TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
     EXPECT_TRUE(h.loop.quitRequested());
 }
 
+TEST_F(AppDelegateTest, ABuildWithoutAnUpdateFeedHidesTheUpdateCommand) {
+    h.hasUpdateFeed = false;
+    h.launch();
+    EXPECT_TRUE(h.item.item(MenuBarController::checkUpdatesTag)->hidden);
+}
+
 TEST_F(AppDelegateTest, ActivationSaysSayloftIsAlreadyRunningInTheChosenLanguage) {
     struct Row {
         const Texts& texts;

@@ -67,7 +67,8 @@ public:
             .logQueue = logQueue,
             .texts = texts,
             .pause = [](std::chrono::microseconds) {},
-            .checkForUpdates = [this] { ++updateChecks; },
+            .checkForUpdates =
+                hasUpdateFeed ? std::function<void()>([this] { ++updateChecks; }) : nullptr,
             .onboarding =
                 {
                     .alerts = alerts,
@@ -154,6 +155,7 @@ public:
     std::string helpUrl = "file:///usr/share/sayloft/help/index.html";
     int updateChecks = 0;
     FakeCrashUploader crashUploader;
+    bool hasUpdateFeed = true;  // false: a build without an update feed
     std::unique_ptr<AppDelegate> app;
 
 private:

@@ -179,6 +179,9 @@ TEST_F(MenuBarControllerTest, CommandsRunTheirCallbacksOrNothing) {
     item.chooseTitled("Check for Updates…");
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(updates, 1);
+    EXPECT_FALSE(item.item(MenuBarController::checkUpdatesTag)->hidden);
+    menu->setUpdateCheckShown(false);  // a build without an update feed
+    EXPECT_TRUE(item.item(MenuBarController::checkUpdatesTag)->hidden);
 }
 
 TEST_F(MenuBarControllerTest, HotkeyCheckMarksAndTitle) {

@@ -258,6 +258,9 @@ struct CurlSession::Impl {
         setOption(easy, CURLOPT_FOLLOWLOCATION, 0L);
         setOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         setOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!options.caFile.empty()) {
+            setOption(easy, CURLOPT_CAINFO, options.caFile.c_str());
+        }
         setOption(easy, CURLOPT_ERRORBUFFER, transfer.errorText);
         setOption(easy, CURLOPT_WRITEFUNCTION, &writeBody);
         setOption(easy, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));

@@ -32,6 +32,10 @@ public:
         // When not empty, every connection goes to this Unix domain socket instead of the
         // URL's host and port; the URL still names the service (the Host header, the scheme).
         std::filesystem::path unixSocket{};
+        // For tests only: when not empty, the certificate authorities trusted instead of the
+        // system's (a PEM file), so that a test can serve HTTPS with its own certificate.
+        // Verification stays on either way. The application never sets it.
+        std::filesystem::path caFile{};
     };
 
     CurlSession();

@@ -40,6 +40,7 @@ XdgDirs XdgDirs::fromEnvironment(const GetEnv& getenv) {
         .stateHome = baseDir(getenv, "XDG_STATE_HOME", home / ".local" / "state"),
         .configHome = baseDir(getenv, "XDG_CONFIG_HOME", home / ".config"),
         .runtimeDir = baseDir(getenv, "XDG_RUNTIME_DIR", {}),
+        .cacheHome = baseDir(getenv, "XDG_CACHE_HOME", home / ".cache"),
     };
 }
 

@@ -17,6 +17,7 @@ struct XdgDirs {
     // $XDG_RUNTIME_DIR: private to the user and gone at logout. Empty when unset or not absolute
     // (it has no default: a made-up folder would not be private).
     std::filesystem::path runtimeDir;
+    std::filesystem::path cacheHome{};  // $XDG_CACHE_HOME or ~/.cache
 
     static XdgDirs fromEnvironment(const GetEnv& getenv);
     static XdgDirs current();

@@ -1,0 +1,209 @@
+#include <deque>
+#include <variant>
+
+#include <gtest/gtest.h>
+
+#include "app/UpdateController.h"
+#include "core/update/UpdateError.h"
+#include "fakes/FakeAlerts.h"
+#include "fakes/FakeNotifications.h"
+#include "fakes/FakePackageInstaller.h"
+#include "fakes/FakeUpdateWindow.h"
+#include "fakes/FakeWorkspace.h"
+#include "fakes/ManualBackgroundTasks.h"
+#include "fakes/VirtualRunLoop.h"
+
+namespace sayloft {
+namespace {
+
+using Code = UpdateError::Code;
+
+// Answers each check and download with the next scripted result.
+class ScriptedSource final : public UpdateSource {
+public:
+    std::deque<std::variant<std::optional<AppcastItem>, UpdateError>> checks;
+    std::deque<std::variant<std::filesystem::path, UpdateError>> downloads;
+    int checkCount = 0;
+
+    std::optional<AppcastItem> check(std::stop_token) override {
+        ++checkCount;
+        auto next = checks.front();
+        checks.pop_front();
+        if (auto* error = std::get_if<UpdateError>(&next)) {
+            throw *error;
+        }
+        return std::get<0>(next);
+    }
+    std::filesystem::path download(const AppcastItem&, std::stop_token) override {
+        auto next = downloads.front();
+        downloads.pop_front();
+        if (auto* error = std::get_if<UpdateError>(&next)) {
+            throw *error;
+        }
+        return std::get<0>(next);
+    }
+};
+
+const AppcastItem release{.version = "1.3",
+                          .displayVersion = "1.3",
+                          .packageUrl = "https://e.org/p.deb",
+                          .length = 10,
+                          .signature = "s",
+                          .notesUrl = "https://e.org/notes"};
+
+class UpdateControllerTest : public ::testing::Test {
+protected:
+    // Runs the background work and what it posted back.
+    void settle() {
+        tasks.runAll();
+        loop.runUntilIdle();
+    }
+    std::vector<std::string> titles() const {
+        std::vector<std::string> result;
+        for (const auto& page : window.pages) {
+            result.push_back(page.title);
+        }
+        return result;
+    }
+
+    test::VirtualRunLoop loop;
+    test::ManualBackgroundTasks tasks;
+    ScriptedSource source;
+    test::FakeNotifications notifications;
+    test::FakeAlerts alerts;
+    test::FakeWorkspace workspace;
+    test::FakeUpdateWindow window;
+    test::FakePackageInstaller installer;
+    const UpdateTexts& texts = UpdateTexts::english();
+    UpdateController updates{{.runLoop = loop,
+                              .tasks = tasks,
+                              .source = source,
+                              .notifications = notifications,
+                              .alerts = alerts,
+                              .workspace = workspace,
+                              .window = window,
+                              .installer = installer,
+                              .texts = texts,
+                              .runningVersion = "1.2"}};
+};
+
+TEST_F(UpdateControllerTest, ScheduledChecksNotifyOncePerReleaseAndShowNoWindow) {
+    source.checks = {release, release, UpdateError(Code::unreachable, "offline"), std::nullopt};
+    updates.startScheduledChecks();
+    loop.advance(59);
+    settle();
+    EXPECT_EQ(source.checkCount, 0);
+    loop.advance(1);
+    settle();
+    ASSERT_EQ(notifications.posted.size(), 1u);
+    EXPECT_EQ(notifications.posted[0].title, "Sayloft 1.3 is available");
+    for (int day = 0; day < 3; ++day) {
+        loop.advance(UpdateController::checkIntervalSeconds);
+        settle();
+    }
+    EXPECT_EQ(source.checkCount, 4);
+    EXPECT_EQ(notifications.posted.size(), 1u);  // the same release, a failure, up to date
+    EXPECT_TRUE(window.pages.empty());
+    EXPECT_EQ(alerts.activations, 0);
+}
+
+TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
+    struct Case {
+        std::variant<std::optional<AppcastItem>, UpdateError> answer;
+        std::string title;
+        std::string messagePart;
+        std::vector<std::string> buttons;
+    };
+    const Case cases[] = {
+        {std::nullopt, "You're up to date", "Sayloft 1.2 is", {"OK"}},
+        {release,
+         "Sayloft 1.3 is available",
+         "version 1.2",
+         {"Release Notes", "Later", "Download"}},
+        {UpdateError(Code::insecureUrl, "http://x is not https"),
+         "The update check failed",
+         "not secure",
+         {"OK"}},
+        {UpdateError(Code::unreachable, "no route"),
+         "The update check failed",
+         "internet connection",
+         {"OK"}},
+        {UpdateError(Code::badFeed, "not RSS"), "The update check failed", "not RSS", {"OK"}},
+    };
+    for (const auto& c : cases) {
+        source.checks = {c.answer};
+        updates.checkForUpdates();
+        EXPECT_TRUE(window.current().busy);
+        EXPECT_EQ(window.current().title, "Checking for updates…");
+        settle();
+        EXPECT_EQ(window.current().title, c.title);
+        EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
+            << window.current().message;
+        EXPECT_EQ(window.current().buttons, c.buttons);
+        EXPECT_FALSE(window.current().busy);
+        EXPECT_TRUE(window.press(c.buttons[c.buttons.size() == 1 ? 0 : 1]));  // OK or Later
+        EXPECT_FALSE(window.open);
+    }
+    EXPECT_TRUE(notifications.posted.empty());
+    EXPECT_GE(alerts.activations, 5);
+}
+
+TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayWhereItIs) {
+    source.checks = {release, release, release};
+    source.downloads = {std::filesystem::path("/cache/sayloft_1.3_amd64.deb"),
+                        std::filesystem::path("/cache/sayloft_1.3_amd64.deb"),
+                        UpdateError(Code::badSignature, "not signed")};
+    const struct {
+        bool installer;
+        std::string title;
+        std::string messagePart;
+    } cases[] = {
+        {true, "The update is open in your software installer", "Install it there"},
+        {false, "The update is downloaded", "sudo apt install /cache/sayloft_1.3_amd64.deb"},
+        {true, "The update could not be downloaded", "Nothing was kept"},
+    };
+    for (const auto& c : cases) {
+        installer.available = c.installer;
+        updates.checkForUpdates();
+        settle();
+        ASSERT_TRUE(window.press("Download"));
+        EXPECT_EQ(window.current().title, "Downloading the update…");
+        EXPECT_TRUE(window.current().busy);
+        settle();
+        EXPECT_EQ(window.current().title, c.title);
+        EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
+            << window.current().message;
+    }
+    EXPECT_EQ(installer.opened, std::vector<std::string>{"/cache/sayloft_1.3_amd64.deb"});
+}
+
+TEST_F(UpdateControllerTest, ReleaseNotesOpenOnlyOverHttps) {
+    AppcastItem plain = release;
+    plain.notesUrl = "http://e.org/notes";
+    source.checks = {release, plain};
+    updates.checkForUpdates();
+    settle();
+    ASSERT_TRUE(window.press("Release Notes"));
+    EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://e.org/notes"});
+    EXPECT_TRUE(window.open);
+    window.closeByUser();
+    updates.checkForUpdates();
+    settle();
+    EXPECT_FALSE(window.press("Release Notes"));
+    EXPECT_EQ(window.current().buttons, (std::vector<std::string>{"Later", "Download"}));
+}
+
+TEST_F(UpdateControllerTest, AUserCheckDuringAScheduledOneTakesOverItsResult) {
+    source.checks = {release};
+    updates.startScheduledChecks();
+    loop.advance(UpdateController::firstCheckSeconds);
+    updates.checkForUpdates();  // the scheduled check is still running
+    EXPECT_EQ(tasks.size(), 1u);
+    settle();
+    EXPECT_EQ(source.checkCount, 1);
+    EXPECT_EQ(window.current().title, "Sayloft 1.3 is available");
+    EXPECT_TRUE(notifications.posted.empty());
+}
+
+}  // namespace
+}  // namespace sayloft
