@@ -10,27 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/storage/FileDescriptor.h"
+
 namespace sayloft {
 namespace {
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 bool isReportName(std::string_view name) {
