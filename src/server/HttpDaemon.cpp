@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "server/ConnectionReset.h"
+#include "server/ProxyAcceptor.h"
 
 namespace sayloft {
 namespace {
@@ -422,11 +423,14 @@ bool HttpDaemon::start(int listeningFd, std::string* error) {
     if (tls) {
         flags |= MHD_USE_TLS;
     }
+    const bool proxied = !settings_.trustedProxies.empty();
+    if (proxied) {
+        flags |= MHD_USE_NO_LISTEN_SOCKET;  // ProxyAcceptor hands each connection over
+    }
     // Function pointers travel as integers in the option array, as the library reads them.
     auto function = [](auto* callback) { return reinterpret_cast<intptr_t>(callback); };
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_EXTERNAL_LOGGER, function(&Callbacks::logError), this},  // first, as asked
-        {MHD_OPTION_LISTEN_SOCKET, listeningFd, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(settings_.maxConnections), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(settings_.perAddressConnections),
          nullptr},
@@ -438,6 +442,9 @@ bool HttpDaemon::start(int listeningFd, std::string* error) {
         {MHD_OPTION_NOTIFY_COMPLETED, function(&Callbacks::completed), this},
         {MHD_OPTION_URI_LOG_CALLBACK, function(&Callbacks::requestLine), this},
     };
+    if (!proxied) {
+        options.push_back({MHD_OPTION_LISTEN_SOCKET, listeningFd, nullptr});
+    }
     if (tls) {
         options.push_back(
             {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(settings_.certificatePem.c_str())});
@@ -456,10 +463,32 @@ bool HttpDaemon::start(int listeningFd, std::string* error) {
         return false;
     }
     listeningFd_ = listeningFd;
+    if (proxied) {
+        acceptor_ = std::make_unique<ProxyAcceptor>(
+            listeningFd, settings_.trustedProxies, settings_.maxConnections,
+            [this](int fd, const sockaddr* client, socklen_t length) {
+                // The library closes the socket when it refuses it (over a limit).
+                MHD_add_connection(daemon_, fd, client, length);
+            },
+            [this](std::string_view note) { log_.note(note); });
+        if (!acceptor_->start()) {
+            acceptor_.reset();  // closes the listening socket
+            listeningFd_ = -1;
+            stop();
+            if (error != nullptr) {
+                *error = "cannot start accepting connections";
+            }
+            return false;
+        }
+    }
     return true;
 }
 
 void HttpDaemon::quiesce() {
+    if (acceptor_) {
+        acceptor_.reset();  // closes the listening socket
+        listeningFd_ = -1;
+    }
     if (daemon_ != nullptr && listeningFd_ >= 0) {
         const MHD_socket fd = MHD_quiesce_daemon(daemon_);
         if (fd != MHD_INVALID_SOCKET) {
@@ -470,6 +499,7 @@ void HttpDaemon::quiesce() {
 }
 
 void HttpDaemon::stop() {
+    acceptor_.reset();  // nothing is handed to the library after this
     if (daemon_ != nullptr) {
         MHD_stop_daemon(daemon_);  // closes the listening socket unless quiesce() took it
         daemon_ = nullptr;

@@ -3,16 +3,20 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "server/AccessLog.h"
 #include "server/ConnectionWatchdog.h"
 #include "server/HttpRoutes.h"
+#include "server/TrustedProxies.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace sayloft {
+
+class ProxyAcceptor;
 
 // The service's HTTP/1.1 server on one listening socket (TCP, with or without TLS, or the Unix
 // socket), built on libmicrohttpd with one thread per connection. It bounds what one client
@@ -43,6 +47,10 @@ public:
         std::string keyPem{};
         // The listening socket is a Unix socket: its peers have no address (remoteAddress "").
         bool unixSocket = false;
+        // Peers that put a PROXY protocol header before each connection (ProxyAcceptor); its
+        // client address then stands for the peer's in every limit. Empty: the library
+        // accepts connections itself and no header is accepted.
+        TrustedProxies trustedProxies{};
     };
 
     HttpDaemon(const Settings& settings, HttpRoutes& routes, ConnectionWatchdog& watchdog,
@@ -76,6 +84,8 @@ private:
     AccessLog& log_;
     MHD_Daemon* daemon_ = nullptr;
     int listeningFd_ = -1;
+    std::unique_ptr<ProxyAcceptor>
+        acceptor_;  // with trusted proxies: accepts in the library's place
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> inFlight_{0};
 };

@@ -164,6 +164,7 @@ int SayloftServer::bind(std::string* error) {
         return 0;
     }
     HttpDaemon::Settings settings = daemonSettings();
+    settings.trustedProxies = options_.trustedProxies;
     if (options_.tls()) {
         const auto certificate = readText(options_.certFile);
         const auto key = readText(options_.keyFile);

@@ -1,5 +1,7 @@
 #include "server/ServerOptions.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -45,6 +47,10 @@ bool ServerOptions::isLoopbackHost(std::string_view host) {
     }
     in6_addr v6{};
     return ::inet_pton(AF_INET6, text.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+std::filesystem::path ServerOptions::crashDir() const {
+    return replica.empty() ? dataDir / "crash-reports" : dataDir / "crash-reports" / replica;
 }
 
 std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_view> args,
@@ -122,6 +128,19 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--crash-per-device", count(o.crashPerDevice, 1)},
         {"--crash-total-mib", count(crashTotalMiB, 1)},
         {"--chaos", text(o.chaos)},
+        {"--trusted-proxy", Setter([&](std::string_view v) {
+             const auto list = TrustedProxies::parse(v, nullptr);
+             return list && (o.trustedProxies.add(*list), true);
+         })},
+        {"--replica", Setter([&](std::string_view v) {
+             // A folder name of its own: no separators, no "." or "..".
+             const bool plain = std::all_of(v.begin(), v.end(), [](char c) {
+                 return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                        c == '.';
+             });
+             return plain && !v.empty() && v.size() <= 64 && v != "." && v != ".." &&
+                    (o.replica = v, true);
+         })},
         {"--chaos-seed", Setter([&](std::string_view v) {
              const auto n = parseNumber<std::uint64_t>(v);
              return n && (chaosSeed = *n, seedGiven = true);
@@ -241,6 +260,14 @@ must send the invitation code:
                            sayloft-cli register --invite CODE
   --crash-per-device N     crash reports kept per token (default 20)
   --crash-total-mib N      crash reports kept in all, in MiB (default 256)
+
+Replicas (several servers behind a load balancer such as HAProxy, sharing the token secret):
+  --trusted-proxy LIST     accept a PROXY protocol version 2 header from these addresses or
+                           CIDR prefixes (comma-separated, repeatable), e.g. 127.0.0.1; every
+                           limit then sees the client it names. Their connections must send one;
+                           others must not
+  --replica NAME           this replica's name: its crash reports go to
+                           DATA_DIR/crash-reports/NAME/, with the caps above for it alone
 
 Connections (what one client can make the service hold):
   --max-connections N      connections open at once, each with its own thread (default 512);

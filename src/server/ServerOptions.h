@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/TrustedProxies.h"
+
 namespace sayloft {
 
 // The command line of sayloft-server, with its defaults. parse() checks every value and the rules
@@ -63,6 +65,13 @@ struct ServerOptions {
     std::string upstreamModel = "whisper-1";
     double upstreamTimeoutSeconds = 60.0;
 
+    // Proxies whose PROXY protocol header names the client of each TCP connection
+    // (--trusted-proxy, repeatable); empty: no header is accepted.
+    TrustedProxies trustedProxies{};
+    // This replica's name among several sharing a data folder: its crash reports go under
+    // <dataDir>/crash-reports/<replica>/. Empty: <dataDir>/crash-reports/.
+    std::string replica;
+
     std::size_t crashPerDevice = 20;
     std::uint64_t crashTotalBytes = 256ull * 1024 * 1024;
 
@@ -74,6 +83,7 @@ struct ServerOptions {
     bool version = false;
 
     bool tls() const { return !certFile.empty(); }
+    std::filesystem::path crashDir() const;
 
     // args excludes the program name. defaultDataDir is used unless --data-dir is given.
     static std::optional<ServerOptions> parse(std::span<const std::string_view> args,

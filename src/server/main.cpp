@@ -148,8 +148,7 @@ int main(int argc, char** argv) {
                                 .maxQueuedSeconds = options.maxQueuedSeconds,
                                 .queueTimeout = std::chrono::milliseconds(
                                     static_cast<long long>(options.queueTimeoutSeconds * 1000))});
-    CrashStore crashes(options.dataDir / "crash-reports", options.crashPerDevice,
-                       options.crashTotalBytes);
+    CrashStore crashes(options.crashDir(), options.crashPerDevice, options.crashTotalBytes);
     SayloftServer server(options, tokens, *recognizer, queue, crashes, std::move(invite),
                          std::move(chaos), std::cerr);
     const int port = server.bind(&error);

@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include "server/ServerOptions.h"
@@ -109,6 +110,10 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--invite-file", ""}, "--invite-file"},
         {{"--register-total-per-hour", "0"}, "--register-total-per-hour"},
         {{"--token-max-age-days", "106751991167301"}, "too large"},
+        {{"--trusted-proxy", "10.0.0.0/33"}, "--trusted-proxy"},
+        {{"--trusted-proxy", "proxy.example"}, "--trusted-proxy"},
+        {{"--replica", "../a"}, "--replica"},
+        {{"--replica", ".."}, "--replica"},
     };
     for (const auto& [args, reason] : cases) {
         std::string error;
@@ -129,6 +134,26 @@ TEST(ServerOptions, ReadsTheRecognitionQueueLimits) {
         EXPECT_DOUBLE_EQ(o->maxQueuedSeconds, seconds);
         EXPECT_EQ(o->perTokenRequests, perToken);
     }
+}
+
+TEST(ServerOptions, ReplicasTrustTheirProxiesAndKeepTheirOwnCrashReports) {
+    std::string error;
+    const auto o = parse({"--trusted-proxy", "127.0.0.1", "--trusted-proxy=10.0.0.0/8,::1",
+                          "--replica", "r-2", "--data-dir", "/d"},
+                         &error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->crashDir(), "/d/crash-reports/r-2");
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    for (const auto& [address, trusted] :
+         {std::pair{"127.0.0.1", true}, {"10.200.0.1", true}, {"127.0.0.2", false}}) {
+        ::inet_pton(AF_INET, address, &peer.sin_addr);
+        EXPECT_EQ(o->trustedProxies.trusts(reinterpret_cast<sockaddr*>(&peer)), trusted) << address;
+    }
+    const auto plain = parse({"--data-dir", "/d"}, &error);
+    ASSERT_TRUE(plain) << error;
+    EXPECT_TRUE(plain->trustedProxies.empty());
+    EXPECT_EQ(plain->crashDir(), "/d/crash-reports");
 }
 
 TEST(ServerOptions, LoopbackHosts) {
