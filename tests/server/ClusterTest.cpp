@@ -2,17 +2,17 @@
 // loopback: served through TLS, a replica lost, and the PROXY protocol accepted only from the
 // proxy's address.
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "HttpTestSupport.h"
 #include "ServerProcess.h"
@@ -135,12 +135,12 @@ TEST(Cluster, ServesThroughHaproxyWhileAReplicaIsLost) {
 
     first->signal(SIGKILL);
     first->wait(std::chrono::seconds(10));
-    EXPECT_TRUE(answersInARow(3, [&] {
-        return post("/v1/transcribe", token, TestForms::transcribeBody("b", wav));
-    }));
+    EXPECT_TRUE(answersInARow(
+        3, [&] { return post("/v1/transcribe", token, TestForms::transcribeBody("b", wav)); }));
     // What is left is the second replica: it keeps the crash reports in its own folder.
-    EXPECT_EQ(post("/v1/crash", token, TestForms::crashBody("b", "trace", "1", "x", "linux")).status,
-              200);
+    EXPECT_EQ(
+        post("/v1/crash", token, TestForms::crashBody("b", "trace", "1", "x", "linux")).status,
+        200);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "crash-reports" / "r2"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "crash-reports" / "r1"));
 
@@ -163,7 +163,8 @@ TEST(Cluster, ServesThroughHaproxyWhileAReplicaIsLost) {
         raw.send(row.bytes);
         EXPECT_EQ(statusOf(raw.readResponse(10000)), row.status) << row.from;
     }
-    EXPECT_TRUE(second->waitForLine("refused a connection from 127.0.0.2", std::chrono::seconds(10)));
+    EXPECT_TRUE(
+        second->waitForLine("refused a connection from 127.0.0.2", std::chrono::seconds(10)));
 }
 
 }  // namespace
