@@ -46,10 +46,10 @@ struct Row {
     LoadFigures figures;
 };
 
-// Exactly 3 s of speech from flite's slt voice (cut, or padded with silence), or a 3 s tone
+// Exactly 3 s of speech from flite's slt voice (padded with silence, or cut), or a 3 s tone
 // without flite; `note` says which.
 std::string utterance(std::string& note) {
-    const std::string sentence = "please send the weekly report to the whole team before friday";
+    const std::string sentence = "please send the weekly report to the team";
     const auto file = std::filesystem::temp_directory_path() /
                       ("sayloft-load-bench-" + std::to_string(::getpid()) + ".wav");
     const std::string command =
