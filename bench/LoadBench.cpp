@@ -186,7 +186,10 @@ bool proxied(Bench& bench, const std::string& config, int replicas, bool killOne
     std::function<void()> midway;
     if (killOne) {
         setup += ", one killed halfway";
-        midway = [&set] { set.at(1).signal(SIGKILL); };
+        midway = [&set] {
+            set.at(1).signal(SIGKILL);
+            std::fprintf(stderr, "  killed replica 2 (pid %d)\n", set.at(1).pid());
+        };
     }
     bench.measure(setup, proxy.baseUrl(), tokens, set.pids(), midway);
     return true;

@@ -53,6 +53,7 @@ LoadClient::Result LoadClient::run(Clock::time_point deadline) const {
         ++result.requests;
         if (status != 200) {
             ++result.failedFirstTry;
+            result.lastFailure = failure;
             if (retriable(status)) {
                 status = attempt(session, request, failure);
             }
@@ -63,7 +64,6 @@ LoadClient::Result LoadClient::run(Clock::time_point deadline) const {
                 std::chrono::duration<double, std::milli>(Clock::now() - began).count());
         } else {
             ++result.failedAfterRetry;
-            result.lastFailure = failure;
         }
     }
     return result;

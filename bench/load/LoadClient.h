@@ -20,7 +20,8 @@ public:
         int failedFirstTry = 0;           // not 200 on the first attempt
         int failedAfterRetry = 0;         // not 200 even after the one retry (or not retriable)
         std::vector<double> latenciesMs;  // of each request that succeeded, retry included
-        std::string lastFailure{};        // the status or transport error of the last failure
+        std::string
+            lastFailure{};  // the status or transport error of the first try, last time one failed
     };
 
     LoadClient(std::string baseUrl, std::string token, const std::string& body,
