@@ -1,6 +1,6 @@
 // Fuzzes WavReader::decode over arbitrary bytes. Beyond the sanitizers it checks the decoded
 // audio against its header: whole frames of a supported layout, never more samples than the
-// bytes could hold.
+// bytes could hold, integer samples within [-1, 1).
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -21,6 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (wav->sampleRate == 0 || wav->channels == 0 || sampleBytes == 0 ||
         wav->samples.size() % wav->channels != 0 || wav->samples.size() * sampleBytes > size) {
         std::abort();
+    }
+    if (!wav->isFloat) {
+        for (const float sample : wav->samples) {
+            if (!(sample >= -1.0f && sample < 1.0f)) {
+                std::abort();
+            }
+        }
     }
     return 0;
 }
