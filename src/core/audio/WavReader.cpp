@@ -67,7 +67,9 @@ float sampleAt(const std::uint8_t* p, const Format& format) {
             return static_cast<float>(static_cast<std::int32_t>(raw)) / 2147483648.0f;
         }
         default:
-            return static_cast<float>(static_cast<std::int32_t>(u32(p))) / 2147483648.0f;
+            // A float holds 24 bits: the sample is cut to its top 24 bits first, since rounding
+            // all 32 would take the largest ones to 1.0, outside [-1, 1).
+            return static_cast<float>(static_cast<std::int32_t>(u32(p)) >> 8) / 8388608.0f;
     }
 }
 
