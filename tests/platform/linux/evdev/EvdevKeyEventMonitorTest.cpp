@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ModifierEventRows.h"
 #include "core/TempHome.h"
 #include "platform/linux/evdev/EvdevKeyEventMonitor.h"
 #include "platform/linux/evdev/EvdevKeyboard.h"
@@ -21,10 +22,7 @@
 namespace sayloft {
 namespace {
 
-using Events = std::vector<std::pair<int, std::uint64_t>>;  // (virtual key, flags)
-constexpr std::uint64_t opt = ModifierFlag::option;
-constexpr std::uint64_t cmd = ModifierFlag::command;
-constexpr std::uint64_t ctl = ModifierFlag::control;
+using namespace test;
 
 struct Record {
     std::uint16_t type;

@@ -5,15 +5,13 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include "ModifierEventRows.h"
 #include "platform/linux/evdev/ModifierKeyState.h"
 
 namespace sayloft {
 namespace {
 
-using Events = std::vector<std::pair<int, std::uint64_t>>;  // (virtual key, flags)
-constexpr std::uint64_t opt = ModifierFlag::option;
-constexpr std::uint64_t cmd = ModifierFlag::command;
-constexpr std::uint64_t ctl = ModifierFlag::control;
+using namespace test;
 
 Events plain(const std::vector<ModifierEvent>& events) {
     Events result;
