@@ -10,6 +10,7 @@
 #include "app/BackgroundTasks.h"
 #include "app/CrashReportController.h"
 #include "app/CrashReportDesktop.h"
+#include "app/DictationStreamer.h"
 #include "app/HotkeyMonitor.h"
 #include "app/MediaController.h"
 #include "app/MenuBarController.h"
@@ -42,7 +43,8 @@ namespace sayloft {
 
 // The application controller: owns the long-lived components, wires them at launch and runs the
 // hold-to-talk session. A session is a state machine over isRecording and busy (never both set):
-// press starts the recorder; release stops it, drops silence, encodes the WAV and sends it on a
+// press starts the recorder (and, once the hold is long enough, a stream of it to a service that
+// streams: DictationStreamer); release stops it, drops silence, encodes the WAV and sends it on a
 // worker thread; the answer comes back through the RunLoop, where the text is filtered and
 // inserted or the failure is told as a notification. A recording whose transcription failed in a
 // way a retry may cure is kept (one slot, in memory) for the menu's retry.
@@ -111,8 +113,10 @@ public:
     void beginRecording();
     void endRecordingAndTranscribe();
     void retry();
+    // stream: the recognition streamed during the hold, when there is one; the WAV goes the
+    // usual way when it fails.
     void transcribe(const std::string& token, std::shared_ptr<const std::vector<std::uint8_t>> wav,
-                    double seconds);
+                    double seconds, std::shared_ptr<TranscriptionStream> stream = nullptr);
     void setPending(std::optional<PendingRecording> pending);
     void notify(const std::string& title, const std::string& body);
     // Another start of Sayloft in this login asked this one to take over: says that Sayloft is
@@ -150,6 +154,7 @@ private:
     MenuBarController menuBar_;
     HotkeyMonitor hotkey_;
     Recorder recorder_;
+    DictationStreamer streamer_;
     StatusHUD hud_;
     MediaController media_;
     TextInserter inserter_;
