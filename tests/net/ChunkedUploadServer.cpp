@@ -178,8 +178,9 @@ void ChunkedUploadServer::answer(int connection) {
 
 ChunkedUploadServer::Upload ChunkedUploadServer::waitUntil(std::size_t bodyBytes) {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10),
-                      [&] { return upload_.ended || upload_.body.size() >= bodyBytes; });
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+        return upload_.ended || (!upload_.head.empty() && upload_.body.size() >= bodyBytes);
+    });
     return upload_;
 }
 

@@ -49,7 +49,8 @@ public:
     Url url() const;
     const std::filesystem::path& unixSocket() const { return unixSocket_; }
 
-    // What arrived once the body holds at least n bytes or the upload ended (bounded: 10 s).
+    // What arrived once the head and at least n bytes of the body did, or the upload ended
+    // (bounded: 10 s).
     Upload waitForBody(std::size_t n);
     // What arrived once the upload ended (bounded: 10 s; ended says whether it did).
     Upload waitForEnd();

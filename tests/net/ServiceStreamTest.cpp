@@ -56,6 +56,7 @@ TEST(ServiceStream, SendsBigEndianChunksWhileAppendingAndReturnsTheTranscript) {
         SCOPED_TRACE(viaSocket);
         ChunkedUploadServer server({}, viaSocket ? socketPath() : std::filesystem::path{});
         const auto stream = clientFor(server).openStream("tok");
+        server.waitForBody(0);  // the head: the upload now waits on an empty pipe
         stream->append(samples);
         const auto early = server.waitForBody(samplesOnTheWire.size());
         EXPECT_EQ(early.body, samplesOnTheWire);  // before the end was sent

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/net/RequestBodyPipe.h"
-
 namespace sayloft {
+
+class RequestBodyPipe;
 
 // One HTTP request as the service client builds it. The transport sends exactly these headers
 // (plus the Host and Content-Length lines HTTP needs) and exactly these body bytes, or, when it
