@@ -415,12 +415,14 @@ struct HttpDaemon::Callbacks {
         int status = exchange->status;
         if (!exchange->answered) {
             // Refused by the library itself (431), cut by the watchdog (408), abandoned, or a
-            // body taken in pieces that the client gave up (499, "client closed request").
+            // body taken in pieces that the client gave up (499, "client closed request"; a
+            // stop of the service is no client's doing).
             const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS);
             status = info != nullptr ? static_cast<int>(info->http_status) : 0;
             if (status == 0 && connection != nullptr && connection->watched->wasCut()) {
                 status = 408;
-            } else if (status == 0 && unfinishedSink) {
+            } else if (status == 0 && unfinishedSink &&
+                       code != MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN) {
                 status = 499;
             }
         }
