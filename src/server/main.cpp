@@ -55,7 +55,7 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
     const std::size_t decoders = concurrentRecognitions(options);
     const auto start = std::chrono::steady_clock::now();
     auto recognizer = PocketSphinxRecognizer::load(
-        options.modelDir, decoders,
+        options.modelDir, decoders, options.streamDecoders,
         std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
         error);
     if (!recognizer) {
@@ -64,8 +64,9 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
-              << " into " << decoders << " decoder(s) in " << std::fixed << std::setprecision(2)
-              << seconds << " s" << std::endl;
+              << " into " << decoders << " decoder(s) and " << options.streamDecoders
+              << " for streams in " << std::fixed << std::setprecision(2) << seconds << " s"
+              << std::endl;
     if (options.rawText) {
         return recognizer;
     }
