@@ -53,8 +53,11 @@ using test::waitUntil;
 using test::WordErrorRate;
 
 constexpr unsigned rightAltKeycode = 108;
-// One of the sentences the server's recognition tests measure with the same voice.
-const std::string sentence = "please send the report to the team before noon";
+// Three of the sentences the server's recognition tests measure with the same voice and a
+// fourth: about ten seconds, so that the key is held well past the moment streaming starts.
+const std::string sentence =
+    "we need three more chairs for the meeting room please send the report to the team before "
+    "noon turn left at the next street and drive slowly the weather will be cold tomorrow morning";
 const QString retryLabel = QStringLiteral("Retry Last Recording");
 
 // A child process that ends with its owner: SIGTERM, then SIGKILL after five seconds. Should the
@@ -549,6 +552,10 @@ void DictationEndToEnd::dictateOnceAndCheck() {
     std::printf("key release to text in the field: %.0f ms\n", *releaseToText);
     RecordProperty("release_to_text_ms", std::to_string(*releaseToText));
     expectTheSentence(fieldText());
+    // Recognised while the key was held: one stream answered, no upload needed.
+    const std::string log = serviceLog();
+    EXPECT_NE(log.find(" POST /v1/stream 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" POST /v1/transcribe "), std::string::npos) << log;
     if (onSway_) {
         EXPECT_TRUE(waitUntil(
             [&] {
