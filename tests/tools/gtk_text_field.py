@@ -6,6 +6,7 @@ that sayloft_linux_x11_tests starts with --text-field, and speaking the same pro
     text <hex>       after each change, the whole text as UTF-8 in hexadecimal (unambiguous for
                      any text: CJK, emoji, new lines)
     click            at each press of a mouse button on the field
+    inactive         when the window loses the keyboard focus after "ready"
 
 Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--text-view] [--title TITLE]
   --text-view    a multi-line Gtk.TextView instead of a single-line Gtk.Entry
@@ -68,8 +69,14 @@ def main():
             say("ready")
         return False
 
+    def check_inactive(*_args):
+        if ready and not window.is_active():
+            say("inactive")
+        return False
+
     field.connect("focus-in-event", check_ready)
     window.connect("notify::is-active", check_ready)
+    window.connect("notify::is-active", check_inactive)
 
     def on_map(*_args):
         field.grab_focus()

@@ -205,7 +205,9 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                          : "X11 window, on the screen under the pointer",
                  true,
                  wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do), "
-                           "and the pointer's screen is not known to Xwayland windows"
+                           "and the pointer's screen is not known to Xwayland windows; a click "
+                           "on the panel itself may not reach the window beneath (GNOME 43 "
+                           "keeps it), the focus stays where it is"
                          : ""});
             break;
         case Panel::layerShell:
