@@ -198,23 +198,27 @@ MenuNode readMenuNode(const QDBusArgument& argument) {
 class DictationEndToEnd : public ::testing::Test {
 protected:
     // x11: the service, token and consent prepared by the test; firstRun: nothing prepared, on
-    // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway; gnome: as
-    // x11, on Mutter (scripts/gnome-session).
-    enum class Mode { x11, firstRun, sway, gnome };
+    // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway; gnome and
+    // kde: as x11, on Mutter (scripts/gnome-session) or KWin (scripts/kwin-session).
+    enum class Mode { x11, firstRun, sway, gnome, kde };
     explicit DictationEndToEnd(Mode mode = Mode::x11)
         : onSway_(mode == Mode::sway),
-          onGnome_(mode == Mode::gnome),
+          desktop_(mode == Mode::gnome ? "GNOME"
+                   : mode == Mode::kde ? "KDE"
+                                       : ""),
+          onXwaylandDesktop_(!desktop_.empty()),
           firstRun_(mode == Mode::firstRun) {}
 
     void SetUp() override {
         const bool swaySession = std::getenv("SWAYSOCK") != nullptr;
         const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-        const bool gnomeSession = std::getenv("SAYLOFT_WAYLAND_SESSION") != nullptr &&
-                                  desktop != nullptr && std::string(desktop) == "GNOME";
-        if (onSway_ != swaySession || onGnome_ != gnomeSession) {
-            GTEST_SKIP() << (onSway_    ? "runs inside scripts/wayland-session"
-                             : onGnome_ ? "runs inside scripts/gnome-session"
-                                        : "runs inside scripts/desktop-session");
+        const std::string headless =
+            std::getenv("SAYLOFT_WAYLAND_SESSION") != nullptr && desktop != nullptr ? desktop : "";
+        if (onSway_ != swaySession || desktop_ != (swaySession ? "" : headless)) {
+            GTEST_SKIP() << (onSway_               ? "runs inside scripts/wayland-session"
+                             : desktop_ == "GNOME" ? "runs inside scripts/gnome-session"
+                             : desktop_ == "KDE"   ? "runs inside scripts/kwin-session"
+                                                   : "runs inside scripts/desktop-session");
         }
         for (const char* name : {onSway_ ? "WAYLAND_DISPLAY" : "DISPLAY",
                                  "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER"}) {
@@ -298,8 +302,8 @@ protected:
         }
         if (onSway_) {
             ASSERT_NO_FATAL_FAILURE(prepareSway());
-        } else if (onGnome_) {
-            ASSERT_NO_FATAL_FAILURE(prepareGnome());
+        } else if (onXwaylandDesktop_) {
+            ASSERT_NO_FATAL_FAILURE(prepareXwaylandDesktop());
         } else {
             field_ = std::make_unique<Child>(QCoreApplication::applicationFilePath(),
                                              QStringList{"--text-field"},
@@ -319,7 +323,7 @@ protected:
             waitUntil([&] { return serviceLog().find("/health") != std::string::npos; }, 60s))
             << "sayloft did not reach the service:\n"
             << serviceLog();
-        if (!onSway_ && !onGnome_) {
+        if (!onSway_ && !onXwaylandDesktop_) {
             keyboard_ = std::make_unique<TestKeyboard>();
         }
     }
@@ -407,11 +411,12 @@ protected:
             << "no virtual keyboard";
     }
 
-    // Mutter without GNOME's settings daemon has no key bindings: the test calls sayloft-cli as
-    // a binding would. No data-control, no layer-shell, no virtual keyboard: Sayloft runs on
-    // Xwayland (xcb), pastes through the X11 clipboard with XTEST, which reaches X11 windows, so
-    // the field is GTK on X11. The binding counts as set up (no alert asking for it).
-    void prepareGnome() {
+    // Mutter and KWin without the rest of their desktops have no key bindings: the test calls
+    // sayloft-cli as a binding would. No virtual keyboard: Sayloft runs on Xwayland (xcb) and
+    // pastes with XTEST, which reaches X11 windows, so the field is GTK on X11; the clipboard is
+    // the X11 one on Mutter (no data-control), data-control on KWin (which bridges it to X11).
+    // The binding counts as set up (no alert asking for it).
+    void prepareXwaylandDesktop() {
         env_.insert("SAYLOFT_HOTKEY_ROUTE", "binding");
         const auto settings = home_->path() / "config" / "Sayloft" / "defaults.json";
         std::filesystem::create_directories(settings.parent_path());
@@ -430,9 +435,9 @@ protected:
     }
 
     // Right Alt through XTEST, through the virtual keyboard (evdev code 100 = keycode 108), or
-    // (on Mutter) the calls a key binding would make.
+    // (on Mutter and KWin) the calls a key binding would make.
     void hotkey(bool down) {
-        if (onGnome_) {
+        if (onXwaylandDesktop_) {
             const auto called =
                 runToEnd(SAYLOFT_CLI_BINARY, {"hotkey", down ? "press" : "release"}, env_);
             ASSERT_EQ(called.status, 0) << called.err;
@@ -566,7 +571,8 @@ protected:
     std::unique_ptr<Child> app_;
     std::unique_ptr<TestKeyboard> keyboard_;
     const bool onSway_;
-    const bool onGnome_;
+    const std::string desktop_;     // "GNOME" or "KDE" in their headless compositors
+    const bool onXwaylandDesktop_;  // in either of them (both pass through Xwayland alike)
     const bool firstRun_;
     std::unique_ptr<Child> virtualKeyboard_;
 };
@@ -579,6 +585,11 @@ protected:
 class DictationOnGnome : public DictationEndToEnd {
 protected:
     DictationOnGnome() : DictationEndToEnd(Mode::gnome) {}
+};
+
+class DictationOnKWin : public DictationEndToEnd {
+protected:
+    DictationOnKWin() : DictationEndToEnd(Mode::kde) {}
 };
 
 class FirstDictation : public DictationEndToEnd {
@@ -714,6 +725,11 @@ TEST_F(DictationOnSway, SpokenSentenceArrivesInANativeFieldThroughTheKeyBinding)
 
 // On GNOME (Mutter) through Xwayland: the X11 clipboard and XTEST into an X11 field.
 TEST_F(DictationOnGnome, SpokenSentenceArrivesInAnXwaylandFieldThroughTheXClipboard) {
+    dictateOnceAndCheck();
+}
+
+// On KDE Plasma (KWin) through Xwayland: the data-control clipboard and XTEST into an X11 field.
+TEST_F(DictationOnKWin, SpokenSentenceArrivesInAnXwaylandFieldThroughDataControl) {
     dictateOnceAndCheck();
 }
 
