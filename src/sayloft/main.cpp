@@ -261,7 +261,7 @@ std::unique_ptr<Pasteboard> makePasteboard(BackendChoice::Clipboard route) {
             return pasteboard;
         }
         std::cerr << "sayloft: the compositor's data-control clipboard could not be used; "
-                     "pasting cannot work\n";
+                     "the text is typed instead of pasted\n";
         return std::make_unique<NoPasteboard>();
     }
     if (route == BackendChoice::Clipboard::x11) {
@@ -331,7 +331,8 @@ int main(int argc, char** argv) {
                      "session bus, no XEmbed tray); dictation works, but there is no icon or "
                      "menu (run \"sayloft-cli doctor\")\n";
     }
-    QtScreens screens;
+    // The pointer's screen places the panel on X11 only (see QtScreens).
+    QtScreens screens(!offer.waylandSession);
     JsonUserDefaults defaults(UserDefaultsStore::defaultLocation(dirs.configHome));
     const InstalledBundle bundle = InstalledBundle::current();
 

@@ -173,25 +173,42 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                 {"clipboard", "Wayland data-control (clipboard and primary selection)", true, ""});
             break;
         case Clipboard::x11:
-            lines.push_back({"clipboard", "X11 clipboard and primary selection", true,
-                             wayland ? onlyX11Windows + ", unless the compositor bridges the "
-                                                        "two clipboards (GNOME does)"
-                                     : ""});
+            lines.push_back(
+                {"clipboard",
+                 wayland ? "X11 clipboard and primary selection through Xwayland"
+                         : "X11 clipboard and primary selection",
+                 true,
+                 wayland ? "the compositor offers no data-control; native applications paste it "
+                           "where the compositor bridges the X11 and Wayland clipboards (GNOME "
+                           "and KWin do)"
+                         : ""});
             break;
         case Clipboard::none:
             lines.push_back(
-                {"clipboard", "none (pasting cannot work)", false,
-                 "choose \"Insert by Typing\" in the tray menu (or set \"insertByTyping\": "
-                 "true in the settings) to type instead, or "
-                 "use a compositor with data-control (sway, KWin, Hyprland)"});
+                {"clipboard",
+                 wayland ? "none: without data-control or Xwayland no clipboard can be set from "
+                           "the background, so the text is typed, never pasted"
+                         : "none: the text is typed, never pasted",
+                 false,
+                 wayland ? "enable Xwayland (on GNOME: install the xwayland package and log in "
+                           "again) or use a compositor with data-control (sway, KWin, Hyprland) "
+                           "to paste"
+                         : "start Sayloft inside a desktop session with an X display"});
             break;
     }
 
     switch (panel) {
         case Panel::qtWindow:
             lines.push_back(
-                {"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
-                 wayland ? "placed by the X11 pointer, which follows only X11 windows" : ""});
+                {"panel",
+                 wayland ? "X11 window through Xwayland, on the primary screen"
+                         : "X11 window, on the screen under the pointer",
+                 true,
+                 wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do), "
+                           "and the pointer's screen is not known to Xwayland windows; a click "
+                           "on the panel itself may not reach the window beneath (GNOME 43 "
+                           "keeps it), the focus stays where it is"
+                         : ""});
             break;
         case Panel::layerShell:
             lines.push_back(
@@ -201,7 +218,8 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
             lines.push_back(
                 {"panel", "none (the tray icon shows the state)", false,
                  wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do); "
-                           "with Xwayland enabled the panel is an X11 window"
+                           "with Xwayland enabled (on GNOME: install the xwayland package) the "
+                           "panel is an X11 window"
                          : "enable Xwayland in the compositor for the floating panel"});
             break;
     }

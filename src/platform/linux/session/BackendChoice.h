@@ -18,10 +18,13 @@ namespace sayloft {
 //                X11 window has the focus); $SAYLOFT_HOTKEY_ROUTE=xinput|evdev|binding
 //                overrides;
 //   typing       the Wayland virtual keyboard where the compositor offers it, else XTEST;
-//   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb;
+//   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb
+//                (on GNOME through Xwayland: Mutter bridges it to Wayland applications), else
+//                none, and the text is typed instead of pasted;
 //   panel        a layer-shell overlay where a Wayland compositor offers zwlr_layer_shell_v1,
 //                also when Xwayland is there (an Xwayland window can take the focus and does not
-//                stay on top on sway); else a Qt window on xcb; else none (a Qt tool window on
+//                stay on top on sway); else a Qt window on xcb (override-redirect through
+//                Xwayland on GNOME, on the primary screen); else none (a Qt tool window on
 //                Qt's Wayland plugin would take the focus), and the tray icon's states carry the
 //                information.
 struct BackendChoice {
