@@ -196,8 +196,10 @@ void RemoteDesktopKeyboardEvents::post(const KeyStroke& stroke) {
         }
         return;
     }
-    if (!stroke.text.empty()) {
+    // The key-up after a key-down that carried text belongs to that text, typed already.
+    if (!stroke.text.empty() || (!stroke.down && textKeysDown_.erase(stroke.virtualKey) > 0)) {
         if (stroke.down) {
+            textKeysDown_.insert(stroke.virtualKey);
             type(stroke.text);
         }
         return;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QtCore/QString>
@@ -103,7 +104,8 @@ private:
     QString session_;
     bool persist_ = false;
     bool warmedUp_ = false;
-    std::string unpasted_;  // text put on the clipboard since the last notification
+    std::set<std::uint16_t> textKeysDown_;  // virtual keys whose key-down carried text
+    std::string unpasted_;                  // text put on the clipboard since the last notification
     bool notificationDue_ = false;
     std::shared_ptr<RemoteDesktopKeyboardEvents*> self_ =
         std::make_shared<RemoteDesktopKeyboardEvents*>(this);
