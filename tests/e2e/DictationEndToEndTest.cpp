@@ -14,6 +14,9 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
@@ -196,10 +199,14 @@ MenuNode readMenuNode(const QDBusArgument& argument) {
 class DictationEndToEnd : public ::testing::Test {
 protected:
     // x11: the service, token and consent prepared by the test; firstRun: nothing prepared, on
-    // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway.
-    enum class Mode { x11, firstRun, sway };
+    // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway; portals:
+    // as x11, but Sayloft is told it runs in a Wayland session (with Xwayland) whose desktop
+    // portal (a mock) offers GlobalShortcuts and RemoteDesktop, as KDE Plasma and GNOME do.
+    enum class Mode { x11, firstRun, sway, portals };
     explicit DictationEndToEnd(Mode mode = Mode::x11)
-        : onSway_(mode == Mode::sway), firstRun_(mode == Mode::firstRun) {}
+        : onSway_(mode == Mode::sway),
+          firstRun_(mode == Mode::firstRun),
+          portals_(mode == Mode::portals) {}
 
     void SetUp() override {
         const bool swaySession = std::getenv("SWAYSOCK") != nullptr;
@@ -286,6 +293,22 @@ protected:
 
         if (firstRun_) {
             ASSERT_NO_FATAL_FAILURE(firstStart());
+        }
+        if (portals_) {
+            portal_ = DBusMock::fromTemplate(DBusMock::Bus::session, SAYLOFT_PORTAL_MOCK,
+                                             "org.freedesktop.portal.Desktop",
+                                             "/org/freedesktop/portal/desktop");
+            env_.insert("XDG_SESSION_TYPE", "wayland");
+            env_.insert("SAYLOFT_HOTKEY_ROUTE", "portal");
+            // Typed, so that the words reach the portal as keysyms; the consent stays.
+            QFile file(
+                QString::fromStdString((home / "config" / "Sayloft" / "defaults.json").string()));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+            file.close();
+            settings.insert("insertByTyping", true);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QJsonDocument(settings).toJson());
         }
         if (onSway_) {
             ASSERT_NO_FATAL_FAILURE(prepareSway());
@@ -396,9 +419,12 @@ protected:
             << "no virtual keyboard";
     }
 
-    // Right Alt through XTEST, or through the virtual keyboard (evdev code 100 = keycode 108).
+    // Right Alt through XTEST, or through the virtual keyboard (evdev code 100 = keycode 108), or
+    // the desktop portal's shortcut activated and deactivated.
     void hotkey(bool down) {
-        if (onSway_) {
+        if (portals_) {
+            portal_->mock(QStringLiteral("Press"), {down});
+        } else if (onSway_) {
             const std::size_t answered = virtualKeyboard_->lines().size();
             virtualKeyboard_->write(down ? "press 100\n" : "release 100\n");
             ASSERT_TRUE(
@@ -422,6 +448,7 @@ protected:
         }
         keyboard_.reset();
         app_.reset();
+        portal_.reset();
         field_.reset();
         silence_.reset();
         watcher_.reset();
@@ -529,12 +556,32 @@ protected:
     std::unique_ptr<TestKeyboard> keyboard_;
     const bool onSway_;
     const bool firstRun_;
+    const bool portals_;
+    std::unique_ptr<DBusMock> portal_;
     std::unique_ptr<Child> virtualKeyboard_;
 };
 
 class DictationOnSway : public DictationEndToEnd {
 protected:
     DictationOnSway() : DictationEndToEnd(Mode::sway) {}
+};
+
+class DictationThroughThePortals : public DictationEndToEnd {
+protected:
+    DictationThroughThePortals() : DictationEndToEnd(Mode::portals) {}
+
+    // The text the portal received as keysyms (Latin-1 keysyms are their code points), after
+    // the one warm-up key code.
+    std::string typedThroughPortal() {
+        std::string typed;
+        for (const auto& call : portal_->calls(QStringLiteral("NotifyKeyboardKeysym"))) {
+            const int keysym = call.at(2).toInt();
+            if (call.at(3).toUInt() == 1 && keysym >= 0x20 && keysym < 0x7f) {
+                typed += static_cast<char>(keysym);
+            }
+        }
+        return typed;
+    }
 };
 
 class FirstDictation : public DictationEndToEnd {
@@ -666,6 +713,39 @@ TEST_F(FirstDictation, AfterTheNoticeSayloftStartsItsServiceRegistersAndDictates
 
 TEST_F(DictationOnSway, SpokenSentenceArrivesInANativeFieldThroughTheKeyBinding) {
     dictateOnceAndCheck();
+}
+
+// KDE Plasma and GNOME: the hotkey is the portal's shortcut (Activated, GNOME's repeated
+// Activated, Deactivated), the text is typed through its RemoteDesktop session.
+TEST_F(DictationThroughThePortals, KeyReleaseToTextThroughGlobalShortcutsAndRemoteDesktop) {
+    ASSERT_TRUE(waitUntil([&] { return !portal_->calls(QStringLiteral("Start")).empty(); }, 20s))
+        << "sayloft asked the portal for no remote desktop session";
+    ASSERT_NO_FATAL_FAILURE(hotkey(true));
+    ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s))
+        << "sayloft did not open the microphone on the shortcut's Activated";
+    portal_->mock(QStringLiteral("Press"), {true});  // auto-repeat: the same hold
+    ASSERT_EQ(runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())})
+                  .status,
+              0);
+    QElapsedTimer sinceRelease;
+    ASSERT_NO_FATAL_FAILURE(hotkey(false));
+    sinceRelease.start();
+    ASSERT_TRUE(waitUntil([&] { return !typedThroughPortal().empty(); }, 90s))
+        << "nothing typed through the portal; service log:\n"
+        << serviceLog();
+    std::printf("key release to text through the portal: %lld ms\n", sinceRelease.elapsed());
+    // The latency line follows the transcript, whose typing Sayloft's loop has queued by then;
+    // a call answered by that loop afterwards comes after all of the typing.
+    ASSERT_TRUE(waitUntil([&] { return !latencyLines().empty(); }, 10s));
+    const QDBusMessage activate = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall("org.sayloft.Sayloft", "/org/sayloft/Sayloft",
+                                       "org.sayloft.Sayloft", "Activate"),
+        QDBus::Block, 10000);
+    ASSERT_EQ(activate.type(), QDBusMessage::ReplyMessage) << activate.errorMessage().toStdString();
+    expectTheSentence(typedThroughPortal());
+    EXPECT_EQ(portal_->calls(QStringLiteral("BindShortcuts")).size(), 1u);
+    EXPECT_EQ(latencyLines().size(), 1u);  // one dictation for the repeated Activated
+    EXPECT_EQ(app_->terminate(), 0);
 }
 
 TEST_F(DictationEndToEnd, ServiceGoneAtReleaseThenRetryFromTheTrayMenu) {

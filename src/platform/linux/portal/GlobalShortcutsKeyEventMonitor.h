@@ -67,7 +67,11 @@ public:
     // Run on the main thread after every change of state() or trigger().
     std::function<void()> onChange;
 
-    bool isTrusted() const override { return state_ == State::bound; }
+    // True from start() until a failure: while the desktop binds (its dialog may be open) the
+    // hotkey monitor installs its handler, which then hears the first press.
+    bool isTrusted() const override {
+        return state_ == State::binding || state_ == State::bound;
+    }
     std::optional<MonitorId> install(Handler handler) override;
     void remove(MonitorId id) override;
 

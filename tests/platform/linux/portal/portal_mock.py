@@ -12,7 +12,7 @@ Parameters:
   registry (b, True): offer org.freedesktop.host.portal.Registry
 
 Extra methods on org.freedesktop.DBus.Mock: Press(b down) emits Activated or Deactivated for the
-shortcut of the newest session; CloseSessions() emits Closed for every open session.
+shortcut of the newest GlobalShortcuts session; CloseSessions() emits Closed for every session.
 '''
 import dbus
 from dbus.mainloop.glib import DBusGMainLoop  # noqa: F401 (the mock's loop is GLib's)
@@ -39,7 +39,7 @@ def load(mock, parameters):
         'trigger': '', 'start_response': 0, 'restore_token': 'token-1', 'registry': True,
     }
     mock.settings.update(parameters)
-    mock.sessions = []
+    mock.sessions = []  # (interface, path), oldest first
     mock.starts = 0
     mock.bound = {}
     props = {}
@@ -92,9 +92,9 @@ def _refuse_without(mock, interface):
 def _create_session(mock, interface, options, sender):
     _refuse_without(mock, interface)
     session = _handle('session', sender, options['session_handle_token'])
-    if session not in mock.sessions:
+    if session not in [path for _, path in mock.sessions]:
         mock.AddObject(session, SESSION, {}, [('Close', '', '', '')])
-    mock.sessions.append(session)
+    mock.sessions.append((interface, session))
     return _respond(mock, _handle('request', sender, options['handle_token']), 0,
                     {'session_handle': session})
 
@@ -153,11 +153,12 @@ def NotifyKeyboardKeycode(self, session, options, keycode, state):
 
 @dbus.service.method(MOCK_IFACE, in_signature='b', out_signature='')
 def Press(self, down):
+    session = [path for interface, path in self.sessions if interface == SHORTCUTS][-1]
     self.EmitSignal(SHORTCUTS, 'Activated' if down else 'Deactivated', 'osta{sv}',
-                    [dbus.ObjectPath(self.sessions[-1]), 'hold-to-talk', dbus.UInt64(0), {}])
+                    [dbus.ObjectPath(session), 'hold-to-talk', dbus.UInt64(0), {}])
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
 def CloseSessions(self):
-    for session in self.sessions:
+    for _, session in self.sessions:
         self._emit_signal(SESSION, 'Closed', 'a{sv}', [{}], {'path': session})
