@@ -214,7 +214,8 @@ DesktopChecks::Result DesktopChecks::run() {
     }
     // Where the compositor offers no virtual keyboard (KDE Plasma, GNOME) the desktop portal is
     // the way to type into native windows, and to see the hotkey without the input group.
-    if (offer.waylandSession && choice.typing != BackendChoice::Typing::virtualKeyboard) {
+    if (offer.waylandSession && offer.sessionBus &&
+        choice.typing != BackendChoice::Typing::virtualKeyboard) {
         checks.push_back(portalCheck(offer));
     }
     result.keyBinding = choice.hotkey == BackendChoice::Hotkey::compositorBinding;
