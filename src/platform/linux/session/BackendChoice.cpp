@@ -189,10 +189,15 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                        "text is left on the clipboard to paste with Ctrl+V"});
             break;
         case Typing::none:
-            lines.push_back({"typing", "none (the text is left on the clipboard to paste)", false,
-                             "needs a Wayland compositor with a virtual keyboard (sway, "
-                             "Hyprland, river), a desktop portal with RemoteDesktop (KDE "
-                             "Plasma, GNOME) or an X display with XTEST"});
+            lines.push_back({"typing", "none", false,
+                             std::string("needs a Wayland compositor with a virtual keyboard "
+                                         "(sway, Hyprland, river), a desktop portal with "
+                                         "RemoteDesktop (KDE Plasma, GNOME) or an X display with "
+                                         "XTEST") +
+                                 (clipboard != Clipboard::none
+                                      ? "; meanwhile a dictation is left on the clipboard with "
+                                        "a notification to paste it"
+                                      : "")});
             break;
     }
 
