@@ -317,7 +317,9 @@ std::unique_ptr<GlobalShortcutsKeyEventMonitor> makeShortcuts(const UserDefaults
 std::unique_ptr<RemoteDesktopKeyboardEvents> makeRemoteKeyboard(
     bool start, unsigned portalVersion, RunLoop& runLoop, UserDefaults& defaults,
     Pasteboard& pasteboard, Notifications& notifications, const Texts& texts) {
-    auto layout = std::make_shared<const std::set<std::uint32_t>>(LayoutKeysyms::ofThisSession());
+    // Unstarted, it never types: no keymap to compile.
+    auto layout = std::make_shared<const std::set<std::uint32_t>>(
+        start ? LayoutKeysyms::ofThisSession() : std::set<std::uint32_t>{});
     auto keyboard = std::make_unique<RemoteDesktopKeyboardEvents>(
         QDBusConnection::sessionBus(), runLoop, defaults, pasteboard, notifications,
         RemoteDesktopKeyboardEvents::Options{
