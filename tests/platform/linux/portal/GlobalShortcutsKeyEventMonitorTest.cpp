@@ -88,6 +88,12 @@ TEST_F(GlobalShortcutsTest, ATriggerTheDesktopChoseIsShownAndAnotherHotkeyIsBoun
     Monitor hotkey(&trigger);
     ASSERT_TRUE(hotkey.startAndWait());
     EXPECT_EQ(hotkey.monitor.desktopTrigger(), "Ctrl+Alt+D");
+    // The user changes it in the desktop's settings.
+    int changes = 0;
+    hotkey.monitor.onChange = [&changes] { ++changes; };
+    portal->mock(QStringLiteral("ChangeTrigger"), {QStringLiteral("Meta+Space")});
+    ASSERT_TRUE(waitUntil([&] { return changes > 0; }));
+    EXPECT_EQ(hotkey.monitor.desktopTrigger(), "Meta+Space");
 
     trigger = "Control_R";
     hotkey.monitor.rebind();

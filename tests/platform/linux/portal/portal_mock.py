@@ -12,7 +12,9 @@ Parameters:
   registry (b, True): offer org.freedesktop.host.portal.Registry
 
 Extra methods on org.freedesktop.DBus.Mock: Press(b down) emits Activated or Deactivated for the
-shortcut of the newest GlobalShortcuts session; CloseSessions() emits Closed for every session.
+shortcut of the newest GlobalShortcuts session; ChangeTrigger(s trigger) emits ShortcutsChanged
+for it (the user changed the key in the desktop's settings); CloseSessions() emits Closed for
+every session.
 '''
 import dbus
 from dbus.mainloop.glib import DBusGMainLoop  # noqa: F401 (the mock's loop is GLib's)
@@ -156,6 +158,16 @@ def Press(self, down):
     session = [path for interface, path in self.sessions if interface == SHORTCUTS][-1]
     self.EmitSignal(SHORTCUTS, 'Activated' if down else 'Deactivated', 'osta{sv}',
                     [dbus.ObjectPath(session), 'hold-to-talk', dbus.UInt64(0), {}])
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def ChangeTrigger(self, trigger):
+    session = [path for interface, path in self.sessions if interface == SHORTCUTS][-1]
+    shortcut = dbus.Struct(('hold-to-talk', dbus.Dictionary(
+        {'description': 'changed', 'trigger_description': trigger}, signature='sv')),
+        signature='sa{sv}')
+    self.EmitSignal(SHORTCUTS, 'ShortcutsChanged', 'oa(sa{sv})',
+                    [dbus.ObjectPath(session), dbus.Array([shortcut], signature='(sa{sv})')])
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
