@@ -591,7 +591,7 @@ int main(int argc, char** argv) {
         // the desktop at once.
         GlobalShortcutsKeyEventMonitor* monitor = shortcuts.get();
         MenuBarController& menuBar = delegate.menuBar();
-        shortcuts->onChange = [monitor, &menuBar] {
+        shortcuts->onChange = [monitor, &menuBar, &delegate] {
             menuBar.setDesktopTrigger(monitor->desktopTrigger());
             if (monitor->state() == GlobalShortcutsKeyEventMonitor::State::bound) {
                 std::cerr << "sayloft: hotkey: the desktop bound \"" << monitor->trigger()
@@ -599,6 +599,7 @@ int main(int argc, char** argv) {
             } else if (monitor->state() == GlobalShortcutsKeyEventMonitor::State::failed) {
                 std::cerr << "sayloft: hotkey: " << monitor->failure()
                           << "; run \"sayloft-cli doctor\" for the other routes\n";
+                delegate.keyMonitorChanged();  // the user hears of it now
             }
         };
         menuBar.onHotkeyChosen = [monitor](std::uint16_t) { monitor->rebind(); };
