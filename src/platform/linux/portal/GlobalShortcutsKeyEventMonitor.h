@@ -69,9 +69,7 @@ public:
 
     // True from start() until a failure: while the desktop binds (its dialog may be open) the
     // hotkey monitor installs its handler, which then hears the first press.
-    bool isTrusted() const override {
-        return state_ == State::binding || state_ == State::bound;
-    }
+    bool isTrusted() const override { return state_ == State::binding || state_ == State::bound; }
     std::optional<MonitorId> install(Handler handler) override;
     void remove(MonitorId id) override;
 
