@@ -156,8 +156,6 @@ void GlobalShortcutsKeyEventMonitor::bindShortcut() {
     const QList<PortalShortcut> shortcuts{{QLatin1String(shortcutId), properties}};
     const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(session_)),
                                  QVariant::fromValue(shortcuts), QString(), QVariantMap()};
-    // The request may be replaced while its callback runs: this one is kept alive until the
-    // next turn of the loop by moving it aside first.
     request_ = std::make_unique<PortalRequest>(
         bus_, interface, QStringLiteral("BindShortcuts"), arguments, 3,
         [this](const PortalResponse& response) {
