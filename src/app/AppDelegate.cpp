@@ -275,6 +275,10 @@ void AppDelegate::activate() {
                deps_.texts.alreadyRunningBodySuffix);
 }
 
+void AppDelegate::keyMonitorChanged() {
+    hotkey_.ensureAlive();
+}
+
 void AppDelegate::startKeepAlive() {
     if (keepAliveTimer_) {
         keepAliveTimer_->invalidate();

@@ -122,6 +122,10 @@ public:
     // Another start of Sayloft in this login asked this one to take over: says that Sayloft is
     // already running and which key to hold.
     void activate();
+    // Main thread. The key monitor's availability changed (a desktop that binds the hotkey itself
+    // answered): the hotkey monitor is installed again at once, and one that can no longer be is
+    // reported as the keep-alive would, without waiting for it.
+    void keyMonitorChanged();
     // A tray application has no main menu on the Linux desktop, and the desktop's dialogs bring
     // their own edit shortcuts: there is nothing to install.
     void installEditMenu() {}

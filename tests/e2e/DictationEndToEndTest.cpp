@@ -14,6 +14,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -202,15 +203,18 @@ class DictationEndToEnd : public ::testing::Test {
 protected:
     // x11: the service, token and consent prepared by the test; firstRun: nothing prepared, on
     // X11: Sayloft asks, starts its own service and registers; sway: as x11, on sway; gnome and
-    // kde: as x11, on Mutter (scripts/gnome-session) or KWin (scripts/kwin-session).
-    enum class Mode { x11, firstRun, sway, gnome, kde };
+    // kde: as x11, on Mutter (scripts/gnome-session) or KWin (scripts/kwin-session); portals:
+    // as x11, but Sayloft is told it runs in a Wayland session (with Xwayland) whose desktop
+    // portal (a mock) offers GlobalShortcuts and RemoteDesktop, as KDE Plasma and GNOME do.
+    enum class Mode { x11, firstRun, sway, gnome, kde, portals };
     explicit DictationEndToEnd(Mode mode = Mode::x11)
         : onSway_(mode == Mode::sway),
           desktop_(mode == Mode::gnome ? "GNOME"
                    : mode == Mode::kde ? "KDE"
                                        : ""),
           onXwaylandDesktop_(!desktop_.empty()),
-          firstRun_(mode == Mode::firstRun) {}
+          firstRun_(mode == Mode::firstRun),
+          portals_(mode == Mode::portals) {}
 
     void SetUp() override {
         const bool swaySession = std::getenv("SWAYSOCK") != nullptr;
@@ -302,6 +306,22 @@ protected:
 
         if (firstRun_) {
             ASSERT_NO_FATAL_FAILURE(firstStart());
+        }
+        if (portals_) {
+            portal_ = DBusMock::fromTemplate(DBusMock::Bus::session, SAYLOFT_PORTAL_MOCK,
+                                             "org.freedesktop.portal.Desktop",
+                                             "/org/freedesktop/portal/desktop");
+            env_.insert("XDG_SESSION_TYPE", "wayland");
+            env_.insert("SAYLOFT_HOTKEY_ROUTE", "portal");
+            // Typed, so that the words reach the portal as keysyms; the consent stays.
+            QFile file(
+                QString::fromStdString((home / "config" / "Sayloft" / "defaults.json").string()));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+            file.close();
+            settings.insert("insertByTyping", true);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QJsonDocument(settings).toJson());
         }
         if (onSway_) {
             ASSERT_NO_FATAL_FAILURE(prepareSway());
@@ -437,10 +457,13 @@ protected:
             QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/gtk_text_field.py")}, gtk);
     }
 
-    // Right Alt through XTEST, through the virtual keyboard (evdev code 100 = keycode 108), or
-    // (on Mutter and KWin) the calls a key binding would make.
+    // Right Alt through XTEST, through the virtual keyboard (evdev code 100 = keycode 108),
+    // (on Mutter and KWin) the calls a key binding would make, or the desktop portal's shortcut
+    // activated and deactivated.
     void hotkey(bool down) {
-        if (onXwaylandDesktop_) {
+        if (portals_) {
+            portal_->mock(QStringLiteral("Press"), {down});
+        } else if (onXwaylandDesktop_) {
             const auto called =
                 runToEnd(SAYLOFT_CLI_BINARY, {"hotkey", down ? "press" : "release"}, env_);
             ASSERT_EQ(called.status, 0) << called.err;
@@ -468,6 +491,7 @@ protected:
         }
         keyboard_.reset();
         app_.reset();
+        portal_.reset();
         field_.reset();
         silence_.reset();
         watcher_.reset();
@@ -577,6 +601,8 @@ protected:
     const std::string desktop_;     // "GNOME" or "KDE" in their headless compositors
     const bool onXwaylandDesktop_;  // in either of them (both pass through Xwayland alike)
     const bool firstRun_;
+    const bool portals_;
+    std::unique_ptr<DBusMock> portal_;
     std::unique_ptr<Child> virtualKeyboard_;
 };
 
@@ -593,6 +619,24 @@ protected:
 class DictationOnKWin : public DictationEndToEnd {
 protected:
     DictationOnKWin() : DictationEndToEnd(Mode::kde) {}
+};
+
+class DictationThroughThePortals : public DictationEndToEnd {
+protected:
+    DictationThroughThePortals() : DictationEndToEnd(Mode::portals) {}
+
+    // The text the portal received as keysyms (Latin-1 keysyms are their code points), after
+    // the one warm-up key code.
+    std::string typedThroughPortal() {
+        std::string typed;
+        for (const auto& call : portal_->calls(QStringLiteral("NotifyKeyboardKeysym"))) {
+            const int keysym = call.at(2).toInt();
+            if (call.at(3).toUInt() == 1 && keysym >= 0x20 && keysym < 0x7f) {
+                typed += static_cast<char>(keysym);
+            }
+        }
+        return typed;
+    }
 };
 
 class FirstDictation : public DictationEndToEnd {
@@ -738,6 +782,39 @@ TEST_F(DictationOnGnome, SpokenSentenceArrivesInAnXwaylandFieldThroughTheXClipbo
 // On KDE Plasma (KWin) through Xwayland: the data-control clipboard and XTEST into an X11 field.
 TEST_F(DictationOnKWin, SpokenSentenceArrivesInAnXwaylandFieldThroughDataControl) {
     dictateOnceAndCheck();
+}
+
+// KDE Plasma and GNOME: the hotkey is the portal's shortcut (Activated, GNOME's repeated
+// Activated, Deactivated), the text is typed through its RemoteDesktop session.
+TEST_F(DictationThroughThePortals, KeyReleaseToTextThroughGlobalShortcutsAndRemoteDesktop) {
+    ASSERT_TRUE(waitUntil([&] { return !portal_->calls(QStringLiteral("Start")).empty(); }, 20s))
+        << "sayloft asked the portal for no remote desktop session";
+    ASSERT_NO_FATAL_FAILURE(hotkey(true));
+    ASSERT_TRUE(waitUntil([] { return microphoneOpen(); }, 15s))
+        << "sayloft did not open the microphone on the shortcut's Activated";
+    portal_->mock(QStringLiteral("Press"), {true});  // auto-repeat: the same hold
+    ASSERT_EQ(runToEnd("paplay", {"--device=sayloft_mic", QString::fromStdString(speech_.string())})
+                  .status,
+              0);
+    QElapsedTimer sinceRelease;
+    ASSERT_NO_FATAL_FAILURE(hotkey(false));
+    sinceRelease.start();
+    ASSERT_TRUE(waitUntil([&] { return !typedThroughPortal().empty(); }, 90s))
+        << "nothing typed through the portal; service log:\n"
+        << serviceLog();
+    std::printf("key release to text through the portal: %lld ms\n", sinceRelease.elapsed());
+    // The latency line follows the transcript, whose typing Sayloft's loop has queued by then;
+    // a call answered by that loop afterwards comes after all of the typing.
+    ASSERT_TRUE(waitUntil([&] { return !latencyLines().empty(); }, 10s));
+    const QDBusMessage activate = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall("org.sayloft.Sayloft", "/org/sayloft/Sayloft",
+                                       "org.sayloft.Sayloft", "Activate"),
+        QDBus::Block, 10000);
+    ASSERT_EQ(activate.type(), QDBusMessage::ReplyMessage) << activate.errorMessage().toStdString();
+    expectTheSentence(typedThroughPortal());
+    EXPECT_EQ(portal_->calls(QStringLiteral("BindShortcuts")).size(), 1u);
+    EXPECT_EQ(latencyLines().size(), 1u);  // one dictation for the repeated Activated
+    EXPECT_EQ(app_->terminate(), 0);
 }
 
 TEST_F(DictationEndToEnd, ServiceGoneAtReleaseThenRetryFromTheTrayMenu) {

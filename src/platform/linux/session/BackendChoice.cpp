@@ -23,7 +23,10 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
     const bool xinput = offer.xInputAndXTest;
     const bool evdev = offer.keyboardsReadable > 0;
     const bool binding = offer.sessionBus && (offer.waylandSession || offer.xDisplay);
-    if (offer.hotkeyRoute == "xinput") {
+    const bool portal = offer.waylandSession && offer.globalShortcutsPortal > 0;
+    if (offer.hotkeyRoute == "portal") {
+        choice.hotkey = portal ? Hotkey::portal : Hotkey::none;
+    } else if (offer.hotkeyRoute == "xinput") {
         choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
     } else if (offer.hotkeyRoute == "evdev") {
         choice.hotkey = evdev ? Hotkey::evdev : Hotkey::none;
@@ -33,6 +36,8 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
         choice.hotkey = Hotkey::xinput;
     } else if (binding && offer.keyBindingUsed) {
         choice.hotkey = Hotkey::compositorBinding;
+    } else if (portal) {
+        choice.hotkey = Hotkey::portal;
     } else if (evdev) {
         choice.hotkey = Hotkey::evdev;
     } else if (offer.waylandSession && binding) {
@@ -41,6 +46,8 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
 
     if (offer.waylandSession && offer.offers(virtualKeyboard)) {
         choice.typing = Typing::virtualKeyboard;
+    } else if (offer.waylandSession && offer.remoteDesktopPortal > 0) {
+        choice.typing = Typing::remoteDesktop;
     } else if (xinput) {
         choice.typing = Typing::xtest;
     }
@@ -132,10 +139,21 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                                 "of this user could then read every key)"
                           : "")});
             break;
+        case Hotkey::portal:
+            lines.push_back(
+                {"hotkey", "desktop portal, GlobalShortcuts (the desktop binds the trigger)", true,
+                 "the desktop may bind another key than the chosen one (KDE Plasma and GNOME "
+                 "bind key combinations more readily than a bare modifier): the tray menu's "
+                 "Hotkey submenu then shows it, and System Settings change it"});
+            break;
         case Hotkey::none:
             lines.push_back(
                 {"hotkey", "none", false,
-                 offer.hotkeyRoute == "xinput"
+                 offer.hotkeyRoute == "portal"
+                     ? "SAYLOFT_HOTKEY_ROUTE=portal needs a Wayland session whose desktop portal "
+                       "offers GlobalShortcuts (KDE Plasma 5.27+, GNOME 48+; not GNOME 43 of "
+                       "Debian 12); unset it"
+                 : offer.hotkeyRoute == "xinput"
                      ? "SAYLOFT_HOTKEY_ROUTE=xinput needs an X display with XInput 2 and XTEST; "
                        "unset it"
                  : offer.hotkeyRoute == "evdev"
@@ -160,10 +178,26 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                                "river do)"
                          : ""});
             break;
+        case Typing::remoteDesktop:
+            lines.push_back(
+                {"typing", "desktop portal, RemoteDesktop (keyboard only)", true,
+                 offer.remoteDesktopPortal >= 2
+                     ? "the desktop asks once for permission to control the keyboard; the grant "
+                       "is kept for the next starts"
+                     : "the desktop asks for permission at every start: this portal cannot keep "
+                       "a grant (xdg-desktop-portal before 1.17, as in Debian 12); refused, the "
+                       "text is left on the clipboard to paste with Ctrl+V"});
+            break;
         case Typing::none:
             lines.push_back({"typing", "none", false,
-                             "needs a Wayland compositor with a virtual keyboard (sway, "
-                             "Hyprland, river) or an X display with XTEST"});
+                             std::string("needs a Wayland compositor with a virtual keyboard "
+                                         "(sway, Hyprland, river), a desktop portal with "
+                                         "RemoteDesktop (KDE Plasma, GNOME) or an X display with "
+                                         "XTEST") +
+                                 (clipboard != Clipboard::none
+                                      ? "; meanwhile a dictation is left on the clipboard with "
+                                        "a notification to paste it"
+                                      : "")});
             break;
     }
 

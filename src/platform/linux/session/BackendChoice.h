@@ -13,11 +13,15 @@ namespace sayloft {
 //                is installed, else offscreen (no tray or panel, but Sayloft still runs);
 //   hotkey       XInput 2 on an X11 session; else a compositor key binding calling
 //                `sayloft-cli hotkey` once one has reached Sayloft (the user set it up); else
-//                the keyboards under /dev/input (evdev) where one is readable; else, on Wayland,
-//                the key binding still to be set up (XInput would see keys there only while an
-//                X11 window has the focus); $SAYLOFT_HOTKEY_ROUTE=xinput|evdev|binding
-//                overrides;
-//   typing       the Wayland virtual keyboard where the compositor offers it, else XTEST;
+//                the desktop portal's GlobalShortcuts on Wayland (KDE Plasma 5.27+, GNOME 48+);
+//                else the keyboards under /dev/input (evdev) where one is readable; else, on
+//                Wayland, the key binding still to be set up (XInput would see keys there only
+//                while an X11 window has the focus); $SAYLOFT_HOTKEY_ROUTE=xinput|evdev|binding|
+//                portal overrides;
+//   typing       the Wayland virtual keyboard where the compositor offers it, else the desktop
+//                portal's RemoteDesktop on Wayland (every native window, after a permission
+//                dialog), else XTEST (on Wayland: X11 windows only); with none, text is left on
+//                the clipboard with a notification;
 //   clipboard    Wayland data-control where offered, else the X clipboard through Qt on xcb
 //                (on GNOME through Xwayland: Mutter bridges it to Wayland applications), else
 //                none, and the text is typed instead of pasted;
@@ -29,8 +33,8 @@ namespace sayloft {
 //                information.
 struct BackendChoice {
     enum class QtPlatform { xcb, wayland, offscreen };
-    enum class Hotkey { xinput, evdev, compositorBinding, none };
-    enum class Typing { xtest, virtualKeyboard, none };
+    enum class Hotkey { xinput, evdev, compositorBinding, portal, none };
+    enum class Typing { xtest, virtualKeyboard, remoteDesktop, none };
     enum class Clipboard { x11, dataControl, none };
     enum class Panel { qtWindow, layerShell, none };
 

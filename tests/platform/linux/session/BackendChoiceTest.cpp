@@ -50,6 +50,14 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         offer.sessionBus = bus;
         return offer;
     };
+    // The desktop portal's GlobalShortcuts and RemoteDesktop versions (0: absent).
+    const auto portals = [](SessionOffer offer, unsigned shortcuts, unsigned remote,
+                            std::string route = "") {
+        offer.globalShortcutsPortal = shortcuts;
+        offer.remoteDesktopPortal = remote;
+        offer.hotkeyRoute = std::move(route);
+        return offer;
+    };
     SessionOffer x11WithoutXInput = x11;
     x11WithoutXInput.xInputAndXTest = false;
 
@@ -130,6 +138,38 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         {"evdev asked for without a readable keyboard",
          with(x11, 0, false, "evdev"),
          {B::QtPlatform::xcb, B::Hotkey::none, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"KDE Plasma with its portal",
+         portals(wayland(kwin, true), 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"GNOME 48 with its portal",
+         portals(wayland({}, true), 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"Debian 12's GNOME 43: RemoteDesktop 1, no GlobalShortcuts",
+         portals(wayland({}, true), 0, 1),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::remoteDesktop,
+          B::Clipboard::x11, B::Panel::qtWindow}},
+        {"portal, keyboards readable: the portal before evdev",
+         portals(with(wayland(kwin, true), 2, false), 1, 1),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"portal, a binding used before: the binding",
+         portals(with(wayland(kwin, true), 0, true), 1, 1),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"portal asked for where there is none",
+         portals(wayland(kwin, true), 0, 0, "portal"),
+         {B::QtPlatform::xcb, B::Hotkey::none, B::Typing::xtest, B::Clipboard::dataControl,
+          B::Panel::layerShell}},
+        {"sway with a RemoteDesktop portal: the virtual keyboard first",
+         portals(wayland(sway, true), 0, 2),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"X11 with a portal: XInput and XTEST",
+         portals(x11, 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
     };
     for (const Row& row : rows) {
