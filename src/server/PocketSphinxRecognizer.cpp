@@ -4,13 +4,16 @@
 #include <cstdio>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
 namespace sayloft {
 
 std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
     const std::filesystem::path& modelDir, std::size_t decoders,
-    std::chrono::milliseconds queueTimeout, std::string* error) {
+    std::chrono::milliseconds queueTimeout, const RecognizerSettings& settings,
+    const std::vector<DictionaryWord>& words, std::string* error,
+    std::vector<std::string>* skipped) {
     const auto fail = [&](std::string reason) -> std::unique_ptr<PocketSphinxRecognizer> {
         if (error != nullptr) {
             *error = std::move(reason);
@@ -32,9 +35,18 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
 
     std::vector<ps_decoder_t*> loaded;
     for (std::size_t i = 0; i < std::max<std::size_t>(1, decoders); ++i) {
+        std::vector<std::string> arguments = {
+            "-hmm",  acoustic.string(),   "-lm",    language.string(),
+            "-dict", dictionary.string(), "-logfn", "/dev/null"};
+        for (auto& setting : settings.arguments()) {
+            arguments.push_back(std::move(setting));
+        }
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
         cmd_ln_t* config =
-            cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-lm", language.c_str(),
-                        "-dict", dictionary.c_str(), "-logfn", "/dev/null", nullptr);
+            cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), FALSE);
         ps_decoder_t* decoder = config != nullptr ? ps_init(config) : nullptr;
         if (config != nullptr) {
             cmd_ln_free_r(config);  // the decoder keeps its own reference
@@ -43,9 +55,29 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
             for (auto* d : loaded) {
                 ps_free(d);
             }
-            return fail("pocketsphinx could not load the model in " + modelDir.string());
+            return fail("pocketsphinx could not load the model in " + modelDir.string() +
+                        " with the search settings " + settings.describe());
         }
         loaded.push_back(decoder);
+        // Words the dictionary already holds are left as they are; the search is rebuilt once,
+        // with the last new word.
+        std::vector<const DictionaryWord*> fresh;
+        for (const auto& word : words) {
+            char* known = ps_lookup_word(decoder, word.word.c_str());
+            if (known != nullptr) {
+                ckd_free(known);
+            } else {
+                fresh.push_back(&word);
+            }
+        }
+        for (std::size_t w = 0; w < fresh.size(); ++w) {
+            const bool last = w + 1 == fresh.size();
+            if (ps_add_word(decoder, fresh[w]->word.c_str(), fresh[w]->phones.c_str(),
+                            last ? TRUE : FALSE) < 0 &&
+                i == 0 && skipped != nullptr) {
+                skipped->push_back(fresh[w]->word);
+            }
+        }
     }
     return std::unique_ptr<PocketSphinxRecognizer>(
         new PocketSphinxRecognizer(std::move(loaded), queueTimeout));
