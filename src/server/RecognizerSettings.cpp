@@ -3,35 +3,100 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 namespace sayloft {
 namespace {
 
-bool isSwitch(std::string_view name) {
-    return name == "fwdflat" || name == "bestpath" || name == "fwdtree";
+// A search argument and the values it takes. pocketsphinx 5prealpha checks none of them and
+// some wrong ones crash it in the middle of an utterance (a main beam of 1e-10 divides by
+// zero), so the ranges are narrower than the types.
+struct Argument {
+    std::string_view name;
+    double minimum;
+    double maximum;
+    enum Kind { real, whole, yesNo } kind;
+};
+
+constexpr double huge = 1e300;
+constexpr Argument searchArguments[] = {
+    {"beam", 1e-300, 1e-15, Argument::real},
+    {"pbeam", 1e-300, 1e-15, Argument::real},
+    {"lpbeam", 1e-300, 1e-15, Argument::real},
+    {"fwdflatbeam", 1e-300, 1e-15, Argument::real},
+    {"wbeam", 1e-300, 1e-10, Argument::real},
+    {"lponlybeam", 1e-300, 1e-10, Argument::real},
+    {"fwdflatwbeam", 1e-300, 1e-10, Argument::real},
+    {"pl_beam", 1e-300, 1e-10, Argument::real},
+    {"pl_pbeam", 1e-300, 1e-10, Argument::real},
+    {"lw", 0.1, 100, Argument::real},
+    {"fwdflatlw", 0.1, 100, Argument::real},
+    {"bestpathlw", 0.1, 100, Argument::real},
+    {"ascale", 1e-3, 1e3, Argument::real},
+    {"wip", 1e-300, huge, Argument::real},
+    {"nwpen", 1e-300, huge, Argument::real},
+    {"pip", 1e-300, huge, Argument::real},
+    {"uw", 1e-300, 1, Argument::real},
+    {"silprob", 1e-300, 1, Argument::real},
+    {"fillprob", 1e-300, 1, Argument::real},
+    {"pl_weight", 1e-3, 1e3, Argument::real},
+    {"pl_pip", 1e-300, huge, Argument::real},
+    {"maxhmmpf", -1, 1e7, Argument::whole},
+    {"maxwpf", -1, 1e6, Argument::whole},
+    {"ds", 1, 10, Argument::whole},
+    {"topn", 1, 64, Argument::whole},
+    {"topn_beam", 0, 1, Argument::real},
+    {"pl_window", 0, 10, Argument::whole},
+    {"fwdflatefwid", 0, 100, Argument::whole},
+    {"fwdflatsfwin", 0, 100, Argument::whole},
+    {"fwdtree", 0, 0, Argument::yesNo},
+    {"fwdflat", 0, 0, Argument::yesNo},
+    {"bestpath", 0, 0, Argument::yesNo},
+};
+
+const Argument* argumentNamed(std::string_view name) {
+    for (const auto& argument : searchArguments) {
+        if (argument.name == name) {
+            return &argument;
+        }
+    }
+    return nullptr;
 }
 
-bool isNumber(const std::string& text) {
+bool valid(const Argument& argument, const std::string& text) {
+    if (argument.kind == Argument::yesNo) {
+        return text == "yes" || text == "no";
+    }
     if (text.empty()) {
         return false;
     }
     char* end = nullptr;
     const double parsed = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(parsed);
+    return end == text.c_str() + text.size() && std::isfinite(parsed) &&
+           parsed >= argument.minimum && parsed <= argument.maximum &&
+           (argument.kind == Argument::real || parsed == std::floor(parsed));
+}
+
+std::string expected(const Argument& argument) {
+    if (argument.kind == Argument::yesNo) {
+        return "yes or no";
+    }
+    std::ostringstream text;
+    text << (argument.kind == Argument::whole ? "a whole number" : "a number") << " from "
+         << argument.minimum << " to " << argument.maximum;
+    return text.str();
 }
 
 }  // namespace
 
 const std::vector<std::string_view>& RecognizerSettings::names() {
-    // The search arguments of pocketsphinx 5prealpha (ps_args(): its beam, search and
-    // language-model groups) that change accuracy or speed, not the model files.
-    static const std::vector<std::string_view> known = {
-        "beam",         "wbeam",        "pbeam",        "lpbeam",   "lponlybeam", "fwdflatbeam",
-        "fwdflatwbeam", "pl_window",    "pl_beam",      "pl_pbeam", "lw",         "fwdflatlw",
-        "bestpathlw",   "wip",          "pip",          "silprob",  "fillprob",   "uw",
-        "maxhmmpf",     "maxwpf",       "ds",           "topn",     "fwdflat",    "bestpath",
-        "fwdtree",      "fwdflatefwid", "fwdflatsfwin", "ascale",   "nwpen",      "pl_weight",
-        "pl_pip",       "topn_beam"};
+    static const std::vector<std::string_view> known = [] {
+        std::vector<std::string_view> out;
+        for (const auto& argument : searchArguments) {
+            out.push_back(argument.name);
+        }
+        return out;
+    }();
     return known;
 }
 
@@ -52,15 +117,14 @@ bool RecognizerSettings::set(std::string_view name, std::string_view value, std:
         }
         return false;
     };
-    const auto& known = names();
-    if (std::find(known.begin(), known.end(), name) == known.end()) {
+    const Argument* argument = argumentNamed(name);
+    if (argument == nullptr) {
         return fail("unknown search setting '" + std::string(name) + "'");
     }
     const std::string text(value);
-    const bool valid = isSwitch(name) ? text == "yes" || text == "no" : isNumber(text);
-    if (!valid) {
-        return fail("invalid value '" + text + "' for search setting " + std::string(name) +
-                    (isSwitch(name) ? " (yes or no)" : " (a number)"));
+    if (!valid(*argument, text)) {
+        return fail("invalid value '" + text + "' for search setting " + std::string(name) + " (" +
+                    expected(*argument) + ")");
     }
     const auto same = std::find_if(values_.begin(), values_.end(),
                                    [&](const auto& entry) { return entry.first == name; });

@@ -21,8 +21,9 @@ public:
     static RecognizerSettings engineDefaults();
 
     // Applies "name=value" assignments separated by commas or white space ("beam=1e-60,lw=9").
-    // Names must be search arguments the decoder knows (see names()); numbers must parse,
-    // fwdflat/bestpath/fwdtree take yes/no. On error nothing changes and *error says which.
+    // Names must be search arguments the decoder knows (see names()), with a value in the
+    // range it copes with; fwdflat/bestpath/fwdtree take yes/no. On error nothing changes and
+    // *error says which.
     bool apply(std::string_view assignments, std::string* error);
     bool set(std::string_view name, std::string_view value, std::string* error);
 
