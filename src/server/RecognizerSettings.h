@@ -14,8 +14,9 @@ namespace sayloft {
 // default.
 class RecognizerSettings {
 public:
-    // The settings chosen by measurement (bench/recognition/sweep) for the lowest word error rate
-    // at a real-time factor of at most 0.5 with one decoder per core.
+    // The settings chosen by measurement (bench/recognition/sweep on make-dev-set's recordings)
+    // for the lowest word error rate at a real-time factor of at most 0.5 with one decoder per
+    // core, no slower than pocketsphinx's defaults.
     static RecognizerSettings chosen();
     // pocketsphinx's own defaults: nothing overridden.
     static RecognizerSettings engineDefaults();

@@ -184,7 +184,7 @@ TEST_F(Recognition, SynthesisedSentencesEightAtOnce) {
     const double wer = wordErrorRate(flite_, [](const Utterance& u) { return u.wav; });
     RecordProperty("word_error_rate", std::to_string(wer));
     std::printf("flite slt word error rate: %.3f\n", wer);
-    EXPECT_LT(wer, 0.22);
+    EXPECT_LT(wer, 0.25);
 }
 
 TEST_F(Recognition, TheAnswerIsAWrittenSentenceUnlessRawTextIsAsked) {
