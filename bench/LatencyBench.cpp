@@ -18,6 +18,11 @@
 //                fake desktop: our side only, not the X server or the receiving application.
 //   first block  Recorder::start() to the first 4096-frame block at the tap (85 ms of audio at
 //                48 kHz are in it by then); nothing is lost meanwhile.
+//   streamed     the same utterance through APIClient::openStream, appended in 100 ms blocks at
+//                the pace of speech (the first 0.4 s at once), then the time finish() takes to
+//                bring the transcript after the last block: what is left after the release when
+//                the service recognised while the key was held. Release to text streamed is
+//                stop + that + insertion.
 //
 // Needs flite and the PulseAudio server of the private session:
 //   scripts/desktop-session build/ci/bench/sayloft_latency_bench [rounds]
@@ -29,7 +34,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BlockCounter.h"
@@ -100,7 +107,30 @@ std::vector<std::int16_t> speech(double seconds) {
 struct Row {
     double seconds;
     std::vector<double> encode, upload, recognition, insertion;
+    std::vector<double> streamFinish;  // the streamed path: the end sent to the transcript
 };
+
+// The streamed path of one utterance: the samples appended in 100 ms blocks at the pace they are
+// spoken (the first 0.4 s at once, as the application does once the hold is long enough), then,
+// at the "release", the time finish() takes to bring the transcript.
+double streamOnce(const APIClient& client, const std::string& token,
+                  const std::vector<std::int16_t>& samples, TranscribeResult* result) {
+    constexpr std::size_t block = 1600;
+    constexpr std::size_t head = 6400;
+    auto stream = client.openStream(token);
+    const auto began = Clock::now();
+    std::size_t sent = std::min(head, samples.size());
+    stream->append(std::span(samples).first(sent));
+    while (sent < samples.size()) {
+        const std::size_t next = std::min(sent + block, samples.size());
+        std::this_thread::sleep_until(began + std::chrono::microseconds(next * 1000000 / 16000));
+        stream->append(std::span(samples).subspan(sent, next - sent));
+        sent = next;
+    }
+    const auto released = Clock::now();
+    *result = stream->finish({});
+    return msSince(released);
+}
 
 }  // namespace
 
@@ -180,7 +210,7 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "flite (Debian package flite) is needed\n");
             return 1;
         }
-        Row row{seconds, {}, {}, {}, {}};
+        Row row{seconds, {}, {}, {}, {}, {}};
         for (int i = 0; i < rounds; ++i) {
             auto begin = Clock::now();
             const auto wav = Recorder::encodeWav(samples, 16000);
@@ -201,6 +231,12 @@ int run(int argc, char** argv) {
             row.insertion.push_back(msSince(begin));
             std::fprintf(stderr, "%.0f s: %.0f ms in all, recognition %.0f ms: %s\n", seconds,
                          total, transport->recognitionMs(), result.text.substr(0, 60).c_str());
+
+            TranscribeResult streamed;
+            row.streamFinish.push_back(streamOnce(client, token, samples, &streamed));
+            std::fprintf(stderr, "%.0f s streamed: %.0f ms after the end: %s%s\n", seconds,
+                         row.streamFinish.back(), streamed.text.substr(0, 60).c_str(),
+                         streamed.text == result.text ? "" : " (differs from one-shot)");
         }
         rows.push_back(std::move(row));
     }
@@ -209,13 +245,16 @@ int run(int argc, char** argv) {
                 firstBlock.size());
     std::printf(
         "| utterance | stop | encode | upload | recognition | insertion | all but "
-        "recognition |\n|---|---|---|---|---|---|---|\n");
+        "recognition | one-shot release to text | streamed: end to transcript | streamed "
+        "release to text |\n|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Row& row : rows) {
         const double ours =
             median(stop) + median(row.encode) + median(row.upload) + median(row.insertion);
-        std::printf("| %.0f s | %.1f | %.2f | %.1f | %.0f | %.2f | %.1f |\n", row.seconds,
-                    median(stop), median(row.encode), median(row.upload), median(row.recognition),
-                    median(row.insertion), ours);
+        const double streamed = median(stop) + median(row.streamFinish) + median(row.insertion);
+        std::printf("| %.0f s | %.1f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.1f | %.1f |\n",
+                    row.seconds, median(stop), median(row.encode), median(row.upload),
+                    median(row.recognition), median(row.insertion), ours,
+                    ours + median(row.recognition), median(row.streamFinish), streamed);
     }
     return 0;
 }

@@ -66,7 +66,7 @@ std::size_t cores() {
 
 std::unique_ptr<PocketSphinxRecognizer> loadPool(std::size_t decoders) {
     std::string error;
-    auto pool = PocketSphinxRecognizer::load(PocketSphinxRecognizer::defaultModelDir, decoders,
+    auto pool = PocketSphinxRecognizer::load(PocketSphinxRecognizer::defaultModelDir, decoders, 0,
                                              std::chrono::seconds(300),
                                              RecognizerSettings::chosen(), {}, &error);
     if (!pool) {

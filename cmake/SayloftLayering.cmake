@@ -20,7 +20,8 @@ function(sayloft_check_layering)
     # The desktop libraries implement the platform interfaces; only the composition root
     # (src/sayloft) links them together with the application logic.
     foreach(target sayloft_linux_qt sayloft_linux_x11 sayloft_linux_wayland sayloft_linux_dbus
-                   sayloft_linux_pulse sayloft_linux_session sayloft_linux_service)
+                   sayloft_linux_pulse sayloft_linux_portal sayloft_linux_session
+                   sayloft_linux_service)
         if(TARGET ${target})
             get_target_property(libs ${target} LINK_LIBRARIES)
             if(libs MATCHES "(^|;)sayloft_app(;|$)")

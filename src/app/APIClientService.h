@@ -18,6 +18,10 @@ public:
         return client_.transcribe(token, wav, audioSeconds, stop);
     }
 
+    std::unique_ptr<TranscriptionStream> openStream(const std::string& token) override {
+        return client_.openStream(token);
+    }
+
     void ping(std::stop_token stop) noexcept override { client_.ping(stop); }
 
     std::string registerDevice(std::stop_token stop) override {

@@ -17,6 +17,7 @@ AppDelegate::AppDelegate(Dependencies deps)
       menuBar_(deps_.runLoop, deps_.statusItem, deps_.defaults, deps_.bundle, deps_.texts),
       hotkey_(deps_.runLoop, deps_.keyEvents, deps_.sessionEvents, deps_.defaults),
       recorder_(deps_.makeAudioEngine),
+      streamer_(deps_.runLoop, recorder_, deps_.service, deps_.keychain),
       hud_(deps_.runLoop, deps_.screens, deps_.makePanel),
       media_(deps_.mediaPlayers, deps_.mediaQueue),
       inserter_(deps_.runLoop, deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
@@ -98,6 +99,7 @@ void AppDelegate::abortRecording() {
     }
     isRecording_ = false;
     recorder_.stop();  // a forced end is thrown away, never sent
+    streamer_.discard();
     media_.resumeIfPaused();
     menuBar_.set(AppState::idle);
     hud_.hide();
@@ -138,6 +140,7 @@ void AppDelegate::beginRecording() {
         return;
     }
     isRecording_ = true;
+    streamer_.holdBegan();
     menuBar_.set(AppState::recording);
     hud_.show(deps_.texts.listening);
 }
@@ -153,12 +156,14 @@ void AppDelegate::endRecordingAndTranscribe() {
     }
     media_.resumeIfPaused();
     if (SilenceGate::shouldSkip(samples, Config::sampleRate)) {
+        streamer_.discard();
         hud_.hide();
         menuBar_.set(AppState::idle);
         return;
     }
     const auto token = deps_.keychain.loadToken();
     if (!token) {
+        streamer_.discard();
         notify(deps_.texts.noTokenTitle, deps_.texts.noTokenBody);
         hud_.hide();
         menuBar_.set(AppState::error);
@@ -167,7 +172,7 @@ void AppDelegate::endRecordingAndTranscribe() {
     auto wav = std::make_shared<const std::vector<std::uint8_t>>(
         Recorder::encodeWav(samples, static_cast<std::int32_t>(Config::sampleRate)));
     const double seconds = static_cast<double>(samples.size()) / Config::sampleRate;
-    transcribe(*token, std::move(wav), seconds);
+    transcribe(*token, std::move(wav), seconds, streamer_.holdEnded());
 }
 
 void AppDelegate::retry() {
@@ -183,7 +188,8 @@ void AppDelegate::retry() {
 }
 
 void AppDelegate::transcribe(const std::string& token,
-                             std::shared_ptr<const std::vector<std::uint8_t>> wav, double seconds) {
+                             std::shared_ptr<const std::vector<std::uint8_t>> wav, double seconds,
+                             std::shared_ptr<TranscriptionStream> stream) {
     busy_ = true;
     menuBar_.set(AppState::transcribing);
     hud_.show(deps_.texts.transcribing);
@@ -192,14 +198,16 @@ void AppDelegate::transcribe(const std::string& token,
     std::weak_ptr<AppDelegate*> weak = self_;
     RunLoop& runLoop = deps_.runLoop;
     TranscriptionService& service = deps_.service;
-    deps_.tasks.run([weak, &runLoop, &service, token, wav = std::move(wav), seconds,
-                     startedAt](std::stop_token stop) {
+    deps_.tasks.run([weak, &runLoop, &service, token, wav = std::move(wav), seconds, startedAt,
+                     stream = std::move(stream),
+                     offered = streamer_.offered()](std::stop_token stop) mutable {
         if (weak.expired()) {
             return;
         }
         Outcome outcome;
         try {
-            outcome.result = service.transcribe(token, *wav, seconds, stop);
+            outcome.result = DictationStreamer::transcribe(service, std::move(stream), offered,
+                                                           token, *wav, seconds, stop);
         } catch (APIError error) {
             outcome.error = error;
         } catch (...) {
@@ -265,6 +273,10 @@ void AppDelegate::activate() {
            deps_.texts.alreadyRunningBodyPrefix +
                MenuBarController::currentHotkeyTitle(deps_.defaults, deps_.texts) +
                deps_.texts.alreadyRunningBodySuffix);
+}
+
+void AppDelegate::keyMonitorChanged() {
+    hotkey_.ensureAlive();
 }
 
 void AppDelegate::startKeepAlive() {

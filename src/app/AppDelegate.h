@@ -10,6 +10,7 @@
 #include "app/BackgroundTasks.h"
 #include "app/CrashReportController.h"
 #include "app/CrashReportDesktop.h"
+#include "app/DictationStreamer.h"
 #include "app/HotkeyMonitor.h"
 #include "app/MediaController.h"
 #include "app/MenuBarController.h"
@@ -42,7 +43,8 @@ namespace sayloft {
 
 // The application controller: owns the long-lived components, wires them at launch and runs the
 // hold-to-talk session. A session is a state machine over isRecording and busy (never both set):
-// press starts the recorder; release stops it, drops silence, encodes the WAV and sends it on a
+// press starts the recorder (and, once the hold is long enough, a stream of it to a service that
+// streams: DictationStreamer); release stops it, drops silence, encodes the WAV and sends it on a
 // worker thread; the answer comes back through the RunLoop, where the text is filtered and
 // inserted or the failure is told as a notification. A recording whose transcription failed in a
 // way a retry may cure is kept (one slot, in memory) for the menu's retry.
@@ -111,13 +113,19 @@ public:
     void beginRecording();
     void endRecordingAndTranscribe();
     void retry();
+    // stream: the recognition streamed during the hold, when there is one; the WAV goes the
+    // usual way when it fails.
     void transcribe(const std::string& token, std::shared_ptr<const std::vector<std::uint8_t>> wav,
-                    double seconds);
+                    double seconds, std::shared_ptr<TranscriptionStream> stream = nullptr);
     void setPending(std::optional<PendingRecording> pending);
     void notify(const std::string& title, const std::string& body);
     // Another start of Sayloft in this login asked this one to take over: says that Sayloft is
     // already running and which key to hold.
     void activate();
+    // Main thread. The key monitor's availability changed (a desktop that binds the hotkey itself
+    // answered): the hotkey monitor is installed again at once, and one that can no longer be is
+    // reported as the keep-alive would, without waiting for it.
+    void keyMonitorChanged();
     // A tray application has no main menu on the Linux desktop, and the desktop's dialogs bring
     // their own edit shortcuts: there is nothing to install.
     void installEditMenu() {}
@@ -150,6 +158,7 @@ private:
     MenuBarController menuBar_;
     HotkeyMonitor hotkey_;
     Recorder recorder_;
+    DictationStreamer streamer_;
     StatusHUD hud_;
     MediaController media_;
     TextInserter inserter_;

@@ -141,6 +141,7 @@ void MenuBarController::buildMenu() {
 
     MenuItem hotkey;
     hotkey.title = texts_.hotkeyItem;
+    hotkey.tag = hotkeyTag;
     for (const auto& choice : texts_.hotkeyChoices) {
         MenuItem entry;
         entry.title = choice.title;
@@ -232,6 +233,25 @@ void MenuBarController::refreshChecks() {
 void MenuBarController::selectHotkey(std::uint16_t keyCode) {
     HotkeySetting::write(defaults_, keyCode);
     refreshChecks();
+    if (onHotkeyChosen) {
+        onHotkeyChosen(keyCode);
+    }
+}
+
+void MenuBarController::setDesktopTrigger(const std::optional<std::string>& trigger) {
+    std::vector<MenuItem>& choices = menu_.find(hotkeyTag)->submenu;
+    if (!choices.empty() && choices.front().tag == desktopTriggerTag) {
+        choices.erase(choices.begin());
+    }
+    if (trigger) {
+        MenuItem bound;
+        bound.title = (trigger->empty() ? texts_.hotkeyUnassigned : *trigger) +
+                      texts_.hotkeySetBySystemSuffix;
+        bound.tag = desktopTriggerTag;
+        bound.enabled = false;
+        choices.insert(choices.begin(), std::move(bound));
+    }
+    item_.setMenu(menu_);
 }
 
 void MenuBarController::selectInsertion(const char* key, bool value) {

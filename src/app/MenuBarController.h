@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Texts.h"
@@ -25,6 +26,8 @@ class MenuBarController {
 public:
     using Callback = std::function<void()>;
 
+    static constexpr int hotkeyTag = 102;          // the Hotkey submenu's item
+    static constexpr int desktopTriggerTag = 199;  // its first entry while the desktop binds
     static constexpr int retryTag = 103;
     static constexpr int checkUpdatesTag = 104;
     static constexpr int insertByPastingTag = 201;
@@ -50,6 +53,14 @@ public:
     Callback onCheckUpdates;
     // Run with the whole transcript of the chosen recent dictation.
     std::function<void(const std::string& text)> onCopyRecent;
+    // Run after a hotkey was chosen in the menu (and stored), with its key code.
+    std::function<void(std::uint16_t keyCode)> onHotkeyChosen;
+
+    // Main thread. The trigger the desktop bound for the hotkey itself (its shortcuts portal),
+    // which the user changes in the desktop's settings: shown first in the Hotkey submenu,
+    // disabled, as "<trigger> — set in System Settings" ("No key assigned — ..." when empty);
+    // nullopt removes it.
+    void setDesktopTrigger(const std::optional<std::string>& trigger);
 
     // Any thread; applied later on the main thread, in call order. `error` returns to `idle` by
     // itself after 3 s unless another state is set first.

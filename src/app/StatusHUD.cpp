@@ -39,12 +39,13 @@ void StatusHUD::hide() {
 }
 
 void StatusHUD::reposition() {
-    const Point mouse = screens_.mouseLocation();
     std::optional<Screens::Screen> chosen;
-    for (const auto& screen : screens_.screens()) {
-        if (screen.frame.contains(mouse)) {
-            chosen = screen;
-            break;
+    if (const auto mouse = screens_.mouseLocation()) {
+        for (const auto& screen : screens_.screens()) {
+            if (screen.frame.contains(*mouse)) {
+                chosen = screen;
+                break;
+            }
         }
     }
     if (!chosen) {

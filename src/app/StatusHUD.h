@@ -10,9 +10,11 @@
 
 namespace sayloft {
 
-// The floating panel that says "Listening…" or "Transcribing…" near the bottom centre of the
-// screen under the mouse pointer. The panel is made at the first show and kept; hide only takes
-// it off the screen. Errors never go here (they are notifications).
+// The floating panel that says "Listening…" or "Transcribing…" near the bottom centre of a
+// screen: the one under the mouse pointer where the pointer's position is known, else the main
+// screen (a layer-shell panel then goes to the output the compositor chooses, the focused one,
+// at the same distance from the bottom). The panel is made at the first show and kept; hide only
+// takes it off the screen. Errors never go here (they are notifications).
 class StatusHUD {
 public:
     using PanelFactory = std::function<std::unique_ptr<Panel>()>;

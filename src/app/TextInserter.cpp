@@ -29,7 +29,7 @@ void TextInserter::insert(std::string text) {
             UnicodeText::wantsSpaceAfter(text)) {
             text.push_back(' ');
         }
-        if (InsertionSettings::byTyping(inserter.defaults_)) {
+        if (InsertionSettings::byTyping(inserter.defaults_) || !inserter.pasteboard_.canSetText()) {
             inserter.type(text);
         } else {
             inserter.paste(text);

@@ -13,7 +13,8 @@
 namespace sayloft {
 
 // Puts a transcript at the cursor of the focused application, by paste (the default) or, when
-// the setting "insertByTyping" is true, by synthesised typing; with "addSpaceAfterText" on, a
+// the setting "insertByTyping" is true or the session has no clipboard this program can set, by
+// synthesised typing; with "addSpaceAfterText" on, a
 // space follows a text of a script written with spaces between words (UnicodeText::
 // wantsSpaceAfter), so that the next dictation does not run into it. The settings
 // (InsertionSettings) are read at every insertion. Nothing is reported back.

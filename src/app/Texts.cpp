@@ -130,6 +130,15 @@ const Texts& Texts::english() {
                           {"Left Super", 55},
                           {"Right Ctrl", 62}},
         .defaultHotkeyTitle = "Right Alt",
+        .hotkeySetBySystemSuffix = " — set in System Settings",
+        .hotkeyUnassigned = "No key assigned",
+        .holdToTalkShortcut = "Hold to talk (Sayloft dictation)",
+        .pasteYourselfTitle = "Text copied, not typed",
+        .pasteYourselfBody = "The desktop did not let Sayloft type. Paste the text with Ctrl+V.",
+        .typingPermissionTitle = "Sayloft asks to type",
+        .typingPermissionBody =
+            "This desktop asks at every start whether Sayloft may control the keyboard. Allow "
+            "it so that your dictations are typed; otherwise they are left on the clipboard.",
     };
     return texts;
 }
@@ -241,6 +250,15 @@ const Texts& Texts::chinese() {
                           {"左 Super", 55},
                           {"右 Ctrl", 62}},
         .defaultHotkeyTitle = "右 Alt",
+        .hotkeySetBySystemSuffix = " — 在系统设置中设置",
+        .hotkeyUnassigned = "未分配按键",
+        .holdToTalkShortcut = "按住说话(言泉听写)",
+        .pasteYourselfTitle = "文字已复制,未输入",
+        .pasteYourselfBody = "桌面不允许言泉输入文字。请按 Ctrl+V 粘贴。",
+        .typingPermissionTitle = "言泉请求输入权限",
+        .typingPermissionBody =
+            "此桌面每次启动时都会询问是否允许言泉控制键盘。请允许,以便输入听写的文字;"
+            "否则文字会留在剪贴板中。",
     };
     return texts;
 }

@@ -101,6 +101,21 @@ struct Texts {
     std::vector<HotkeyChoice> hotkeyChoices;  // in menu order; the first is the default
     std::string defaultHotkeyTitle;           // the short title when the stored key is unknown
 
+    // The desktop binds the hotkey (its shortcuts portal): the Hotkey submenu shows, disabled,
+    // the trigger the desktop reports followed by the suffix, or the unassigned text when the
+    // desktop bound none; the shortcut's name in the desktop's settings.
+    std::string hotkeySetBySystemSuffix;
+    std::string hotkeyUnassigned;
+    std::string holdToTalkShortcut;
+
+    // Typing through the desktop (its remote desktop portal): without its permission the text is
+    // left on the clipboard; where the desktop cannot keep the permission, it asks at every start
+    // (said once).
+    std::string pasteYourselfTitle;
+    std::string pasteYourselfBody;
+    std::string typingPermissionTitle;
+    std::string typingPermissionBody;
+
     static const Texts& english();
     static const Texts& chinese();
     static const Texts& forLanguage(bool isZh) { return isZh ? chinese() : english(); }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stop_token>
 #include <string>
 
 #include "core/model/TranscribeResult.h"
+#include "core/net/TranscriptionStream.h"
 
 namespace sayloft {
 
@@ -22,6 +24,14 @@ public:
     // is not an APIError. A stop request ends the call early with some failure.
     virtual TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
                                         double audioSeconds, std::stop_token stop) = 0;
+
+    // Main thread. Opens a recognition streamed while the user speaks (TranscriptionStream), or
+    // nullptr when this service is not one that streams. Returns at once: the stream connects
+    // in the background and any failure shows at its finish().
+    virtual std::unique_ptr<TranscriptionStream> openStream(const std::string& token) {
+        (void)token;
+        return nullptr;
+    }
 
     // Keeps the connection to the service warm. The outcome does not matter; never throws.
     virtual void ping(std::stop_token stop) noexcept = 0;

@@ -181,6 +181,25 @@ void checkPulse(std::vector<DoctorCheck>& checks) {
                       ""});
 }
 
+DoctorCheck portalCheck(const SessionOffer& offer) {
+    if (offer.globalShortcutsPortal == 0 && offer.remoteDesktopPortal == 0) {
+        return {"desktop portal", false, "no GlobalShortcuts or RemoteDesktop portal answers",
+                "install xdg-desktop-portal with the desktop's own backend "
+                "(xdg-desktop-portal-kde on KDE Plasma, xdg-desktop-portal-gnome on GNOME)"};
+    }
+    const auto version = [](unsigned number) {
+        return number == 0 ? std::string("absent") : "version " + std::to_string(number);
+    };
+    return {"desktop portal", true,
+            "GlobalShortcuts " + version(offer.globalShortcutsPortal) + ", RemoteDesktop " +
+                version(offer.remoteDesktopPortal) +
+                (offer.globalShortcutsPortal == 0
+                     ? " (KDE Plasma 5.27+ and GNOME 48+ have GlobalShortcuts, Debian 12's GNOME "
+                       "43 has not: see the hotkey line)"
+                     : ""),
+            ""};
+}
+
 }  // namespace
 
 DesktopChecks::Result DesktopChecks::run() {
@@ -192,6 +211,12 @@ DesktopChecks::Result DesktopChecks::run() {
     checks.push_back(sessionType(offer));
     for (const auto& line : choice.describe(offer)) {
         checks.push_back({line.capability, line.works, line.route, line.advice});
+    }
+    // Where the compositor offers no virtual keyboard (KDE Plasma, GNOME) the desktop portal is
+    // the way to type into native windows, and to see the hotkey without the input group.
+    if (offer.waylandSession && offer.sessionBus &&
+        choice.typing != BackendChoice::Typing::virtualKeyboard) {
+        checks.push_back(portalCheck(offer));
     }
     result.keyBinding = choice.hotkey == BackendChoice::Hotkey::compositorBinding;
     result.wayland = offer.waylandSession;

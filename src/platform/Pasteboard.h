@@ -14,6 +14,11 @@ public:
     // was there is gone. The text is offered at once and until something else replaces it, so a
     // paste chord posted right after it pastes this text.
     virtual void setText(std::string_view utf8) = 0;
+
+    // false where the session lets this program set no clipboard at all (a Wayland compositor
+    // without data-control and without Xwayland): setText then does nothing, and text can only
+    // be typed.
+    virtual bool canSetText() const { return true; }
 };
 
 }  // namespace sayloft

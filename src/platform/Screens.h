@@ -17,7 +17,9 @@ public:
 
     virtual ~Screens() = default;
 
-    virtual Point mouseLocation() const = 0;
+    // Where the pointer is, nullopt where this program cannot know it (on Wayland a client sees
+    // the pointer only over its own surfaces, and an Xwayland client only over X11 windows).
+    virtual std::optional<Point> mouseLocation() const = 0;
     // In the desktop's order; may be empty when no monitor is connected.
     virtual std::vector<Screen> screens() const = 0;
     // The primary monitor, if any.

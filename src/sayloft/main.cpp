@@ -17,6 +17,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include <sys/socket.h>
@@ -25,7 +26,9 @@
 #include "app/APIClientCrashUploader.h"
 #include "app/APIClientService.h"
 #include "app/AppDelegate.h"
+#include "app/HotkeyMonitor.h"
 #include "app/HotkeyRelay.h"
+#include "app/HotkeySetting.h"
 #include "app/InputRemedy.h"
 #include "app/Texts.h"
 #include "app/ThreadBackgroundTasks.h"
@@ -52,6 +55,10 @@
 #include "platform/linux/dbus/DBusSessionEvents.h"
 #include "platform/linux/dbus/MprisMediaPlayers.h"
 #include "platform/linux/evdev/EvdevKeyEventMonitor.h"
+#include "platform/linux/portal/GlobalShortcutsKeyEventMonitor.h"
+#include "platform/linux/portal/LayoutKeysyms.h"
+#include "platform/linux/portal/PortalProbe.h"
+#include "platform/linux/portal/RemoteDesktopKeyboardEvents.h"
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 #include "platform/linux/qt/InstalledBundle.h"
@@ -261,13 +268,86 @@ std::unique_ptr<Pasteboard> makePasteboard(BackendChoice::Clipboard route) {
             return pasteboard;
         }
         std::cerr << "sayloft: the compositor's data-control clipboard could not be used; "
-                     "pasting cannot work\n";
+                     "the text is typed instead of pasted\n";
         return std::make_unique<NoPasteboard>();
     }
     if (route == BackendChoice::Clipboard::x11) {
         return std::make_unique<QtPasteboard>();
     }
     return std::make_unique<NoPasteboard>();
+}
+
+// Before any other call to the desktop portal: the grants the user gives are then kept under
+// Sayloft's desktop entry (a portal without the registry finds the entry itself, or not).
+void registerWithPortal() {
+    std::string why;
+    if (PortalProbe::registerApp(QDBusConnection::sessionBus(), QStringLiteral("sayloft"), why)) {
+        std::cerr << "sayloft: registered as \"sayloft\" with the desktop portal\n";
+    } else {
+        std::cerr << "sayloft: " << why << "; the desktop may not name Sayloft in its dialogs\n";
+    }
+}
+
+// The hotkey through the desktop's shortcuts portal: the chosen hotkey is proposed as the
+// trigger, and each press or release stands for that hotkey's modifier event.
+std::unique_ptr<GlobalShortcutsKeyEventMonitor> makeShortcuts(const UserDefaults& defaults,
+                                                              const Texts& texts) {
+    auto shortcuts = std::make_unique<GlobalShortcutsKeyEventMonitor>(
+        QDBusConnection::sessionBus(),
+        GlobalShortcutsKeyEventMonitor::Options{
+            .description = texts.holdToTalkShortcut,
+            .preferredTrigger =
+                [&defaults] {
+                    return GlobalShortcutsKeyEventMonitor::triggerFor(
+                        HotkeySetting::read(defaults));
+                },
+            .eventFor =
+                [&defaults](bool down) {
+                    const std::uint16_t code = HotkeySetting::read(defaults);
+                    const auto flag = HotkeyMonitor::flagFor(code);
+                    return ModifierEvent{code, down && flag ? *flag : 0};
+                },
+        });
+    shortcuts->start();
+    return shortcuts;
+}
+
+// Typing through the desktop's remote desktop portal; also, unstarted, where no route types at
+// all, so that a dictation is left on the clipboard with a notification instead of being lost.
+std::unique_ptr<RemoteDesktopKeyboardEvents> makeRemoteKeyboard(
+    bool start, unsigned portalVersion, RunLoop& runLoop, UserDefaults& defaults,
+    Pasteboard& pasteboard, Notifications& notifications, const Texts& texts) {
+    // Unstarted, it never types: no keymap to compile.
+    auto layout = std::make_shared<const std::set<std::uint32_t>>(
+        start ? LayoutKeysyms::ofThisSession() : std::set<std::uint32_t>{});
+    auto keyboard = std::make_unique<RemoteDesktopKeyboardEvents>(
+        QDBusConnection::sessionBus(), runLoop, defaults, pasteboard, notifications,
+        RemoteDesktopKeyboardEvents::Options{
+            .pasteYourself = {texts.pasteYourselfTitle, texts.pasteYourselfBody},
+            .dialogEveryStart = {texts.typingPermissionTitle, texts.typingPermissionBody},
+            .producible = [layout](std::uint32_t keysym) { return layout->count(keysym) > 0; },
+        });
+    RemoteDesktopKeyboardEvents* events = keyboard.get();
+    keyboard->onChange = [events] {
+        switch (events->state()) {
+            case RemoteDesktopKeyboardEvents::State::running:
+                std::cerr << "sayloft: typing through the desktop portal (RemoteDesktop)\n";
+                break;
+            case RemoteDesktopKeyboardEvents::State::unavailable:
+                std::cerr << "sayloft: cannot type through the desktop portal: "
+                          << events->failure()
+                          << "; dictations are left on the clipboard with a notification to "
+                             "paste them (Ctrl+V); restart Sayloft to be asked again\n";
+                break;
+            case RemoteDesktopKeyboardEvents::State::idle:
+            case RemoteDesktopKeyboardEvents::State::starting:
+                break;
+        }
+    };
+    if (start) {
+        keyboard->start(portalVersion);
+    }
+    return keyboard;
 }
 
 // The page the input setup alert opens: the help shipped with Sayloft, or the README of the
@@ -331,12 +411,18 @@ int main(int argc, char** argv) {
                      "session bus, no XEmbed tray); dictation works, but there is no icon or "
                      "menu (run \"sayloft-cli doctor\")\n";
     }
-    QtScreens screens;
+    // The pointer's screen places the panel on X11 only (see QtScreens).
+    QtScreens screens(!offer.waylandSession);
     JsonUserDefaults defaults(UserDefaultsStore::defaultLocation(dirs.configHome));
     const InstalledBundle bundle = InstalledBundle::current();
 
     std::unique_ptr<XInputKeyEventMonitor> xinput;
     std::unique_ptr<EvdevKeyEventMonitor> evdev;
+    std::unique_ptr<GlobalShortcutsKeyEventMonitor> shortcuts;
+    if (choice.hotkey == BackendChoice::Hotkey::portal ||
+        choice.typing == BackendChoice::Typing::remoteDesktop) {
+        registerWithPortal();
+    }
     HotkeyRelay relay(defaults);
     bool keyBindingReaches = false;
     KeyEventMonitor* keyEvents = &relay;  // unavailable unless a route below makes it work
@@ -349,15 +435,26 @@ int main(int argc, char** argv) {
         if (offer.waylandSession) {
             acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults, false);
         }
+    } else if (choice.hotkey == BackendChoice::Hotkey::portal) {
+        shortcuts = makeShortcuts(defaults, texts);
+        keyEvents = shortcuts.get();
+        acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults, false);
     } else if (choice.hotkey == BackendChoice::Hotkey::compositorBinding) {
         keyBindingReaches = acceptKeyBinding(busName, ownsBusName, dirs, relay, defaults);
     }
-    const auto keyboard = makeKeyboard(choice.typing, xinput.get());
-    const bool typingWorks = dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr;
     const auto pasteboard = makePasteboard(choice.clipboard);
+    DBusNotifications notifications(QDBusConnection::sessionBus(), texts.productName);
+    const bool remoteTyping = choice.typing == BackendChoice::Typing::remoteDesktop;
+    const std::unique_ptr<KeyboardEvents> keyboard =
+        remoteTyping || choice.typing == BackendChoice::Typing::none
+            ? makeRemoteKeyboard(remoteTyping, offer.remoteDesktopPortal, runLoop, defaults,
+                                 *pasteboard, notifications, texts)
+            : makeKeyboard(choice.typing, xinput.get());
+    const bool typingWorks =
+        remoteTyping || (choice.typing != BackendChoice::Typing::none &&
+                         dynamic_cast<NoKeyboardEvents*>(keyboard.get()) == nullptr);
 
     DBusSessionEvents sessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
-    DBusNotifications notifications(QDBusConnection::sessionBus(), texts.productName);
     MprisMediaPlayers mediaPlayers(QDBusConnection::sessionBus());
 
     auto pulse = std::make_shared<PulseConnection>();
@@ -381,8 +478,8 @@ int main(int argc, char** argv) {
     // Sayloft sees the hotkey and types when both routes work: on X11 when the display has
     // XInput 2 and XTEST; from /dev/input while a keyboard is readable; with the compositor key
     // binding once it has reported (in this run or an earlier one).
-    const auto inputReady = [&choice, &xinput, &evdev, keyBindingReaches, &relay, &defaults,
-                             typingWorks] {
+    const auto inputReady = [&choice, &xinput, &evdev, &shortcuts, keyBindingReaches, &relay,
+                             &defaults, typingWorks] {
         switch (choice.hotkey) {
             case BackendChoice::Hotkey::xinput:
                 return typingWorks && xinput->isTrusted();
@@ -391,6 +488,11 @@ int main(int argc, char** argv) {
             case BackendChoice::Hotkey::compositorBinding:
                 return typingWorks && keyBindingReaches &&
                        (relay.hasReported() || defaults.boolean(keyBindingSeenKey).value_or(false));
+            case BackendChoice::Hotkey::portal:
+                // While the desktop binds (its own dialog may be open) the hotkey counts as
+                // ready: only a refusal needs Sayloft's own setup alert.
+                return typingWorks &&
+                       shortcuts->state() != GlobalShortcutsKeyEventMonitor::State::failed;
             case BackendChoice::Hotkey::none:
                 break;
         }
@@ -485,11 +587,32 @@ int main(int argc, char** argv) {
             },
     });
     busName.setOnActivate([&delegate] { delegate.activate(); });
+    if (shortcuts) {
+        // The menu shows a trigger the desktop chose itself; another choice there is proposed to
+        // the desktop at once.
+        GlobalShortcutsKeyEventMonitor* monitor = shortcuts.get();
+        MenuBarController& menuBar = delegate.menuBar();
+        shortcuts->onChange = [monitor, &menuBar, &delegate] {
+            menuBar.setDesktopTrigger(monitor->desktopTrigger());
+            if (monitor->state() == GlobalShortcutsKeyEventMonitor::State::bound) {
+                std::cerr << "sayloft: hotkey: the desktop bound \"" << monitor->trigger()
+                          << "\" (change it in System Settings)\n";
+            } else if (monitor->state() == GlobalShortcutsKeyEventMonitor::State::failed) {
+                std::cerr << "sayloft: hotkey: " << monitor->failure()
+                          << "; run \"sayloft-cli doctor\" for the other routes\n";
+                delegate.keyMonitorChanged();  // the user hears of it now
+            }
+        };
+        menuBar.onHotkeyChosen = [monitor](std::uint16_t) { monitor->rebind(); };
+    }
     runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
     if (!updateFeed.empty()) {
         updates.startScheduledChecks();
     }
     const int status = QApplication::exec();
     busName.setOnActivate({});
+    if (shortcuts) {
+        shortcuts->onChange = nullptr;  // the menu goes with the delegate
+    }
     return status;
 }

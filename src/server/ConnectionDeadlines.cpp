@@ -15,6 +15,9 @@ ConnectionDeadlines::Verdict ConnectionDeadlines::judge(const Observation& conne
         case Stage::head:
             return elapsed > limits.head ? Verdict::headTooSlow : Verdict::keep;
         case Stage::body: {
+            if (connection.requestDeadline.count() > 0 && elapsed > connection.requestDeadline) {
+                return Verdict::requestTooLong;
+            }
             if (elapsed <= limits.bodyGrace) {
                 return Verdict::keep;
             }
@@ -40,6 +43,8 @@ const char* ConnectionDeadlines::describe(Verdict verdict) {
             return "headers too slow";
         case Verdict::bodyTooSlow:
             return "body too slow";
+        case Verdict::requestTooLong:
+            return "request too long";
         case Verdict::stopping:
             return "idle at stop";
     }

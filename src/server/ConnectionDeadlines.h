@@ -11,7 +11,8 @@ namespace sayloft {
 // A connection is always in one stage:
 //   waiting  between requests (or since it was accepted), no byte of the next request seen;
 //   head     the next request's first byte was seen, its headers are not complete yet;
-//   body     the headers are complete and the body is arriving;
+//   body     the headers are complete and the body is arriving (within the request's own
+//            deadline, when its route gave one: a stream of live audio);
 //   working  the body is complete: the service works on the answer or sends it. No deadline
 //            here: recognition has its own queue time-out, and the HTTP library's own
 //            connection time-out covers a client that does not read its answer.
@@ -38,9 +39,11 @@ struct ConnectionDeadlines {
         Stage stage = Stage::waiting;
         Clock::time_point since{};  // when the stage began
         std::uint64_t bodyBytes{};  // stage body: bytes received so far
+        // Stage body: how long the request may take from its headers; zero: no such limit.
+        std::chrono::milliseconds requestDeadline{};
     };
 
-    enum class Verdict { keep, idle, headTooSlow, bodyTooSlow, stopping };
+    enum class Verdict { keep, idle, headTooSlow, bodyTooSlow, requestTooLong, stopping };
 
     // busy: the service has many connections open; stopping: it drains for a stop, so a
     // connection waiting for its next request is closed at once.

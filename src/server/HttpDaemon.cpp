@@ -156,6 +156,19 @@ void sendPastTheLibrary(MHD_Connection* c, int fd, bool tls, const std::string& 
     }
 }
 
+const char* reasonOf(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 413:
+            return "Content Too Large";
+        case 415:
+            return "Unsupported Media Type";
+        default:
+            return status < 500 ? "Client Error" : "Server Error";
+    }
+}
+
 std::string rawAnswer(const HttpAnswer& answer, const char* reason) {
     return "HTTP/1.1 " + std::to_string(answer.status) + " " + reason +
            "\r\nConnection: close\r\nContent-Type: " + answer.contentType +
@@ -174,6 +187,7 @@ struct HttpDaemon::Exchange {
     std::optional<HttpAnswer> pending{};  // sent once the discarded body is read
     std::string owner{};
     std::string body{};
+    std::shared_ptr<HttpBodySink> sink{};  // takes the body instead of `body`, when given
     std::uint64_t received = 0;
     int status = 0;
     std::size_t bytesOut = 0;
@@ -269,9 +283,17 @@ struct HttpDaemon::Callbacks {
             auto screening = self.routes_.screen(head);
             answer = std::move(screening.answer);
             exchange.owner = std::move(screening.owner);
+            if (!answer) {
+                exchange.sink = std::move(screening.sink);
+                if (screening.deadline.count() > 0) {
+                    connection.watched->limitRequest(screening.deadline);
+                }
+            }
         }
         if (!answer) {
-            exchange.body.reserve(head.contentLength.value_or(0));
+            if (!exchange.sink) {
+                exchange.body.reserve(head.contentLength.value_or(0));
+            }
             return MHD_YES;
         }
         if (answer->delivery != HttpAnswer::Delivery::send) {
@@ -297,32 +319,46 @@ struct HttpDaemon::Callbacks {
         connection.watched->bodyArrived(*size);
         const std::uint64_t limit = self.settings_.maxBodyBytes;
         if (exchange.received > limit) {
-            // Only a chunked body gets here. The library takes no answer while a body
-            // arrives, so it is written past it; then the connection is given up.
-            const HttpAnswer answer = errorAnswer(
-                413, "request body exceeds the limit of " + std::to_string(limit) + " bytes");
-            sendPastTheLibrary(c, connection.fd, !self.settings_.certificatePem.empty(),
-                               rawAnswer(answer, "Content Too Large"));
-            exchange.answered = true;
-            exchange.status = answer.status;
-            exchange.bytesOut = answer.body.size();
-            exchange.body = std::string();
-            lingerBeforeClose(connection.fd);
-            return MHD_NO;
+            // Only a chunked body gets here.
+            return refuseWhileArriving(self, c, connection, exchange,
+                                       errorAnswer(413, "request body exceeds the limit of " +
+                                                            std::to_string(limit) + " bytes"));
         }
-        if (!exchange.pending) {
+        if (exchange.sink) {
+            if (auto refusal = exchange.sink->write(std::string_view(data, *size))) {
+                return refuseWhileArriving(self, c, connection, exchange, *refusal);
+            }
+        } else if (!exchange.pending) {
             exchange.body.append(data, *size);
         }
         *size = 0;
         return MHD_YES;
     }
 
+    // The library takes no answer while a body arrives, so it is written past it; then the
+    // connection is given up (and a sink released).
+    static MHD_Result refuseWhileArriving(HttpDaemon& self, MHD_Connection* c,
+                                          Connection& connection, Exchange& exchange,
+                                          const HttpAnswer& answer) {
+        exchange.sink.reset();
+        sendPastTheLibrary(c, connection.fd, !self.settings_.certificatePem.empty(),
+                           rawAnswer(answer, reasonOf(answer.status)));
+        exchange.answered = true;
+        exchange.status = answer.status;
+        exchange.bytesOut = answer.body.size();
+        exchange.body = std::string();
+        lingerBeforeClose(connection.fd);
+        return MHD_NO;
+    }
+
     static MHD_Result finish(HttpDaemon& self, MHD_Connection* c, Connection& connection,
                              Exchange& exchange) {
         connection.watched->bodyComplete();
-        HttpAnswer answer = exchange.pending
-                                ? std::move(*exchange.pending)
+        HttpAnswer answer = exchange.pending ? std::move(*exchange.pending)
+                            : exchange.sink
+                                ? exchange.sink->finish()
                                 : self.routes_.serve(exchange.head, exchange.body, exchange.owner);
+        exchange.sink.reset();
         exchange.body = std::string();
         if (answer.delivery != HttpAnswer::Delivery::send) {
             return abandon(connection, exchange, answer);
@@ -373,13 +409,21 @@ struct HttpDaemon::Callbacks {
         }
         *context = nullptr;
         Connection* connection = connectionOf(c);
+        // A body the request did not finish is discarded now, before anything else.
+        const bool unfinishedSink = exchange->sink != nullptr;
+        exchange->sink.reset();
         int status = exchange->status;
         if (!exchange->answered) {
-            // Refused by the library itself (431), cut by the watchdog (408), or abandoned.
+            // Refused by the library itself (431), cut by the watchdog (408), abandoned, or a
+            // body taken in pieces that the client gave up (499, "client closed request"; a
+            // stop of the service is no client's doing).
             const auto* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS);
             status = info != nullptr ? static_cast<int>(info->http_status) : 0;
             if (status == 0 && connection != nullptr && connection->watched->wasCut()) {
                 status = 408;
+            } else if (status == 0 && unfinishedSink &&
+                       code != MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN) {
+                status = 499;
             }
         }
         self->log_.write(

@@ -31,7 +31,10 @@ class ProxyAcceptor;
 // is chunked (then the connection closes), after reading and discarding a declared body within
 // the limit (the connection stays usable). A connection closed with a body still arriving
 // first shuts its sending side and reads for a moment, so that the client reads the answer
-// instead of a reset. Pipelined requests are answered in order.
+// instead of a reset. Pipelined requests are answered in order. A route may take a body in
+// pieces as it arrives (HttpBodySink) and give it a deadline of its own. The access log's
+// status is 408 for a request the watchdog cut and 499 for a body in pieces that the client
+// abandoned (closed the connection before its end).
 class HttpDaemon {
 public:
     struct Settings {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "server/HttpAnswer.h"
+#include "server/HttpBodySink.h"
 #include "server/HttpRequestHead.h"
 
 namespace sayloft {
@@ -22,6 +25,12 @@ public:
         // Otherwise the body is received and serve() is called with it and with this key of
         // whose request it is (the token's device).
         std::string owner{};
+        // When set, the body goes to this sink as it arrives (serve() is not called); the
+        // layer's body limit still applies.
+        std::shared_ptr<HttpBodySink> sink{};
+        // When not zero: the longest the request may take from its headers to the end of its
+        // body; past it the connection is cut.
+        std::chrono::milliseconds deadline{};
     };
 
     virtual ~HttpRoutes() = default;

@@ -7,10 +7,13 @@
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
+#include "server/PocketSphinxStream.h"
+#include "server/PocketSphinxUtterance.h"
+
 namespace sayloft {
 
 std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
-    const std::filesystem::path& modelDir, std::size_t decoders,
+    const std::filesystem::path& modelDir, std::size_t decoders, std::size_t streamDecoders,
     std::chrono::milliseconds queueTimeout, const RecognizerSettings& settings,
     const std::vector<DictionaryWord>& words, std::string* error,
     std::vector<std::string>* skipped) {
@@ -34,10 +37,14 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
     err_set_logfp(nullptr);
 
     std::vector<ps_decoder_t*> loaded;
-    for (std::size_t i = 0; i < std::max<std::size_t>(1, decoders); ++i) {
+    const std::size_t oneShot = std::max<std::size_t>(1, decoders);
+    for (std::size_t i = 0; i < oneShot + streamDecoders; ++i) {
+        // Live mean normalisation (the model's own is batch, which needs the whole utterance
+        // before its first frame): a stream is decoded while it arrives.
         std::vector<std::string> arguments = {
-            "-hmm",  acoustic.string(),   "-lm",    language.string(),
-            "-dict", dictionary.string(), "-logfn", "/dev/null"};
+            "-hmm",   acoustic.string(),   "-lm",  language.string(),
+            "-dict",  dictionary.string(), "-cmn", "live",
+            "-logfn", "/dev/null"};
         for (auto& setting : settings.arguments()) {
             arguments.push_back(std::move(setting));
         }
@@ -79,19 +86,56 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
             }
         }
     }
-    return std::unique_ptr<PocketSphinxRecognizer>(
-        new PocketSphinxRecognizer(std::move(loaded), queueTimeout));
+    auto startMean = PocketSphinxUtterance::currentMean(loaded.front());
+    std::vector<ps_decoder_t*> streams(loaded.begin() + static_cast<std::ptrdiff_t>(oneShot),
+                                       loaded.end());
+    loaded.resize(oneShot);
+    return std::unique_ptr<PocketSphinxRecognizer>(new PocketSphinxRecognizer(
+        std::move(loaded), std::move(streams), queueTimeout, std::move(startMean)));
 }
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(std::vector<ps_decoder_t*> decoders,
-                                               std::chrono::milliseconds queueTimeout)
-    : all_(decoders), free_(std::move(decoders)), queueTimeout_(queueTimeout) {
+                                               std::vector<ps_decoder_t*> streamDecoders,
+                                               std::chrono::milliseconds queueTimeout,
+                                               std::vector<float> startMean)
+    : all_(decoders),
+      free_(std::move(decoders)),
+      streamCount_(streamDecoders.size()),
+      streamFree_(std::move(streamDecoders)),
+      startMean_(std::move(startMean)),
+      queueTimeout_(queueTimeout) {
 }
 
 PocketSphinxRecognizer::~PocketSphinxRecognizer() {
+    // Streams are gone by now: every stream decoder is back.
     for (auto* decoder : all_) {
         ps_free(decoder);
     }
+    for (auto* decoder : streamFree_) {
+        ps_free(decoder);
+    }
+}
+
+SpeechRecognizer::StreamOpening PocketSphinxRecognizer::openStream() {
+    if (streamCount_ == 0) {
+        return {nullptr, StreamOpening::Refusal::unsupported};
+    }
+    ps_decoder_t* decoder = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (streamFree_.empty()) {
+            return {nullptr, StreamOpening::Refusal::busy};
+        }
+        decoder = streamFree_.back();
+        streamFree_.pop_back();
+    }
+    return {std::make_unique<PocketSphinxStream>(*this, decoder, startMean_),
+            StreamOpening::Refusal::none};
+}
+
+void PocketSphinxRecognizer::release(ps_decoder_t* streamDecoder) {
+    std::lock_guard lock(mutex_);
+    streamFree_.push_back(streamDecoder);
 }
 
 SpeechRecognizer::Result PocketSphinxRecognizer::recognize(std::span<const std::int16_t> samples) {
@@ -104,15 +148,11 @@ SpeechRecognizer::Result PocketSphinxRecognizer::recognize(std::span<const std::
         decoder = free_.back();
         free_.pop_back();
     }
-    Result result{false, {}, 503, "the decoder failed"};
-    if (ps_start_utt(decoder) == 0) {
-        // The utterance is ended whatever happened, so the decoder is ready for the next one.
-        const bool processed =
-            ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) >= 0;
-        if (ps_end_utt(decoder) == 0 && processed) {
-            const char* hypothesis = ps_get_hyp(decoder, nullptr);
-            result = {true, hypothesis != nullptr ? hypothesis : "", 0, {}};
-        }
+    Result result;
+    {
+        PocketSphinxUtterance utterance(decoder, startMean_);
+        utterance.feed(samples);
+        result = utterance.finish();
     }
     {
         std::lock_guard lock(mutex_);
@@ -123,7 +163,8 @@ SpeechRecognizer::Result PocketSphinxRecognizer::recognize(std::span<const std::
 }
 
 std::string PocketSphinxRecognizer::describe() const {
-    return "pocketsphinx en-us x" + std::to_string(all_.size());
+    return "pocketsphinx en-us x" + std::to_string(all_.size()) +
+           (streamCount_ > 0 ? " +" + std::to_string(streamCount_) + " streaming" : "");
 }
 
 }  // namespace sayloft

@@ -15,6 +15,8 @@ public:
     explicit ReadableTextRecognizer(std::unique_ptr<SpeechRecognizer> words);
 
     Result recognize(std::span<const std::int16_t> samples) override;
+    // The wrapped recogniser's stream, whose text is made readable the same way.
+    StreamOpening openStream() override;
     // The wrapped recogniser's description: the health answer names what recognises.
     std::string describe() const override;
 

@@ -13,6 +13,7 @@
 #include "core/audio/PcmConverter.h"
 #include "core/audio/WavReader.h"
 #include "core/net/InviteCode.h"
+#include "server/AudioStreamSink.h"
 #include "server/MultipartForm.h"
 #include "server/TcpListeningSocket.h"
 
@@ -290,6 +291,7 @@ HttpRoutes::Screening SayloftServer::screen(const HttpRequestHead& req) {
     const bool post = req.method == "POST";
     const bool registration = req.path == "/v1/register";
     const bool upload = req.path == "/v1/transcribe" || req.path == "/v1/crash";
+    const bool stream = req.path == "/v1/stream";
     if (req.path == "/health") {
         return {req.method == "GET" ? answerJson(200, {{"status", "ok"},
                                                        {"version", version},
@@ -297,7 +299,7 @@ HttpRoutes::Screening SayloftServer::screen(const HttpRequestHead& req) {
                                     : answerError(405, "method not allowed"),
                 {}};
     }
-    if (!registration && !upload) {
+    if (!registration && !upload && !stream) {
         return {answerError(404, "no such endpoint"), {}};
     }
     if (!post) {
@@ -336,10 +338,33 @@ HttpRoutes::Screening SayloftServer::screen(const HttpRequestHead& req) {
                             {{"Retry-After", retryAfter(decision.retryAfterSeconds)}}),
                 {}};
     }
+    if (stream) {
+        return openStream(req);
+    }
     if (!startsWithNoCase(req.header("Content-Type"), "multipart/form-data")) {
         return {answerError(415, "expected a multipart/form-data body"), {}};
     }
     return {std::nullopt, claims->deviceIdHex()};
+}
+
+HttpRoutes::Screening SayloftServer::openStream(const HttpRequestHead& req) {
+    if (!AudioStreamSink::acceptsContentType(req.header("Content-Type"))) {
+        return {answerError(415, "expected audio/L16; rate=16000; channels=1"), {}};
+    }
+    auto opening = recognizer_.openStream();
+    if (!opening.stream) {
+        return {opening.refusal == SpeechRecognizer::StreamOpening::Refusal::busy
+                    ? answerError(503, "every streaming recogniser is busy", {{"Retry-After", "1"}})
+                    : answerError(404, "this service does not stream"),
+                {}};
+    }
+    // At most a minute of audio (or the one-shot cap when lower), with two seconds to spare
+    // for a key released a little late.
+    const double maxSeconds = std::min(options_.maxAudioSeconds, 60.0) + 2.0;
+    Screening screening;
+    screening.sink = std::make_shared<AudioStreamSink>(std::move(opening.stream), maxSeconds);
+    screening.deadline = millis(options_.maxStreamSeconds);
+    return screening;
 }
 
 HttpAnswer SayloftServer::serve(const HttpRequestHead& head, std::string_view body,

@@ -30,6 +30,9 @@ namespace sayloft {
 //                         code (header Sayloft-Invite); 403, 429 per network and in total
 //   POST /v1/transcribe   bearer token; multipart "file" (WAV) + "app_version";
 //                         200 {"text","duration"}, 400/415 bad form or audio, 401, 411, 413, 429
+//   POST /v1/stream       bearer token; audio/L16 (16 kHz mono, big-endian) sent while the user
+//                         speaks, chunked; answered like /v1/transcribe at the end of the body;
+//                         404 when the recogniser does not stream, 503 when none is free
 //   POST /v1/crash        bearer token; multipart "file" + "app_version", "os_version",
 //                         "platform"; 200 when stored
 // Every error answer is JSON {"error": "..."}. Token, rate and size checks run on the headers,
@@ -66,6 +69,7 @@ private:
     HttpAnswer serve(const HttpRequestHead& head, std::string_view body,
                      const std::string& owner) override;
     std::optional<HttpAnswer> injectFault();
+    Screening openStream(const HttpRequestHead& head);
     HttpAnswer transcribe(const HttpRequestHead& head, std::string_view body,
                           const std::string& owner);
     HttpAnswer storeCrash(const HttpRequestHead& head, std::string_view body,

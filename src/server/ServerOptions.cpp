@@ -113,6 +113,8 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--invite-file", text(o.inviteFile)},
         {"--token-max-age-days", count(o.tokenMaxAgeDays, 0)},
         {"--decoders", count(o.decoders, 1)},
+        {"--stream-decoders", count(o.streamDecoders, 0)},
+        {"--max-stream-seconds", positive(o.maxStreamSeconds)},
         {"--max-connections", count(o.maxConnections, 4)},
         {"--per-address-connections", count(o.perAddressConnections, 1)},
         {"--max-header-bytes", count(o.maxHeaderBytes, 4096)},
@@ -309,6 +311,11 @@ Connections (what one client can make the service hold):
 Recognition:
   --model DIR              pocketsphinx model folder (default /usr/share/pocketsphinx/model/en-us)
   --decoders N             decoders loaded (default: one per processor core)
+  --stream-decoders N      decoders kept apart for audio streamed while the user speaks
+                           (POST /v1/stream; default 1); a stream that finds none free gets
+                           503, and 0 switches streaming off (404)
+  --max-stream-seconds S   a stream's wall time from its headers before the connection is cut
+                           (default 65)
   --queue-timeout S        longest wait in the recognition queue before answering 503 (default 30)
   --max-queued-seconds S   audio seconds that may wait for a recogniser, all tokens together;
                            beyond, 503 with Retry-After (default 600). Tokens share the

@@ -54,6 +54,10 @@ struct ServerOptions {
     static constexpr int listenBacklog = 128;  // connections waiting beyond maxConnections
 
     std::size_t decoders = 0;  // 0: one per processor core
+    // Decoders kept for audio streamed while the user speaks (v1/stream), beside `decoders`,
+    // so that streams never starve one-shot requests; 0 switches streaming off.
+    std::size_t streamDecoders = 1;
+    double maxStreamSeconds = 65.0;  // a stream's wall time from its headers
     double queueTimeoutSeconds = 30.0;
     double maxQueuedSeconds = 600.0;   // audio waiting for a recogniser, all tokens together
     std::size_t perTokenRequests = 2;  // recognitions of one token running at once; more wait

@@ -9,7 +9,7 @@ namespace sayloft {
 using Stage = ConnectionDeadlines::Stage;
 
 WatchedConnection::WatchedConnection(int fd, bool tcp, Clock::time_point now)
-    : fd_(fd), tcp_(tcp), observation_{Stage::waiting, now, 0} {
+    : fd_(fd), tcp_(tcp), observation_{Stage::waiting, now, 0, {}} {
 }
 
 std::uint64_t WatchedConnection::receivedBytes() const {
@@ -25,13 +25,18 @@ std::uint64_t WatchedConnection::receivedBytes() const {
 void WatchedConnection::requestLineArrived(Clock::time_point now) {
     std::lock_guard lock(mutex_);
     if (observation_.stage == Stage::waiting) {
-        observation_ = {Stage::head, now, 0};
+        observation_ = {Stage::head, now, 0, {}};
     }
 }
 
 void WatchedConnection::headersArrived(Clock::time_point now) {
     std::lock_guard lock(mutex_);
-    observation_ = {Stage::body, now, 0};
+    observation_ = {Stage::body, now, 0, {}};
+}
+
+void WatchedConnection::limitRequest(std::chrono::milliseconds deadline) {
+    std::lock_guard lock(mutex_);
+    observation_.requestDeadline = deadline;
 }
 
 void WatchedConnection::bodyArrived(std::uint64_t bytes) {
@@ -46,7 +51,7 @@ void WatchedConnection::bodyComplete() {
 
 void WatchedConnection::requestDone(Clock::time_point now) {
     std::lock_guard lock(mutex_);
-    observation_ = {Stage::waiting, now, 0};
+    observation_ = {Stage::waiting, now, 0, {}};
     receivedWhenWaiting_ = receivedBytes();
 }
 
@@ -58,7 +63,7 @@ void WatchedConnection::closed() {
 ConnectionDeadlines::Observation WatchedConnection::observe(Clock::time_point now) {
     std::lock_guard lock(mutex_);
     if (observation_.stage == Stage::waiting && receivedBytes() > receivedWhenWaiting_) {
-        observation_ = {Stage::head, now, 0};
+        observation_ = {Stage::head, now, 0, {}};
     }
     return observation_;
 }

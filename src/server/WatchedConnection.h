@@ -22,6 +22,8 @@ public:
 
     void requestLineArrived(Clock::time_point now);
     void headersArrived(Clock::time_point now);
+    // The request's own limit from its headers to the end of its body.
+    void limitRequest(std::chrono::milliseconds deadline);
     void bodyArrived(std::uint64_t bytes);
     void bodyComplete();
     void requestDone(Clock::time_point now);

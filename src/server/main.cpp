@@ -74,11 +74,13 @@ std::vector<DictionaryWord> userWords(const ServerOptions& options) {
 }
 
 std::unique_ptr<PocketSphinxRecognizer> loadBuiltIn(const ServerOptions& options,
-                                                    std::size_t decoders, std::string* error) {
+                                                    std::size_t decoders,
+                                                    std::size_t streamDecoders,
+                                                    std::string* error) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> skipped;
     auto recognizer = PocketSphinxRecognizer::load(
-        options.modelDir, decoders,
+        options.modelDir, decoders, streamDecoders,
         std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
         options.search, userWords(options), error, &skipped);
     if (!recognizer) {
@@ -90,8 +92,9 @@ std::unique_ptr<PocketSphinxRecognizer> loadBuiltIn(const ServerOptions& options
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
-              << " into " << decoders << " decoder(s) in " << std::fixed << std::setprecision(2)
-              << seconds << " s; search settings: " << options.search.describe() << std::endl;
+              << " into " << decoders << " decoder(s) and " << streamDecoders << " for streams in "
+              << std::fixed << std::setprecision(2) << seconds
+              << " s; search settings: " << options.search.describe() << std::endl;
     return recognizer;
 }
 
@@ -104,7 +107,8 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
                 static_cast<long long>(options.upstreamTimeoutSeconds * 1000)),
             error);
     }
-    auto recognizer = loadBuiltIn(options, concurrentRecognitions(options), error);
+    auto recognizer =
+        loadBuiltIn(options, concurrentRecognitions(options), options.streamDecoders, error);
     if (!recognizer || options.rawText) {
         return recognizer;
     }
@@ -118,7 +122,7 @@ int evaluate(const ServerOptions& options) {
     if (!set) {
         return fail(error);
     }
-    const auto recognizer = loadBuiltIn(options, 1, &error);
+    const auto recognizer = loadBuiltIn(options, 1, 0, &error);
     if (!recognizer) {
         return fail(error);
     }

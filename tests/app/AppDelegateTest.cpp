@@ -491,6 +491,18 @@ TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
     EXPECT_EQ(h.item.icon, "mic");
 }
 
+TEST_F(AppDelegateTest, AKeyMonitorThatFailsLaterIsReportedAtOnce) {
+    h.launch();
+    h.settle();
+    ASSERT_TRUE(h.notifications.posted.empty());
+    h.keys.trusted = false;  // the desktop refused to bind the hotkey after all
+    h.app->keyMonitorChanged();
+    h.settle();
+    EXPECT_EQ(h.notifications.posted,
+              (std::vector<Posted>{{"Hotkey stopped working", Texts::english().hotkeyLostBody}}));
+    EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+}
+
 TEST_F(AppDelegateTest, KeepAlivePingsOnlyWhenIdle) {
     h.launch();
     tasks.runAll();

@@ -116,6 +116,33 @@ TEST_F(MenuBarControllerTest, MenuLayoutInBothLanguages) {
         (std::vector<std::string>{"右 Alt(默认)", "左 Alt", "右 Super", "左 Super", "右 Ctrl"}));
 }
 
+TEST_F(MenuBarControllerTest, ATriggerBoundByTheDesktopIsShownAndAnotherChoiceIsReported) {
+    const std::vector<std::string> english{"Ctrl+Alt+D — set in System Settings",
+                                           "No key assigned — set in System Settings"};
+    const std::vector<std::string> chinese{"Ctrl+Alt+D — 在系统设置中设置",
+                                           "未分配按键 — 在系统设置中设置"};
+    for (const auto& [texts, shown] :
+         {std::pair{&Texts::english(), english}, std::pair{&Texts::chinese(), chinese}}) {
+        auto menu = make(*texts);
+        std::vector<std::uint16_t> chosen;
+        menu->onHotkeyChosen = [&chosen](std::uint16_t code) { chosen.push_back(code); };
+        for (const auto& [trigger, title] :
+             {std::pair<std::string, std::string>{"Ctrl+Alt+D", shown[0]}, {"", shown[1]}}) {
+            menu->setDesktopTrigger(trigger);
+            const auto& choices = item.menu.find(MenuBarController::hotkeyTag)->submenu;
+            ASSERT_EQ(choices.size(), texts->hotkeyChoices.size() + 1);
+            EXPECT_EQ(choices.front().title, title);
+            EXPECT_FALSE(choices.front().enabled);
+        }
+        menu->setDesktopTrigger(std::nullopt);
+        EXPECT_EQ(item.menu.find(MenuBarController::hotkeyTag)->submenu.size(),
+                  texts->hotkeyChoices.size());
+        item.menu.find(62)->action();
+        EXPECT_EQ(chosen, std::vector<std::uint16_t>{62});
+        EXPECT_EQ(checkedTags(), std::vector<int>{62});
+    }
+}
+
 TEST_F(MenuBarControllerTest, InsertionChoicesShowAndStoreTheSettings) {
     using M = MenuBarController;
     const auto checks = [&] {

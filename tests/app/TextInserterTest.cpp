@@ -112,7 +112,7 @@ TEST_F(TextInserterTest, KeyUpsCarryNoTextAndEveryPieceIsDownUpPause) {
     EXPECT_EQ(keyboard.strokes[3], (KeyStroke{0, false, 0, {}}));
 }
 
-TEST_F(TextInserterTest, TheSettingIsReadAtEachInsertionInOrder) {
+TEST_F(TextInserterTest, TheSettingIsReadAtEachInsertionInOrderAndNoClipboardMeansTyping) {
     inserter.insert("one");
     defaults.setBoolean("insertByTyping", true);  // changed before the first insertion runs
     inserter.insert("two");
@@ -125,6 +125,13 @@ TEST_F(TextInserterTest, TheSettingIsReadAtEachInsertionInOrder) {
     inserter.insert("three");
     loop.runUntilIdle();
     EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
+
+    keyboard.strokes.clear();
+    pasteboard.settable = false;  // no clipboard to set in this session: typed whatever the setting
+    inserter.insert("four");
+    loop.runUntilIdle();
+    EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
+    EXPECT_EQ(typedPieces(), (std::vector<std::u16string>{u"four"}));
 }
 
 TEST_F(TextInserterTest, ASpaceFollowsTextOfSpacedScriptsOnlyWhenChosen) {

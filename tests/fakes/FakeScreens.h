@@ -9,11 +9,11 @@ namespace sayloft::test {
 
 class FakeScreens final : public Screens {
 public:
-    Point mouse;
+    std::optional<Point> mouse = Point{};
     std::vector<Screen> all;
     std::optional<Screen> main;
 
-    Point mouseLocation() const override { return mouse; }
+    std::optional<Point> mouseLocation() const override { return mouse; }
     std::vector<Screen> screens() const override { return all; }
     std::optional<Screen> mainScreen() const override { return main; }
 };

@@ -11,6 +11,7 @@
 
 #include "app/TranscriptionService.h"
 #include "core/model/APIError.h"
+#include "fakes/FakeTranscriptionStream.h"
 
 namespace sayloft::test {
 
@@ -69,6 +70,32 @@ public:
         return std::get<TranscribeResult>(answer);
     }
 
+    // With streams set, every openStream() hands out a stream answering the next scripted stream
+    // answer (an empty transcript when none is left); streamsOpened() keeps their records.
+    bool streams = false;
+    void scriptStream(FakeStreamRecord::Answer answer) {
+        std::lock_guard lock(mutex_);
+        streamAnswers_.push_back(std::move(answer));
+    }
+    std::vector<std::shared_ptr<FakeStreamRecord>> streamsOpened() const {
+        std::lock_guard lock(mutex_);
+        return streamsOpened_;
+    }
+
+    std::unique_ptr<TranscriptionStream> openStream(const std::string&) override {
+        if (!streams) {
+            return nullptr;
+        }
+        auto record = std::make_shared<FakeStreamRecord>();
+        std::lock_guard lock(mutex_);
+        if (!streamAnswers_.empty()) {
+            record->answer = std::move(streamAnswers_.front());
+            streamAnswers_.pop_front();
+        }
+        streamsOpened_.push_back(record);
+        return std::make_unique<FakeTranscriptionStream>(record);
+    }
+
     void ping(std::stop_token) noexcept override { ++pings_; }
 
     std::string registerDevice(std::stop_token) override {
@@ -95,6 +122,8 @@ private:
     std::deque<Answer> answers_;
     std::vector<Call> calls_;
     std::deque<Registration> registrations_;
+    std::deque<FakeStreamRecord::Answer> streamAnswers_;
+    std::vector<std::shared_ptr<FakeStreamRecord>> streamsOpened_;
     std::atomic<int> pings_{0};
     std::atomic<int> registrationCalls_{0};
 };

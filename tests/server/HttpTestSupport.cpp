@@ -1,6 +1,7 @@
 #include "HttpTestSupport.h"
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -163,6 +164,39 @@ int unusedPort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+StreamingClient::StreamingClient(int port, const std::string& token, const std::string& contentType,
+                                 const std::string& method)
+    : connection_(port) {
+    connection_.send(method + " /v1/stream HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                     token + "\r\nContent-Type: " + contentType +
+                     "\r\nTransfer-Encoding: chunked\r\n\r\n");
+}
+
+bool StreamingClient::send(std::string_view bytes, std::size_t chunkBytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += chunkBytes) {
+        const auto piece = bytes.substr(at, chunkBytes);
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        if (!connection_.send(size + std::string(piece) + "\r\n")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string StreamingClient::finish(int timeoutMs) {
+    connection_.send("0\r\n\r\n");
+    return connection_.readResponse(timeoutMs);
+}
+
+std::string StreamingClient::bigEndian(std::string_view littleEndian) {
+    std::string out(littleEndian);
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
+        std::swap(out[i], out[i + 1]);
+    }
+    return out;
 }
 
 int statusOf(const std::string& raw) {

@@ -63,6 +63,27 @@ private:
     std::string pending_;
 };
 
+// POST /v1/stream over its own RawConnection: the headers at once, then the body in chunks as
+// the test sends them; closing it (destroying it) before finish() cancels the stream.
+class StreamingClient {
+public:
+    static constexpr const char* l16 = "audio/L16; rate=16000; channels=1";
+
+    StreamingClient(int port, const std::string& token, const std::string& contentType = l16,
+                    const std::string& method = "POST");
+    // Sends these body bytes as chunks of at most chunkBytes; false when the server closed.
+    bool send(std::string_view bytes, std::size_t chunkBytes);
+    // The final zero chunk, then the raw answer ("" when none came within the timeout).
+    std::string finish(int timeoutMs = 120'000);
+    RawConnection& connection() { return connection_; }
+
+    // 16-bit little-endian samples (a WAV file's data) as audio/L16's big-endian bytes.
+    static std::string bigEndian(std::string_view littleEndian);
+
+private:
+    RawConnection connection_;
+};
+
 // A loopback port that nothing listens on (bound once, then closed).
 int unusedPort();
 

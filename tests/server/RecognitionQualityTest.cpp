@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <regex>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -80,7 +80,8 @@ std::string asStereoFloat48k(const std::string& wav16kFile) {
 class Recognition : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        server_ = new ServerProcess({"--decoders", "2", "--rate-burst", "1000"});
+        server_ = new ServerProcess(
+            {"--decoders", "2", "--stream-decoders", "2", "--rate-burst", "1000"});
         ASSERT_TRUE(server_->started()) << server_->output();
         httplib::Client c("127.0.0.1", server_->port());
         const auto res = c.Post("/v1/register");
@@ -126,17 +127,41 @@ protected:
         return {body["text"], body["duration"]};
     }
 
+    // The text of the WAV file's samples (16 kHz mono 16-bit, as the test files are) sent to
+    // v1/stream in chunks of chunkBytes (odd sizes split samples between chunks).
+    static std::string stream(const std::string& wav, std::size_t chunkBytes) {
+        StreamingClient client(server_->port(), token_);
+        client.send(StreamingClient::bigEndian(std::string_view(wav).substr(44)), chunkBytes);
+        const auto raw = client.finish();
+        if (statusOf(raw) != 200) {
+            ADD_FAILURE() << "stream failed: " << raw;
+            return "";
+        }
+        return json::parse(raw.substr(raw.find("\r\n\r\n") + 4))["text"];
+    }
+
+    using Path = std::function<std::string(const std::string& wav)>;
+    static std::string uploaded(const std::string& wav) { return transcribe(wav).first; }
+
     static double wordErrorRate(const std::vector<Utterance>& set,
-                                const std::function<std::string(const Utterance&)>& audio) {
-        // Two at a time: one per decoder.
-        std::vector<std::future<std::pair<std::string, double>>> results;
-        for (const auto& u : set) {
-            results.push_back(
-                std::async(std::launch::async, [&, u] { return transcribe(audio(u)); }));
+                                const std::function<std::string(const Utterance&)>& audio,
+                                const Path& path = &uploaded, std::size_t atOnce = 8) {
+        // Uploads all at once (the service queues them); streams two at a time, one per
+        // stream decoder (a stream finding none free is refused).
+        std::vector<std::string> texts(set.size());
+        {
+            std::vector<std::jthread> lanes;
+            for (std::size_t lane = 0; lane < atOnce; ++lane) {
+                lanes.emplace_back([&, lane, atOnce] {
+                    for (std::size_t i = lane; i < set.size(); i += atOnce) {
+                        texts[i] = path(audio(set[i]));
+                    }
+                });
+            }
         }
         std::size_t errors = 0, words = 0;
         for (std::size_t i = 0; i < set.size(); ++i) {
-            const auto [text, duration] = results[i].get();
+            const auto& text = texts[i];
             errors += WordErrorRate::errors(set[i].reference, text);
             words += WordErrorRate::words(set[i].reference).size();
         }
@@ -166,7 +191,7 @@ TEST_F(Recognition, HumanRecordings) {
     const double wer = wordErrorRate(set, [](const Utterance& u) { return u.wav; });
     RecordProperty("word_error_rate", std::to_string(wer));
     std::printf("librivox word error rate (16 kHz mono): %.3f\n", wer);
-    EXPECT_LT(wer, 0.33);
+    EXPECT_LT(wer, 0.36);
 }
 
 TEST_F(Recognition, HumanRecordingsAt48kStereoFloat) {
@@ -176,7 +201,7 @@ TEST_F(Recognition, HumanRecordingsAt48kStereoFloat) {
         wordErrorRate(set, [](const Utterance& u) { return asStereoFloat48k(u.wav); });
     RecordProperty("word_error_rate", std::to_string(wer));
     std::printf("librivox word error rate (48 kHz stereo float, converted): %.3f\n", wer);
-    EXPECT_LT(wer, 0.33);
+    EXPECT_LT(wer, 0.36);
 }
 
 TEST_F(Recognition, SynthesisedSentencesEightAtOnce) {
@@ -184,7 +209,23 @@ TEST_F(Recognition, SynthesisedSentencesEightAtOnce) {
     const double wer = wordErrorRate(flite_, [](const Utterance& u) { return u.wav; });
     RecordProperty("word_error_rate", std::to_string(wer));
     std::printf("flite slt word error rate: %.3f\n", wer);
-    EXPECT_LT(wer, 0.25);
+    EXPECT_LT(wer, 0.15);
+}
+
+TEST_F(Recognition, StreamedInPiecesGivesTheWordsOfTheUpload) {
+    // 100 ms chunks, and an odd chunk size that splits samples between chunks.
+    for (const std::size_t chunk : {3200u, 3201u}) {
+        for (const auto& u : flite_) {
+            EXPECT_EQ(stream(u.wav, chunk), uploaded(u.wav)) << u.reference << ", chunks " << chunk;
+        }
+    }
+    const auto set = librivoxUtterances();
+    const auto wav = [](const Utterance& u) { return u.wav; };
+    const double oneShot = wordErrorRate(set, wav);
+    const double streamed = wordErrorRate(
+        set, wav, [](const std::string& w) { return stream(w, 3201); }, 2);
+    std::printf("librivox word error rate: uploaded %.3f, streamed %.3f\n", oneShot, streamed);
+    EXPECT_NEAR(streamed, oneShot, 0.01);
 }
 
 TEST_F(Recognition, TheAnswerIsAWrittenSentenceUnlessRawTextIsAsked) {

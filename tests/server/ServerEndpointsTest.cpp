@@ -425,6 +425,7 @@ TEST(ServerOperation, CommandLine) {
     auto help = ServerProcess::run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: sayloft-server"), std::string::npos);
+    EXPECT_NE(help.out.find("--stream-decoders N"), std::string::npos);
     auto version = ServerProcess::run({"--version"});
     EXPECT_EQ(version.out, std::string("sayloft-server ") + SAYLOFT_PROJECT_VERSION + "\n");
     auto bad = ServerProcess::run({"--bogus"});

@@ -45,6 +45,21 @@ TEST(ServerOptions, ReadsValuesInBothSpellings) {
     EXPECT_DOUBLE_EQ(o->registerTotalPerHour, 7.0);
 }
 
+TEST(ServerOptions, StreamingHasItsOwnDecodersAndCanBeSwitchedOff) {
+    const std::tuple<std::vector<std::string_view>, std::size_t, double> cases[] = {
+        {{}, 1, 65.0},
+        {{"--stream-decoders", "0"}, 0, 65.0},
+        {{"--stream-decoders=3", "--max-stream-seconds", "2.5"}, 3, 2.5},
+    };
+    for (const auto& [args, decoders, seconds] : cases) {
+        std::string error;
+        const auto o = parse(args, &error);
+        ASSERT_TRUE(o) << error;
+        EXPECT_EQ(o->streamDecoders, decoders);
+        EXPECT_DOUBLE_EQ(o->maxStreamSeconds, seconds);
+    }
+}
+
 TEST(ServerOptions, ConnectionLimitsHaveSafeDefaultsAndCanBeSet) {
     std::string error;
     const auto defaults = parse({}, &error);
@@ -94,6 +109,8 @@ TEST(ServerOptions, RefusesWhatCannotWorkWithAReason) {
         {{"--port", "-1"}, "--port"},
         {{"--rate-per-minute", "0"}, "--rate-per-minute"},
         {{"--decoders", "x"}, "--decoders"},
+        {{"--stream-decoders", "-1"}, "--stream-decoders"},
+        {{"--max-stream-seconds", "0"}, "--max-stream-seconds"},
         {{"--max-connections", "1"}, "--max-connections"},
         {{"--per-address-connections", "0"}, "--per-address-connections"},
         {{"--max-header-bytes", "100"}, "--max-header-bytes"},

@@ -6,9 +6,11 @@ that sayloft_linux_x11_tests starts with --text-field, and speaking the same pro
     text <hex>       after each change, the whole text as UTF-8 in hexadecimal (unambiguous for
                      any text: CJK, emoji, new lines)
     click            at each press of a mouse button on the field
+    inactive         when the window loses the keyboard focus after "ready"
 
 Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--text-view] [--title TITLE]
   --text-view    a multi-line Gtk.TextView instead of a single-line Gtk.Entry
+  --maximize     the window maximised, so that the field lies under any point of the screen
 The backend follows GDK_BACKEND (x11 or wayland). Run it with Debian's /usr/bin/python3: the
 GObject bindings (python3-gi, gir1.2-gtk-3.0) are Debian modules. Ends on SIGTERM or SIGINT.
 """
@@ -36,6 +38,7 @@ def say(line):
 def main():
     parser = argparse.ArgumentParser(description="A GTK text field for tests")
     parser.add_argument("--text-view", action="store_true", help="a multi-line text view")
+    parser.add_argument("--maximize", action="store_true", help="maximise the window")
     parser.add_argument("--title", default="Sayloft GTK text field")
     options = parser.parse_args()
 
@@ -66,8 +69,14 @@ def main():
             say("ready")
         return False
 
+    def check_inactive(*_args):
+        if ready and not window.is_active():
+            say("inactive")
+        return False
+
     field.connect("focus-in-event", check_ready)
     window.connect("notify::is-active", check_ready)
+    window.connect("notify::is-active", check_inactive)
 
     def on_map(*_args):
         field.grab_focus()
@@ -79,6 +88,8 @@ def main():
     window.connect("map-event", on_map)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, Gtk.main_quit)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGINT, Gtk.main_quit)
+    if options.maximize:
+        window.maximize()
     window.show_all()
     Gtk.main()
     return 0

@@ -1,5 +1,6 @@
 #include "core/audio/Recorder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -42,6 +43,17 @@ struct Recorder::Capture {
     bool open = true;                         // the tap may still append
     std::unique_ptr<PcmConverter> converter;  // absent: the capture collects nothing
     std::vector<std::int16_t> samples;
+    Recorder::SampleListener listener;  // told of samples [told, samples.size())
+    std::size_t told = 0;
+
+    // Caller holds the mutex.
+    void tellListener() {
+        const std::size_t end = std::min(samples.size(), maxSamples);
+        if (listener && told < end) {
+            listener(std::span(samples).subspan(told, end - told));
+        }
+        told = std::max(told, end);
+    }
 };
 
 Recorder::Recorder(AudioEngineFactory makeEngine) : makeEngine_(std::move(makeEngine)) {
@@ -108,6 +120,7 @@ void Recorder::start() {
             } catch (const std::exception&) {
                 return;  // this block is lost; the capture goes on
             }
+            capture->tellListener();
             if (capture->samples.size() > maxSamples) {
                 capture->open = false;
                 limitReached = true;
@@ -129,6 +142,16 @@ void Recorder::start() {
     }
 }
 
+void Recorder::follow(SampleListener listener) {
+    if (!capture_) {
+        return;
+    }
+    std::lock_guard lock(capture_->mutex);
+    capture_->listener = std::move(listener);
+    capture_->told = 0;
+    capture_->tellListener();
+}
+
 std::vector<std::int16_t> Recorder::stop() {
     if (engine_) {
         // Stopped with its tap in place, the engine hands on what it still held; only then is
@@ -148,7 +171,9 @@ std::vector<std::int16_t> Recorder::stop() {
         } catch (const std::exception&) {
             // The held-back tail is lost; everything before it is kept.
         }
+        capture->tellListener();
     }
+    capture->listener = nullptr;
     return std::move(capture->samples);
 }
 

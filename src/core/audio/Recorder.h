@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -36,6 +37,17 @@ public:
     // and lets the engine's own exception through unchanged when it cannot start; either way the
     // recorder is left idle with no samples.
     void start();
+
+    // Receives converted samples of the running capture as they are collected: on the audio
+    // thread (the last block and the converter's tail on the thread calling stop()), under the
+    // capture's lock, so it must be quick and must not call the recorder.
+    using SampleListener = std::function<void(std::span<const std::int16_t>)>;
+
+    // Main thread. Hands the listener, at once, every sample collected since start(), then each
+    // new one as it is collected, never more than maxSamples in all, until stop() (whose tail it
+    // still receives) or the next start(). Replaces an earlier listener; ignored when no capture
+    // runs.
+    void follow(SampleListener listener);
 
     // Ends the capture and hands over every sample collected since start(), including what the
     // engine still held when asked to stop (its stop() delivers it through the tap) and the tail

@@ -16,6 +16,7 @@
 #include "core/net/MultipartBody.h"
 #include "core/net/RegistrationNotOffered.h"
 #include "core/net/RequestCancelled.h"
+#include "core/net/ServiceStream.h"
 #include "core/net/SteadySleeper.h"
 #include "core/net/TransportError.h"
 
@@ -202,7 +203,11 @@ TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTrans
         default:
             throw APIError::asrFailed;
     }
-    const auto json = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    return parseTranscript(response.body);
+}
+
+TranscribeResult APIClient::parseTranscript(std::string_view body) {
+    const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) {
         throw APIError::badResponse;  // also what a body that does not parse yields
     }
@@ -213,6 +218,31 @@ TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTrans
         throw APIError::badResponse;
     }
     return TranscribeResult{text->get<std::string>(), duration->get<double>()};
+}
+
+HttpRequest APIClient::streamRequest(std::string_view token) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = baseURL_.appending("v1/stream");
+    request.timeout = streamTimeout;
+    request.headers = {{"Authorization", bearer(token)},
+                       {"Content-Type", std::string(streamContentType)}};
+    return request;
+}
+
+std::unique_ptr<TranscriptionStream> APIClient::openStream(std::string_view token) const {
+    HttpRequest request = streamRequest(token);
+    if (exposesCredentials(request)) {
+        return std::make_unique<ServiceStream>(
+            "the token would cross plain HTTP to another host: not sent");
+    }
+    std::unique_ptr<HttpTransport> session;
+    try {
+        session = makeHedgeSession_();
+    } catch (const std::exception& error) {
+        return std::make_unique<ServiceStream>(std::string("no session: ") + error.what());
+    }
+    return std::make_unique<ServiceStream>(std::move(request), std::move(session));
 }
 
 TranscribeResult APIClient::transcribe(std::string_view token, std::span<const std::uint8_t> wav,

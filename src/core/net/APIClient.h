@@ -15,6 +15,7 @@
 #include "core/net/HttpTransport.h"
 #include "core/net/ServiceEndpoint.h"
 #include "core/net/Sleeper.h"
+#include "core/net/TranscriptionStream.h"
 
 namespace sayloft {
 
@@ -65,6 +66,20 @@ public:
     static TranscribeResult transcribeOnce(const HttpRequest& request, HttpTransport& session,
                                            std::stop_token stop = {});
 
+    // The transcript in the body of a 200: {"text": string, "duration": number} (other members
+    // ignored). Throws APIError::badResponse for anything else.
+    static TranscribeResult parseTranscript(std::string_view body);
+
+    // Opens a streamed recognition: POST <base>/v1/stream on a fresh session of its own (made
+    // like a hedge's), "Authorization: Bearer <token>", audio/L16 at 16 kHz mono, chunked. The
+    // request starts at once, so a refusal arrives while the user still speaks. Never throws for
+    // a network reason: a stream that cannot start (no session, or a token that would cross
+    // plain HTTP to another host, in which case nothing is sent) fails at finish().
+    std::unique_ptr<TranscriptionStream> openStream(std::string_view token) const;
+
+    // The streamed request without its body source (the headers of openStream).
+    HttpRequest streamRequest(std::string_view token) const;
+
     // Performs the request on the client's session with the retry rule: at most three tries, no
     // pause. A try without an answer is repeated when shouldRetry says so; an answer of status
     // 500 or more is repeated once; any other answer (and the answer of a repeat) is returned
@@ -112,6 +127,9 @@ public:
     static constexpr std::chrono::milliseconds crashTimeout{60'000};
     static constexpr std::chrono::milliseconds pingTimeout{8'000};
     static constexpr std::chrono::milliseconds registerTimeout{20'000};
+    // A stream lasts as long as the hold (at most a minute) and then as long as a transcription.
+    static constexpr std::chrono::milliseconds streamTimeout{60'000 + transcribeTimeout.count()};
+    static constexpr std::string_view streamContentType = "audio/L16; rate=16000; channels=1";
 
 private:
     Url baseURL_;

@@ -17,6 +17,7 @@
 #include <curl/curl.h>
 
 #include "core/net/CurlResultTable.h"
+#include "core/net/RequestBodyPipe.h"
 #include "core/net/TransportError.h"
 
 namespace sayloft {
@@ -46,6 +47,9 @@ struct Transfer {
     bool idleTimedOut = false;
     std::string body;
     std::string serverTiming;
+    // A streamed body, and whether libcurl is paused on it (empty for now); worker thread only.
+    std::shared_ptr<RequestBodyPipe> pipe;
+    bool paused = false;
     char errorText[CURL_ERROR_SIZE] = {};
 
     std::mutex mutex;
@@ -83,6 +87,9 @@ std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* us
         }
         static_cast<Transfer*>(user)->serverTiming.assign(line);
     }
+    if (auto& pipe = static_cast<Transfer*>(user)->pipe) {
+        pipe->noteAnswerProgress();
+    }
     return bytes;
 }
 
@@ -94,17 +101,39 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
         return 0;  // makes libcurl fail the transfer with CURLE_WRITE_ERROR
     }
     transfer->body.append(data, bytes);
+    if (transfer->pipe) {
+        transfer->pipe->noteAnswerProgress();
+    }
     return bytes;
 }
 
+// Feeds a streamed body to libcurl. An empty pipe pauses the upload (the answer is still read);
+// the worker resumes it once the pipe's writer has woken it.
+std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const RequestBodyPipe::Take taken = transfer->pipe->take(buffer, size * count);
+    if (taken.bytes > 0 || taken.ended) {
+        return taken.bytes;  // 0 at the end: libcurl sends the final chunk
+    }
+    transfer->paused = true;
+    return CURL_READFUNC_PAUSE;
+}
+
 // Called by libcurl at least once a second and whenever data moves: ends a transfer on which no
-// byte has moved, in either direction, for the idle limit.
+// byte has moved, in either direction, for the idle limit. While a streamed body is paused on an
+// empty pipe the transfer is waiting for its writer, not for the network, so the idle clock
+// starts again when the upload resumes: a dead connection is still noticed once there is
+// something to send (bytes the connection does not take) or the body has ended (no answer).
 int watchIdle(void* user, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
               curl_off_t uploaded) {
     (void)downloadTotal;
     (void)uploadTotal;
     auto* transfer = static_cast<Transfer*>(user);
     const auto now = std::chrono::steady_clock::now();
+    if (transfer->paused) {
+        transfer->lastActivity = now;
+        return 0;
+    }
     if (downloaded + uploaded != transfer->bytesSeen) {
         transfer->bytesSeen = downloaded + uploaded;
         transfer->lastActivity = now;
@@ -221,6 +250,13 @@ struct CurlSession::Impl {
                 }
                 return;
             }
+            for (auto& [id, transfer] : active) {
+                if (transfer->paused && transfer->pipe->readable()) {
+                    transfer->paused = false;
+                    transfer->lastActivity = std::chrono::steady_clock::now();
+                    curl_easy_pause(transfer->easy, CURLPAUSE_CONT);
+                }
+            }
 
             int running = 0;
             curl_multi_perform(multi, &running);
@@ -241,7 +277,7 @@ struct CurlSession::Impl {
                 complete(transfer, result, false);
             }
             // Sleeps until a socket is ready, libcurl's next timer is due, or a wakeup (new
-            // request, cancellation, closing).
+            // request, cancellation, closing, something new in a streamed body).
             curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         }
     }
@@ -282,7 +318,16 @@ struct CurlSession::Impl {
         setOption(easy, CURLOPT_XFERINFOFUNCTION, &watchIdle);
         setOption(easy, CURLOPT_XFERINFODATA, static_cast<void*>(&transfer));
 
-        if (request.method == "GET") {
+        if (request.bodySource) {
+            // Chunked needs HTTP/1.1 (no HTTP/2 through ALPN); the size is not known.
+            setOption(easy, CURLOPT_POST, 1L);
+            setOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+            setOption(easy, CURLOPT_READFUNCTION, &readBody);
+            setOption(easy, CURLOPT_READDATA, static_cast<void*>(&transfer));
+            if (request.method != "POST") {
+                setOption(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            }
+        } else if (request.method == "GET") {
             setOption(easy, CURLOPT_HTTPGET, 1L);
         } else {
             setOption(easy, CURLOPT_POST, 1L);
@@ -308,6 +353,9 @@ struct CurlSession::Impl {
         }
         append("Accept:");
         append("Expect:");
+        if (request.bodySource) {
+            append("Transfer-Encoding: chunked");
+        }
         if (request.method != "GET" && !hasHeader(request, "Content-Type")) {
             append("Content-Type:");
         }
@@ -338,6 +386,21 @@ HttpResponse CurlSession::perform(const HttpRequest& request, std::stop_token st
         throw TransportError(TransportError::Code::unknown, "libcurl: no easy handle");
     }
     impl_->prepare(transfer, request);
+
+    // The pipe's writer wakes the worker to resume a paused upload; the wakeup is cleared before
+    // the transfer leaves this frame, whichever way it leaves.
+    struct WakeupGuard {
+        std::shared_ptr<RequestBodyPipe> pipe;
+        ~WakeupGuard() {
+            if (pipe) {
+                pipe->setWakeup({});
+            }
+        }
+    } wakeupGuard{request.bodySource};
+    if (request.bodySource) {
+        transfer.pipe = request.bodySource;
+        request.bodySource->setWakeup([multi = impl_->multi] { curl_multi_wakeup(multi); });
+    }
 
     std::uint64_t id = 0;
     {

@@ -20,11 +20,18 @@ namespace sayloft {
 // worker sees at once (curl_multi_wakeup) rather than on libcurl's once-a-second progress tick.
 // Destroying the session cancels what is still running, joins the worker and closes every
 // connection: no thread, socket or handle outlives it.
+//
+// A request with a body source (HttpRequest::bodySource) is sent over HTTP/1.1, chunked, as its
+// writer produces it: the upload pauses while the pipe is empty and the writer's next write or
+// close resumes it at once. A stop request abandons it before the final chunk, closing its
+// connection. The answer may come at any time and is read whether or not the upload is paused.
 class CurlSession final : public HttpTransport {
 public:
     struct Options {
         // No byte moving in either direction for this long ends a request (checked at least
         // once a second); also the limit for opening a connection. Config::requestTimeout.
+        // Time spent with a streamed body paused on an empty pipe does not count: the request
+        // then waits for its writer, not for the network.
         std::chrono::seconds idleTimeout = std::chrono::duration_cast<std::chrono::seconds>(
             std::chrono::duration<double>(Config::requestTimeout));
         // Answers larger than this fail with TransportError::Code::responseTooLarge.

@@ -21,7 +21,10 @@ Rect QtScreens::toRect(const QRect& rect) {
                 static_cast<double>(rect.width()), static_cast<double>(rect.height())};
 }
 
-Point QtScreens::mouseLocation() const {
+std::optional<Point> QtScreens::mouseLocation() const {
+    if (!pointerKnown_) {
+        return std::nullopt;
+    }
     const QPoint pos = QCursor::pos();
     return Point{static_cast<double>(pos.x()), static_cast<double>(pos.y())};
 }

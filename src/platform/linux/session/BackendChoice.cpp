@@ -23,7 +23,10 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
     const bool xinput = offer.xInputAndXTest;
     const bool evdev = offer.keyboardsReadable > 0;
     const bool binding = offer.sessionBus && (offer.waylandSession || offer.xDisplay);
-    if (offer.hotkeyRoute == "xinput") {
+    const bool portal = offer.waylandSession && offer.globalShortcutsPortal > 0;
+    if (offer.hotkeyRoute == "portal") {
+        choice.hotkey = portal ? Hotkey::portal : Hotkey::none;
+    } else if (offer.hotkeyRoute == "xinput") {
         choice.hotkey = xinput ? Hotkey::xinput : Hotkey::none;
     } else if (offer.hotkeyRoute == "evdev") {
         choice.hotkey = evdev ? Hotkey::evdev : Hotkey::none;
@@ -33,6 +36,8 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
         choice.hotkey = Hotkey::xinput;
     } else if (binding && offer.keyBindingUsed) {
         choice.hotkey = Hotkey::compositorBinding;
+    } else if (portal) {
+        choice.hotkey = Hotkey::portal;
     } else if (evdev) {
         choice.hotkey = Hotkey::evdev;
     } else if (offer.waylandSession && binding) {
@@ -41,6 +46,8 @@ BackendChoice BackendChoice::choose(const SessionOffer& offer) {
 
     if (offer.waylandSession && offer.offers(virtualKeyboard)) {
         choice.typing = Typing::virtualKeyboard;
+    } else if (offer.waylandSession && offer.remoteDesktopPortal > 0) {
+        choice.typing = Typing::remoteDesktop;
     } else if (xinput) {
         choice.typing = Typing::xtest;
     }
@@ -132,10 +139,21 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                                 "of this user could then read every key)"
                           : "")});
             break;
+        case Hotkey::portal:
+            lines.push_back(
+                {"hotkey", "desktop portal, GlobalShortcuts (the desktop binds the trigger)", true,
+                 "the desktop may bind another key than the chosen one (KDE Plasma and GNOME "
+                 "bind key combinations more readily than a bare modifier): the tray menu's "
+                 "Hotkey submenu then shows it, and System Settings change it"});
+            break;
         case Hotkey::none:
             lines.push_back(
                 {"hotkey", "none", false,
-                 offer.hotkeyRoute == "xinput"
+                 offer.hotkeyRoute == "portal"
+                     ? "SAYLOFT_HOTKEY_ROUTE=portal needs a Wayland session whose desktop portal "
+                       "offers GlobalShortcuts (KDE Plasma 5.27+, GNOME 48+; not GNOME 43 of "
+                       "Debian 12); unset it"
+                 : offer.hotkeyRoute == "xinput"
                      ? "SAYLOFT_HOTKEY_ROUTE=xinput needs an X display with XInput 2 and XTEST; "
                        "unset it"
                  : offer.hotkeyRoute == "evdev"
@@ -160,10 +178,26 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                                "river do)"
                          : ""});
             break;
+        case Typing::remoteDesktop:
+            lines.push_back(
+                {"typing", "desktop portal, RemoteDesktop (keyboard only)", true,
+                 offer.remoteDesktopPortal >= 2
+                     ? "the desktop asks once for permission to control the keyboard; the grant "
+                       "is kept for the next starts"
+                     : "the desktop asks for permission at every start: this portal cannot keep "
+                       "a grant (xdg-desktop-portal before 1.17, as in Debian 12); refused, the "
+                       "text is left on the clipboard to paste with Ctrl+V"});
+            break;
         case Typing::none:
             lines.push_back({"typing", "none", false,
-                             "needs a Wayland compositor with a virtual keyboard (sway, "
-                             "Hyprland, river) or an X display with XTEST"});
+                             std::string("needs a Wayland compositor with a virtual keyboard "
+                                         "(sway, Hyprland, river), a desktop portal with "
+                                         "RemoteDesktop (KDE Plasma, GNOME) or an X display with "
+                                         "XTEST") +
+                                 (clipboard != Clipboard::none
+                                      ? "; meanwhile a dictation is left on the clipboard with "
+                                        "a notification to paste it"
+                                      : "")});
             break;
     }
 
@@ -173,25 +207,42 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
                 {"clipboard", "Wayland data-control (clipboard and primary selection)", true, ""});
             break;
         case Clipboard::x11:
-            lines.push_back({"clipboard", "X11 clipboard and primary selection", true,
-                             wayland ? onlyX11Windows + ", unless the compositor bridges the "
-                                                        "two clipboards (GNOME does)"
-                                     : ""});
+            lines.push_back(
+                {"clipboard",
+                 wayland ? "X11 clipboard and primary selection through Xwayland"
+                         : "X11 clipboard and primary selection",
+                 true,
+                 wayland ? "the compositor offers no data-control; native applications paste it "
+                           "where the compositor bridges the X11 and Wayland clipboards (GNOME "
+                           "and KWin do)"
+                         : ""});
             break;
         case Clipboard::none:
             lines.push_back(
-                {"clipboard", "none (pasting cannot work)", false,
-                 "choose \"Insert by Typing\" in the tray menu (or set \"insertByTyping\": "
-                 "true in the settings) to type instead, or "
-                 "use a compositor with data-control (sway, KWin, Hyprland)"});
+                {"clipboard",
+                 wayland ? "none: without data-control or Xwayland no clipboard can be set from "
+                           "the background, so the text is typed, never pasted"
+                         : "none: the text is typed, never pasted",
+                 false,
+                 wayland ? "enable Xwayland (on GNOME: install the xwayland package and log in "
+                           "again) or use a compositor with data-control (sway, KWin, Hyprland) "
+                           "to paste"
+                         : "start Sayloft inside a desktop session with an X display"});
             break;
     }
 
     switch (panel) {
         case Panel::qtWindow:
             lines.push_back(
-                {"panel", wayland ? "X11 window through Xwayland" : "X11 window", true,
-                 wayland ? "placed by the X11 pointer, which follows only X11 windows" : ""});
+                {"panel",
+                 wayland ? "X11 window through Xwayland, on the primary screen"
+                         : "X11 window, on the screen under the pointer",
+                 true,
+                 wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do), "
+                           "and the pointer's screen is not known to Xwayland windows; a click "
+                           "on the panel itself may not reach the window beneath (GNOME 43 "
+                           "keeps it), the focus stays where it is"
+                         : ""});
             break;
         case Panel::layerShell:
             lines.push_back(
@@ -201,7 +252,8 @@ std::vector<BackendChoice::Line> BackendChoice::describe(const SessionOffer& off
             lines.push_back(
                 {"panel", "none (the tray icon shows the state)", false,
                  wayland ? "the compositor offers no layer-shell (sway, KWin and Hyprland do); "
-                           "with Xwayland enabled the panel is an X11 window"
+                           "with Xwayland enabled (on GNOME: install the xwayland package) the "
+                           "panel is an X11 window"
                          : "enable Xwayland in the compositor for the floating panel"});
             break;
     }

@@ -15,13 +15,17 @@ struct SessionOffer {
     bool xInputAndXTest = false;   // ... and it has XInput 2 and XTEST
     bool qtWaylandPlugin = false;  // Qt's Wayland platform plugin (qt6-wayland) is installed
     bool sessionBus = false;       // a D-Bus session bus answers
-    std::string hotkeyRoute;       // $SAYLOFT_HOTKEY_ROUTE: "", "xinput", "evdev" or "binding"
+    std::string hotkeyRoute;  // $SAYLOFT_HOTKEY_ROUTE: "", "xinput", "evdev", "binding" or "portal"
     // The keyboards under /dev/input: how many there are, and how many this user may read (the
     // evdev route; the `input` group would open the others).
     unsigned keyboardsFound = 0;
     unsigned keyboardsReadable = 0;
     // A compositor key binding has reached Sayloft in an earlier run: the user has set it up.
     bool keyBindingUsed = false;
+    // The desktop portal's interfaces, by version (0: absent), probed on Wayland only:
+    // GlobalShortcuts (the hotkey) and RemoteDesktop (typing; version 2 keeps a granted session).
+    unsigned globalShortcutsPortal = 0;
+    unsigned remoteDesktopPortal = 0;
 
     // The setting (in defaults.json) Sayloft stores at the first call from a key binding, and
     // the probe reads as keyBindingUsed.

@@ -14,6 +14,7 @@
 #include "core/storage/UserDefaultsStore.h"
 #include "core/storage/XdgDirs.h"
 #include "platform/linux/evdev/EvdevKeyEventMonitor.h"
+#include "platform/linux/portal/PortalProbe.h"
 #include "platform/linux/wayland/WaylandGlobals.h"
 
 namespace sayloft {
@@ -88,6 +89,11 @@ SessionOffer SessionProbe::probe() {
                        (!runtimeDir.empty() &&
                         std::filesystem::exists(std::filesystem::path(runtimeDir) / "bus", error));
     offer.hotkeyRoute = env("SAYLOFT_HOTKEY_ROUTE");
+    if (offer.waylandSession && offer.sessionBus) {
+        const PortalOffer portal = PortalProbe::probeSessionBus();
+        offer.globalShortcutsPortal = portal.globalShortcuts;
+        offer.remoteDesktopPortal = portal.remoteDesktop;
+    }
     const auto keyboards = EvdevKeyEventMonitor::survey({});
     offer.keyboardsFound = keyboards.found;
     offer.keyboardsReadable = keyboards.readable;

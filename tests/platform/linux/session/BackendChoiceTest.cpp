@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -47,6 +48,14 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
         offer.keyBindingUsed = bindingUsed;
         offer.hotkeyRoute = std::move(route);
         offer.sessionBus = bus;
+        return offer;
+    };
+    // The desktop portal's GlobalShortcuts and RemoteDesktop versions (0: absent).
+    const auto portals = [](SessionOffer offer, unsigned shortcuts, unsigned remote,
+                            std::string route = "") {
+        offer.globalShortcutsPortal = shortcuts;
+        offer.remoteDesktopPortal = remote;
+        offer.hotkeyRoute = std::move(route);
         return offer;
     };
     SessionOffer x11WithoutXInput = x11;
@@ -130,6 +139,38 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
          with(x11, 0, false, "evdev"),
          {B::QtPlatform::xcb, B::Hotkey::none, B::Typing::xtest, B::Clipboard::x11,
           B::Panel::qtWindow}},
+        {"KDE Plasma with its portal",
+         portals(wayland(kwin, true), 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"GNOME 48 with its portal",
+         portals(wayland({}, true), 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop, B::Clipboard::x11,
+          B::Panel::qtWindow}},
+        {"Debian 12's GNOME 43: RemoteDesktop 1, no GlobalShortcuts",
+         portals(wayland({}, true), 0, 1),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::remoteDesktop,
+          B::Clipboard::x11, B::Panel::qtWindow}},
+        {"portal, keyboards readable: the portal before evdev",
+         portals(with(wayland(kwin, true), 2, false), 1, 1),
+         {B::QtPlatform::xcb, B::Hotkey::portal, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"portal, a binding used before: the binding",
+         portals(with(wayland(kwin, true), 0, true), 1, 1),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::remoteDesktop,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"portal asked for where there is none",
+         portals(wayland(kwin, true), 0, 0, "portal"),
+         {B::QtPlatform::xcb, B::Hotkey::none, B::Typing::xtest, B::Clipboard::dataControl,
+          B::Panel::layerShell}},
+        {"sway with a RemoteDesktop portal: the virtual keyboard first",
+         portals(wayland(sway, true), 0, 2),
+         {B::QtPlatform::xcb, B::Hotkey::compositorBinding, B::Typing::virtualKeyboard,
+          B::Clipboard::dataControl, B::Panel::layerShell}},
+        {"X11 with a portal: XInput and XTEST",
+         portals(x11, 1, 2),
+         {B::QtPlatform::xcb, B::Hotkey::xinput, B::Typing::xtest, B::Clipboard::x11,
+          B::Panel::qtWindow}},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(B::choose(row.offer), row.expected) << row.session;
@@ -140,6 +181,35 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
             EXPECT_TRUE(line.works || !line.advice.empty())
                 << row.session << ": " << line.capability;
         }
+    }
+}
+
+// What doctor says on GNOME (no data-control, no layer-shell) with and without Xwayland.
+TEST(BackendChoice, GnomeLinesNameTheXwaylandFallbacksOrTheirAbsence) {
+    struct Row {
+        bool xwayland;
+        const char* capability;
+        bool works;
+        const char* routeHolds;
+    };
+    const Row rows[] = {
+        {true, "clipboard", true, "through Xwayland"},
+        {true, "panel", true, "through Xwayland, on the primary screen"},
+        {false, "clipboard", false, "the text is typed, never pasted"},
+        {false, "panel", false, "the tray icon shows the state"},
+    };
+    for (const Row& row : rows) {
+        const SessionOffer gnome = wayland({}, row.xwayland);
+        const auto lines = B::choose(gnome).describe(gnome);
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const B::Line& each) {
+            return each.capability == row.capability;
+        });
+        ASSERT_NE(line, lines.end()) << row.capability;
+        EXPECT_EQ(line->works, row.works) << row.capability;
+        EXPECT_NE(line->route.find(row.routeHolds), std::string::npos)
+            << row.capability << ": " << line->route;
+        EXPECT_NE(line->advice.find(row.xwayland ? "no " : "xwayland package"), std::string::npos)
+            << row.capability << ": " << line->advice;
     }
 }
 

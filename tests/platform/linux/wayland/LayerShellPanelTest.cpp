@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "LineTool.h"
 #include "QtWait.h"
 #include "Screenshots.h"
 #include "TextReceiver.h"
@@ -30,40 +31,12 @@ namespace sayloft {
 namespace {
 
 using test::changedArea;
+using test::LineTool;
 using test::screenshot;
 using test::waitFor;
 
 constexpr int outputWidth = 1280;
 constexpr int outputHeight = 800;
-
-// A program of tests/tools speaking lines: "ready" first, then one line per event or command.
-class LineTool {
-public:
-    explicit LineTool(const QString& script, const QProcessEnvironment& env) {
-        process_.setProcessEnvironment(env);
-        process_.start("/usr/bin/python3", {QStringLiteral(SAYLOFT_TEST_TOOLS "/") + script});
-    }
-    ~LineTool() {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    LineTool(const LineTool&) = delete;
-    LineTool& operator=(const LineTool&) = delete;
-
-    // How many times `line` has been said so far.
-    int count(const QByteArray& line) {
-        output_ += process_.readAllStandardOutput();
-        return static_cast<int>(output_.split('\n').count(line));
-    }
-    void say(const QByteArray& line) { process_.write(line + '\n'); }
-
-private:
-    QProcess process_;
-    QByteArray output_;
-};
 
 // Where the panel may appear: away from the output's edges and from the field's text cursor,
 // which blinks at the left.

@@ -1,0 +1,158 @@
+// The fallbacks on GNOME, which offers neither data-control nor layer-shell, inside the headless
+// Mutter of scripts/gnome-session, with Xwayland: the X11 clipboard (QtPasteboard on xcb) reaches
+// native Wayland applications because Mutter bridges the two clipboards, and the X11 panel
+// (QtPanel, override-redirect) shows over a native window on the primary screen without taking
+// its focus, even when clicked. The native window is the GTK field of tests/tools on
+// Wayland; keys and clicks come from Mutter's own remote desktop interface (mutter_input.py).
+
+#include <QApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QWidget>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "LineTool.h"
+#include "QtWait.h"
+#include "WaylandSession.h"
+#include "XWindowState.h"
+#include "app/StatusHUD.h"
+#include "app/Texts.h"
+#include "platform/linux/qt/QtPanel.h"
+#include "platform/linux/qt/QtRunLoop.h"
+#include "platform/linux/qt/QtScreens.h"
+#include "platform/linux/x11/QtPasteboard.h"
+
+namespace sayloft {
+namespace {
+
+using test::LineTool;
+using test::waitFor;
+using test::xWindowState;
+using test::XWindowState;
+
+constexpr int screenWidth = 1280;
+constexpr int screenHeight = 800;
+
+// What wl-paste, a native client, reads from Mutter's clipboard; nullopt when it fails. Run
+// without blocking the event loop: our X11 selection is served from it while wl-paste reads.
+std::optional<std::string> wlPaste(const QStringList& args) {
+    QProcess paste;
+    paste.start("wl-paste", args + QStringList{"--no-newline"});
+    if (!waitFor([&] { return paste.state() == QProcess::NotRunning; })) {
+        paste.kill();
+        paste.waitForFinished(5000);
+        return std::nullopt;
+    }
+    if (paste.exitStatus() != QProcess::NormalExit || paste.exitCode() != 0) {
+        return std::nullopt;
+    }
+    return paste.readAllStandardOutput().toStdString();
+}
+
+// The native GTK field, maximised (under every point of the screen) and focused, and the
+// remote desktop input; a first click that reaches the field (a new pointer's first events can
+// be lost).
+class GnomeFallbacks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SAYLOFT_REQUIRE_HEADLESS_DESKTOP("GNOME");
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "Mutter started no Xwayland";
+        QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
+        gtk.insert("GDK_BACKEND", "wayland");
+        field_ = std::make_unique<LineTool>("gtk_text_field.py", gtk, QStringList{"--maximize"});
+        input_ =
+            std::make_unique<LineTool>("mutter_input.py", QProcessEnvironment::systemEnvironment());
+        ASSERT_TRUE(waitFor([&] { return field_->count("ready") == 1; }, std::chrono::seconds(20)))
+            << "the GTK field did not take the focus";
+        ASSERT_TRUE(waitFor([&] { return input_->count("ready") == 1; }));
+    }
+
+    // Sends one command to Mutter and waits until it has taken it.
+    void send(const QByteArray& command) {
+        const int before = input_->count("ok");
+        input_->say(command);
+        ASSERT_TRUE(waitFor([&] { return input_->count("ok") > before; })) << command.data();
+    }
+
+    std::unique_ptr<LineTool> field_;
+    std::unique_ptr<LineTool> input_;
+};
+
+TEST_F(GnomeFallbacks, TheX11ClipboardReachesNativeFieldsThroughXwayland) {
+    const std::string text = "through Xwayland ∑ 你好";
+    QtPasteboard pasteboard;
+    pasteboard.setText(text);
+    EXPECT_TRUE(waitFor([&] { return wlPaste({}) == text; }, std::chrono::seconds(20)))
+        << "Mutter does not offer the X11 clipboard to Wayland clients";
+    EXPECT_EQ(wlPaste({"--primary"}), text);
+
+    // The paste chord, Shift+Insert, into the native field.
+    send("press 42");
+    send("tap 110");
+    send("release 42");
+    const QByteArray expected = "text " + QByteArray::fromStdString(text).toHex();
+    EXPECT_TRUE(waitFor([&] { return field_->last("text ") == expected; }))
+        << "the field holds " << field_->last("text ").toStdString();
+}
+
+TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhenClicked) {
+    ASSERT_TRUE(waitFor([&] {
+        if (field_->count("click") == 0) {
+            send("click 200 200");
+            waitFor([&] { return field_->count("click") > 0; }, std::chrono::seconds(1));
+        }
+        return field_->count("click") > 0;
+    })) << "no click reaches the field";
+
+    QtRunLoop loop;
+    QtScreens screens(false);  // a Wayland session: the pointer's screen is not known
+    QtPanel* shown = nullptr;
+    StatusHUD hud(loop, screens, [&shown] {
+        auto panel = std::make_unique<QtPanel>();
+        shown = panel.get();
+        return panel;
+    });
+    hud.show(Texts::english().listening);
+    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->widget()->isVisible(); }));
+    const unsigned long window = shown->widget()->winId();
+    std::optional<XWindowState> state;
+    ASSERT_TRUE(waitFor([&] {
+        state = xWindowState(window);
+        return state && state->viewable;
+    })) << "the panel's X11 window is not viewable";
+    EXPECT_TRUE(state->overrideRedirect);
+    EXPECT_EQ(state->width, static_cast<int>(shown->size().width));
+    EXPECT_EQ(state->x, (screenWidth - state->width) / 2);
+    EXPECT_EQ(state->y, screenHeight - static_cast<int>(StatusHUD::bottomMargin) - state->height);
+
+    // Mutter 43 with Xwayland 22 does not let a click through an X11 window's empty input shape
+    // (Xwayland's surface takes it): a click beside the panel reaches the field, one on the panel
+    // is lost, and neither moves the focus. The next click beside it arriving shows that the
+    // one on the panel has been handled.
+    const int cx = state->x + state->width / 2;
+    const int cy = state->y + state->height / 2;
+    for (const int y : {cy - 100, cy, cy - 100}) {
+        const int before = field_->count("click");
+        send(QStringLiteral("click %1 %2").arg(cx).arg(y).toUtf8());
+        if (y != cy) {
+            EXPECT_TRUE(waitFor([&] { return field_->count("click") > before; }))
+                << "a click beside the panel did not reach the field";
+        }
+    }
+    EXPECT_EQ(field_->count("inactive"), 0) << "the field lost the focus";
+    EXPECT_NE(QApplication::activeWindow(), shown->widget());
+
+    hud.hide();
+    EXPECT_TRUE(waitFor([&] {
+        state = xWindowState(window);
+        return state && !state->viewable;
+    }));
+}
+
+}  // namespace
+}  // namespace sayloft
