@@ -67,7 +67,8 @@ std::size_t cores() {
 std::unique_ptr<PocketSphinxRecognizer> loadPool(std::size_t decoders) {
     std::string error;
     auto pool = PocketSphinxRecognizer::load(PocketSphinxRecognizer::defaultModelDir, decoders, 0,
-                                             std::chrono::seconds(300), &error);
+                                             std::chrono::seconds(300),
+                                             RecognizerSettings::chosen(), {}, &error);
     if (!pool) {
         throw std::runtime_error(error);
     }

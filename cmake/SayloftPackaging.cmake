@@ -58,7 +58,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-wayland, libqt6svg6, fonts-noto-color-emoji, fonts-wqy-microhei, pocketsphinx-en-us")
 # On a Wayland session Xwayland carries the panel, and on KDE Plasma and GNOME the typing too.
 # xdg-utils: xdg-mime tells whether the desktop has an installer for a downloaded update.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xwayland, xdg-utils")
+# espeak-ng: the pronunciations of the user's own words (sayloft-cli words) for the built-in
+# recogniser; without it those words are reported and left out.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xwayland, xdg-utils, espeak-ng")
 # GNOME shows no tray icons without this extension (Sayloft still dictates without one).
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 

@@ -43,7 +43,8 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
     }
     if (positional.empty()) {
         return fail(
-            "no command given (transcribe, ping, register, consent, doctor, token or hotkey)");
+            "no command given (transcribe, ping, register, consent, doctor, token, hotkey or "
+            "words)");
     }
     const std::string& command = positional[0];
     const std::size_t operands = positional.size() - 1;
@@ -75,6 +76,16 @@ std::optional<CliOptions> CliOptions::parse(const std::vector<std::string>& args
         }
         options.command = positional[1] == "name" ? Command::hotkeyName : Command::hotkey;
         options.hotkeyPress = positional[1] == "press";
+    } else if (command == "words") {
+        const std::string action = operands == 0 ? "" : positional[1];
+        if (action == "list" && operands == 1) {
+            options.command = Command::wordsList;
+        } else if ((action == "add" || action == "remove") && operands >= 2) {
+            options.command = action == "add" ? Command::wordsAdd : Command::wordsRemove;
+            options.words.assign(positional.begin() + 2, positional.end());
+        } else {
+            return fail("words needs: add WORD..., remove WORD... or list");
+        }
     } else if (command == "help") {
         options.command = Command::help;
     } else {
@@ -117,6 +128,13 @@ Commands:
                        compositor key binding on Wayland (doctor prints the lines); works only
                        for the same user, with the cookie Sayloft writes at start.
   hotkey name          Print the name of the chosen hotkey ("Right Alt", "Left Super" ...).
+  words add WORD...    Add words or phrases you dictate often (names, terms; quote a phrase)
+                       to $XDG_CONFIG_HOME/Sayloft/words.txt, one a line. The built-in
+                       recogniser of sayloft-server learns the words it lacks, with a
+                       pronunciation from espeak-ng, when it starts: restart it after a change.
+                       Its log names the words whose pronunciation could not be derived.
+  words remove WORD... Remove them again.
+  words list           Print the words and phrases, one a line.
   help                 Show this text.
 
 Options:

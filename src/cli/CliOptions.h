@@ -17,13 +17,17 @@ struct CliOptions {
         consent,
         hotkey,
         hotkeyName,
-        tokenSet
+        tokenSet,
+        wordsAdd,
+        wordsList,
+        wordsRemove
     };
 
     Command command = Command::help;
     std::string wavFile;                 // transcribe only
     bool hotkeyPress = false;            // hotkey only: press (true) or release
     std::string tokenText;               // token set only
+    std::vector<std::string> words;      // words add|remove: the words or phrases
     std::optional<std::string> invite;   // register only: --invite CODE (a valid InviteCode)
     std::optional<std::string> service;  // --service URL
     std::optional<std::string> token;    // --token TEXT

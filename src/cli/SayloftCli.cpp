@@ -1,5 +1,6 @@
 #include "cli/SayloftCli.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iomanip>
@@ -24,6 +25,8 @@
 #include "core/storage/FileIo.h"
 #include "core/storage/KeychainStore.h"
 #include "core/storage/UserDefaultsStore.h"
+#include "core/storage/UserWordsFile.h"
+#include "core/text/UnicodeText.h"
 
 namespace sayloft {
 namespace {
@@ -92,6 +95,10 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
                 return hotkeyName(out);
             case CliOptions::Command::tokenSet:
                 return setToken(options->tokenText, out, err);
+            case CliOptions::Command::wordsAdd:
+            case CliOptions::Command::wordsList:
+            case CliOptions::Command::wordsRemove:
+                return words(*options, out, err);
             case CliOptions::Command::help:
                 break;
         }
@@ -104,6 +111,51 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
         return otherFailure;
     }
     return ok;
+}
+
+int SayloftCli::words(const CliOptions& options, std::ostream& out, std::ostream& err) const {
+    const auto file = UserWordsFile::defaultPath(environment_.configHome);
+    std::string error;
+    auto entries = UserWordsFile::read(file, &error);
+    if (!entries) {
+        // A broken file is left as it is for the user to mend: rewriting it would lose lines.
+        err << "sayloft-cli: " << error << "\n";
+        return badInput;
+    }
+    if (options.command == CliOptions::Command::wordsList) {
+        for (const auto& entry : *entries) {
+            out << entry << "\n";
+        }
+        return ok;
+    }
+    int status = ok;
+    for (const auto& given : options.words) {
+        const auto entry = UserWordsFile::normalise(given);
+        const auto found = std::find(entries->begin(), entries->end(), entry);
+        if (options.command == CliOptions::Command::wordsAdd) {
+            if (entry.empty() || entry.front() == '#' ||
+                entry.size() > UserWordsFile::maxEntryBytes || !UnicodeText::isValidUtf8(entry)) {
+                err << "sayloft-cli: not a word or phrase for the list: \"" << given
+                    << "\" (at most " << UserWordsFile::maxEntryBytes
+                    << " bytes of text, not starting with #)\n";
+                status = badInput;
+            } else if (found == entries->end()) {
+                entries->push_back(entry);
+            }
+        } else if (found != entries->end()) {
+            entries->erase(found);
+        } else {
+            err << "sayloft-cli: \"" << entry << "\" is not in " << file.string() << "\n";
+            status = otherFailure;
+        }
+    }
+    if (!UserWordsFile::write(file, *entries, &error)) {
+        err << "sayloft-cli: " << error << "\n";
+        return otherFailure;
+    }
+    out << file.string() << ": " << entries->size()
+        << " word(s) or phrase(s); restart sayloft-server to use them\n";
+    return status;
 }
 
 int SayloftCli::reportFailure(CliOptions::Command command, APIError error,

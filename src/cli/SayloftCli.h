@@ -64,6 +64,7 @@ private:
     int setToken(const std::string& token, std::ostream& out, std::ostream& err) const;
     int storeToken(const KeychainStore& store, const std::string& token, std::ostream& out,
                    std::ostream& err) const;
+    int words(const CliOptions& options, std::ostream& out, std::ostream& err) const;
     int reportFailure(CliOptions::Command command, APIError error, std::ostream& err) const;
 
     Environment environment_;

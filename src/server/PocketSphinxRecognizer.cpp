@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
 #include "server/PocketSphinxStream.h"
@@ -13,7 +14,9 @@ namespace sayloft {
 
 std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
     const std::filesystem::path& modelDir, std::size_t decoders, std::size_t streamDecoders,
-    std::chrono::milliseconds queueTimeout, std::string* error) {
+    std::chrono::milliseconds queueTimeout, const RecognizerSettings& settings,
+    const std::vector<DictionaryWord>& words, std::string* error,
+    std::vector<std::string>* skipped) {
     const auto fail = [&](std::string reason) -> std::unique_ptr<PocketSphinxRecognizer> {
         if (error != nullptr) {
             *error = std::move(reason);
@@ -38,9 +41,19 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
     for (std::size_t i = 0; i < oneShot + streamDecoders; ++i) {
         // Live mean normalisation (the model's own is batch, which needs the whole utterance
         // before its first frame): a stream is decoded while it arrives.
-        cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-lm",
-                                       language.c_str(), "-dict", dictionary.c_str(), "-cmn",
-                                       "live", "-logfn", "/dev/null", nullptr);
+        std::vector<std::string> arguments = {
+            "-hmm",   acoustic.string(),   "-lm",  language.string(),
+            "-dict",  dictionary.string(), "-cmn", "live",
+            "-logfn", "/dev/null"};
+        for (auto& setting : settings.arguments()) {
+            arguments.push_back(std::move(setting));
+        }
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        cmd_ln_t* config =
+            cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), FALSE);
         ps_decoder_t* decoder = config != nullptr ? ps_init(config) : nullptr;
         if (config != nullptr) {
             cmd_ln_free_r(config);  // the decoder keeps its own reference
@@ -49,9 +62,29 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::load(
             for (auto* d : loaded) {
                 ps_free(d);
             }
-            return fail("pocketsphinx could not load the model in " + modelDir.string());
+            return fail("pocketsphinx could not load the model in " + modelDir.string() +
+                        " with the search settings " + settings.describe());
         }
         loaded.push_back(decoder);
+        // Words the dictionary already holds are left as they are; the search is rebuilt once,
+        // with the last new word.
+        std::vector<const DictionaryWord*> fresh;
+        for (const auto& word : words) {
+            char* known = ps_lookup_word(decoder, word.word.c_str());
+            if (known != nullptr) {
+                ckd_free(known);
+            } else {
+                fresh.push_back(&word);
+            }
+        }
+        for (std::size_t w = 0; w < fresh.size(); ++w) {
+            const bool last = w + 1 == fresh.size();
+            if (ps_add_word(decoder, fresh[w]->word.c_str(), fresh[w]->phones.c_str(),
+                            last ? TRUE : FALSE) < 0 &&
+                i == 0 && skipped != nullptr) {
+                skipped->push_back(fresh[w]->word);
+            }
+        }
     }
     auto startMean = PocketSphinxUtterance::currentMean(loaded.front());
     std::vector<ps_decoder_t*> streams(loaded.begin() + static_cast<std::ptrdiff_t>(oneShot),

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "server/DictionaryWord.h"
+#include "server/RecognizerSettings.h"
 #include "server/SpeechRecognizer.h"
 
 struct ps_decoder_s;
@@ -27,12 +29,15 @@ class PocketSphinxRecognizer : public SpeechRecognizer {
 public:
     static constexpr const char* defaultModelDir = "/usr/share/pocketsphinx/model/en-us";
 
-    // nullptr with *error set when the model cannot be loaded.
-    static std::unique_ptr<PocketSphinxRecognizer> load(const std::filesystem::path& modelDir,
-                                                        std::size_t decoders,
-                                                        std::size_t streamDecoders,
-                                                        std::chrono::milliseconds queueTimeout,
-                                                        std::string* error);
+    // nullptr with *error set when the model cannot be loaded or a setting is refused. words
+    // join the dictionary (and the language model as single words) of every decoder; a word
+    // pocketsphinx refuses (already known, a phone the model lacks) is left out and named in
+    // *skipped when given.
+    static std::unique_ptr<PocketSphinxRecognizer> load(
+        const std::filesystem::path& modelDir, std::size_t decoders, std::size_t streamDecoders,
+        std::chrono::milliseconds queueTimeout, const RecognizerSettings& settings,
+        const std::vector<DictionaryWord>& words, std::string* error,
+        std::vector<std::string>* skipped = nullptr);
     ~PocketSphinxRecognizer() override;
 
     Result recognize(std::span<const std::int16_t> samples) override;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <vector>
 
 #include <arpa/inet.h>
 
@@ -85,7 +86,10 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
     std::uint64_t crashTotalMiB = o.crashTotalBytes / (1024 * 1024);
     std::uint64_t chaosSeed = 0;
     bool seedGiven = false;
-    bool tcpGiven = false;  // --host or --port: a TCP listener beside the Unix socket
+    bool tcpGiven = false;
+    bool searchDefaults = false;
+    std::vector<std::string> searchChanges;  // --search, applied in order after the base  // --host
+                                             // or --port: a TCP listener beside the Unix socket
     auto tcpOption = [&tcpGiven](Setter set) {
         return Setter([&tcpGiven, set = std::move(set)](std::string_view v) {
             tcpGiven = true;
@@ -124,6 +128,12 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         {"--max-queued-seconds", positive(o.maxQueuedSeconds)},
         {"--per-token-requests", count(o.perTokenRequests, 1)},
         {"--model", text(o.modelDir)},
+        {"--search", Setter([&](std::string_view v) {
+             searchChanges.emplace_back(v);
+             return true;
+         })},
+        {"--words", Setter([&](std::string_view v) { return o.wordsFile = v, true; })},
+        {"--evaluate", text(o.evaluateDir)},
         {"--upstream", text(o.upstream)},
         {"--upstream-model", text(o.upstreamModel)},
         {"--upstream-timeout", positive(o.upstreamTimeoutSeconds)},
@@ -148,11 +158,10 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
              return n && (chaosSeed = *n, seedGiven = true);
          })},
     };
-    const std::map<std::string_view, bool*> flags = {{"--help", &o.help},
-                                                     {"-h", &o.help},
-                                                     {"--version", &o.version},
-                                                     {"--rotate-secret", &o.rotateSecret},
-                                                     {"--raw-text", &o.rawText}};
+    const std::map<std::string_view, bool*> flags = {
+        {"--help", &o.help},        {"-h", &o.help},
+        {"--version", &o.version},  {"--rotate-secret", &o.rotateSecret},
+        {"--raw-text", &o.rawText}, {"--search-defaults", &searchDefaults}};
 
     for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
         std::string_view name = args[i];
@@ -180,6 +189,15 @@ std::optional<ServerOptions> ServerOptions::parse(std::span<const std::string_vi
         }
         if (!option->second(*value)) {
             problem = "invalid value '" + std::string(*value) + "' for " + std::string(name);
+        }
+    }
+    if (searchDefaults) {
+        o.search = RecognizerSettings::engineDefaults();
+    }
+    for (const auto& change : searchChanges) {
+        std::string reason;
+        if (problem.empty() && !o.search.apply(change, &reason)) {
+            problem = "--search: " + reason;
         }
     }
     o.crashTotalBytes = crashTotalMiB * 1024 * 1024;
@@ -305,6 +323,17 @@ Recognition:
   --per-token-requests N   recognitions of one token running at once; more wait (default 2)
   --raw-text               answer the built-in recogniser's words as they come (lower case, no
                            punctuation) instead of sentences ("Send it on Friday.")
+  --search NAME=VALUE,...  change the built-in recogniser's search settings (pocketsphinx
+                           arguments without the dash: beam, wbeam, pbeam, lw, wip, maxhmmpf,
+                           fwdflat, bestpath, ...); repeatable. The defaults were chosen by
+                           measurement (bench/recognition/sweep)
+  --search-defaults        start from pocketsphinx's own search settings instead
+  --words FILE             the user's own words, one word or phrase a line (default
+                           $XDG_CONFIG_HOME/Sayloft/words.txt, edited by sayloft-cli words;
+                           read at start, so a change needs a restart). "" reads none
+  --evaluate DIR           do not serve: run every DIR/NAME.wav (with its words in NAME.txt)
+                           through the built-in recogniser with one decoder and print the word
+                           error rate and real-time factor
   --upstream URL           forward audio to URL/v1/audio/transcriptions (OpenAI-compatible)
                            instead; the bearer key comes from $SAYLOFT_UPSTREAM_API_KEY. Its
                            text is answered as the upstream gives it

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/RecognizerSettings.h"
 #include "server/TrustedProxies.h"
 
 namespace sayloft {
@@ -64,6 +65,14 @@ struct ServerOptions {
     // The built-in recogniser's words as it gives them (lower case, no punctuation) instead of
     // written sentences (ReadableText).
     bool rawText = false;
+    // The built-in recogniser's search settings: the measured choice, changed by --search.
+    RecognizerSettings search = RecognizerSettings::chosen();
+    // The user's own words (UserWordsFile); unset: the default file in the user's config
+    // folder; empty: none.
+    std::optional<std::filesystem::path> wordsFile{};
+    // Measure the built-in recogniser on the recordings of this folder (EvaluationSet) instead
+    // of serving.
+    std::filesystem::path evaluateDir;
 
     std::string upstream;  // base URL of an OpenAI-compatible service; empty: built-in recogniser
     std::string upstreamModel = "whisper-1";

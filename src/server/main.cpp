@@ -14,16 +14,21 @@
 #include <signal.h>
 
 #include "core/net/InviteCode.h"
+#include "core/storage/UserWordsFile.h"
 #include "core/storage/XdgDirs.h"
 #include "server/ChaosPlan.h"
 #include "server/CrashStore.h"
+#include "server/EspeakPronunciation.h"
+#include "server/EvaluationSet.h"
 #include "server/FairRecognitionQueue.h"
 #include "server/PocketSphinxRecognizer.h"
 #include "server/ReadableTextRecognizer.h"
+#include "server/RecognitionEvaluation.h"
 #include "server/SayloftServer.h"
 #include "server/ServerOptions.h"
 #include "server/TokenAuthority.h"
 #include "server/UpstreamRecognizer.h"
+#include "server/UserWordsDictionary.h"
 
 namespace {
 
@@ -43,6 +48,56 @@ std::size_t concurrentRecognitions(const ServerOptions& options) {
                                  : std::max(1u, std::thread::hardware_concurrency());
 }
 
+// The dictionary additions from the user's words file. A broken file is reported and the
+// service goes on with the model's own words.
+std::vector<DictionaryWord> userWords(const ServerOptions& options) {
+    const auto file =
+        options.wordsFile.value_or(UserWordsFile::defaultPath(XdgDirs::current().configHome));
+    if (file.empty()) {
+        return {};
+    }
+    std::string error;
+    const auto entries = UserWordsFile::read(file, &error);
+    if (!entries) {
+        std::cerr << "sayloft-server: " << error << "; going on without the user's words"
+                  << std::endl;
+        return {};
+    }
+    if (entries->empty()) {
+        return {};
+    }
+    const auto outcome = UserWordsDictionary::resolve(
+        *entries, options.modelDir / "cmudict-en-us.dict", EspeakPronunciation::derive);
+    std::cerr << "sayloft-server: the user's words in " << file.string() << ": "
+              << outcome.describe() << std::endl;
+    return outcome.added;
+}
+
+std::unique_ptr<PocketSphinxRecognizer> loadBuiltIn(const ServerOptions& options,
+                                                    std::size_t decoders,
+                                                    std::size_t streamDecoders,
+                                                    std::string* error) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> skipped;
+    auto recognizer = PocketSphinxRecognizer::load(
+        options.modelDir, decoders, streamDecoders,
+        std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
+        options.search, userWords(options), error, &skipped);
+    if (!recognizer) {
+        return nullptr;
+    }
+    for (const auto& word : skipped) {
+        std::cerr << "sayloft-server: the recogniser refused the word " << word << std::endl;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
+              << " into " << decoders << " decoder(s) and " << streamDecoders << " for streams in "
+              << std::fixed << std::setprecision(2) << seconds
+              << " s; search settings: " << options.search.describe() << std::endl;
+    return recognizer;
+}
+
 std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, std::string* error) {
     if (!options.upstream.empty()) {
         const char* key = std::getenv(ServerOptions::upstreamKeyVariable);
@@ -52,25 +107,36 @@ std::unique_ptr<SpeechRecognizer> makeRecognizer(const ServerOptions& options, s
                 static_cast<long long>(options.upstreamTimeoutSeconds * 1000)),
             error);
     }
-    const std::size_t decoders = concurrentRecognitions(options);
-    const auto start = std::chrono::steady_clock::now();
-    auto recognizer = PocketSphinxRecognizer::load(
-        options.modelDir, decoders, options.streamDecoders,
-        std::chrono::milliseconds(static_cast<long long>(options.queueTimeoutSeconds * 1000)),
-        error);
-    if (!recognizer) {
-        return nullptr;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cerr << "sayloft-server: loaded the pocketsphinx model " << options.modelDir.string()
-              << " into " << decoders << " decoder(s) and " << options.streamDecoders
-              << " for streams in " << std::fixed << std::setprecision(2) << seconds << " s"
-              << std::endl;
-    if (options.rawText) {
+    auto recognizer =
+        loadBuiltIn(options, concurrentRecognitions(options), options.streamDecoders, error);
+    if (!recognizer || options.rawText) {
         return recognizer;
     }
     return std::make_unique<ReadableTextRecognizer>(std::move(recognizer));
+}
+
+// --evaluate: one decoder, the recordings one after the other, the figures on standard output.
+int evaluate(const ServerOptions& options) {
+    std::string error;
+    const auto set = EvaluationSet::load(options.evaluateDir, &error);
+    if (!set) {
+        return fail(error);
+    }
+    const auto recognizer = loadBuiltIn(options, 1, 0, &error);
+    if (!recognizer) {
+        return fail(error);
+    }
+    // The decoder's own processor time, so that other work on the machine does not count.
+    const auto now = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    const auto totals = RecognitionEvaluation::run(*recognizer, *set, now, std::cout);
+    std::cout << RecognitionEvaluation::summary(totals)
+              << " (processor time of the decoding thread)\nsearch settings: "
+              << options.search.describe() << std::endl;
+    return totals.failures == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -91,6 +157,9 @@ int main(int argc, char** argv) {
     if (options.version) {
         std::cout << "sayloft-server " << SayloftServer::version << "\n";
         return 0;
+    }
+    if (!options.evaluateDir.empty()) {
+        return evaluate(options);
     }
     if (options.rotateSecret) {
         if (!TokenAuthority::rotateSecret(options.dataDir, &error)) {

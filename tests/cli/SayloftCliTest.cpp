@@ -311,6 +311,10 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
         {"register", "--invite"},
         {"register", "--invite", "two words"},
         {"register", "--invite=a\r\nX-Injected: 1"},
+        {"words"},
+        {"words", "add"},
+        {"words", "list", "extra"},
+        {"words", "clear"},
     };
     for (const auto& args : mistakes) {
         const Outcome result = rig.run(args);
@@ -323,7 +327,7 @@ TEST(SayloftCli, CommandLineMistakesAreUsageErrors) {
     EXPECT_EQ(help.status, 0);
     for (const char* topic :
          {"transcribe FILE.wav", "ping", "register", "--invite CODE", "--service URL",
-          "--token TEXT", "--verbose", "hotkey press|release"}) {
+          "--token TEXT", "--verbose", "hotkey press|release", "words add WORD..."}) {
         EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
     }
 }
@@ -490,6 +494,46 @@ TEST(SayloftCli, HotkeyNameIsTheStoredHotkey) {
         EXPECT_EQ(out.str(), name) << stored;
         EXPECT_EQ(snapshot(scratch.path), before) << stored;
     }
+}
+
+TEST(SayloftCli, WordsAddListAndRemoveEditTheWordsFileAndLeaveABrokenOneAlone) {
+    Scratch scratch;
+    const SayloftCli cli({scratch.path / "data", Url::parse("http://127.0.0.1:1").value(), false,
+                          scratch.path / "config"});
+    const auto run = [&](std::vector<std::string> args) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = cli.run(args, out, err);
+        return Outcome{status, out.str(), err.str()};
+    };
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string listed;  // `words list` afterwards
+    };
+    const Step steps[] = {
+        {{"words", "list"}, SayloftCli::ok, ""},
+        {{"words", "add", "Sayloft", " Kubernetes   cluster"},
+         SayloftCli::ok,
+         "Sayloft\nKubernetes cluster\n"},
+        {{"words", "add", "Sayloft", "#tag", std::string(101, 'a')},
+         SayloftCli::badInput,
+         "Sayloft\nKubernetes cluster\n"},
+        {{"words", "remove", "Sayloft", "Nowhere"},
+         SayloftCli::otherFailure,
+         "Kubernetes cluster\n"},
+    };
+    for (const auto& step : steps) {
+        const auto result = run(step.args);
+        EXPECT_EQ(result.status, step.status) << step.args[1] << ": " << result.err;
+        EXPECT_EQ(run({"words", "list"}).out, step.listed) << step.args[1];
+    }
+    scratch.write("config/Sayloft/words.txt", "caf\xe9\n");
+    const auto before = snapshot(scratch.path);
+    const auto refused = run({"words", "add", "x"});
+    EXPECT_EQ(refused.status, SayloftCli::badInput);
+    EXPECT_NE(refused.err.find("not UTF-8 text"), std::string::npos) << refused.err;
+    EXPECT_EQ(snapshot(scratch.path), before);
 }
 
 // The installed program, as a process: exit status and output of the real binary.

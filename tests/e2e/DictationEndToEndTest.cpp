@@ -41,19 +41,19 @@
 #include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TestKeyboard.h"
-#include "WordErrorRate.h"
 #include "core/audio/WavReader.h"
+#include "server/WordErrorRate.h"
 
 namespace sayloft {
 namespace {
 
 using namespace std::chrono_literals;
+using sayloft::WordErrorRate;
 using test::DBusMock;
 using test::ServerProcess;
 using test::TempDir;
 using test::TestKeyboard;
 using test::waitUntil;
-using test::WordErrorRate;
 
 constexpr unsigned rightAltKeycode = 108;
 // Three of the sentences the server's recognition tests measure with the same voice and a

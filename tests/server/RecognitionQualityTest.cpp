@@ -16,7 +16,7 @@
 #include "HttpTestSupport.h"
 #include "ServerProcess.h"
 #include "TestForms.h"
-#include "WordErrorRate.h"
+#include "server/WordErrorRate.h"
 
 namespace sayloft::test {
 namespace {

@@ -80,12 +80,18 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool ownDataDir)
         args.insert(args.begin(), {"--data-dir", dataDir_.string()});
     }
     bool hasPort = false;
+    bool hasWords = false;
     for (const auto& a : args) {
         // A server given only --unix-socket listens there alone.
         hasPort = hasPort || a == "--port" || a == "--unix-socket";
+        hasWords = hasWords || a == "--words";
     }
     if (!hasPort) {
         args.insert(args.begin(), {"--port", "0"});
+    }
+    if (!hasWords) {
+        // The words of whoever runs the tests would change what is recognised.
+        args.insert(args.begin(), {"--words", ""});
     }
     args.insert(args.begin(), binary());
 

@@ -14,7 +14,8 @@
 namespace sayloft::test {
 
 // A real sayloft-server child process on 127.0.0.1 and a free port (or only on the Unix socket
-// that --unix-socket names), with its own temporary data folder (unless the arguments name one).
+// that --unix-socket names), with its own temporary data folder (unless the arguments name one)
+// and without the words file of whoever runs the tests (unless they give --words).
 // Its stderr is read line by line on a thread; start-up waits for the "listening on" line, never
 // for a fixed time.
 class ServerProcess {

@@ -1,10 +1,10 @@
-#include "WordErrorRate.h"
+#include "server/WordErrorRate.h"
 
 #include <algorithm>
 #include <cctype>
 #include <sstream>
 
-namespace sayloft::test {
+namespace sayloft {
 
 std::vector<std::string> WordErrorRate::words(const std::string& text) {
     std::string cleaned;
@@ -38,4 +38,4 @@ std::size_t WordErrorRate::errors(const std::string& reference, const std::strin
     return previous[h.size()];
 }
 
-}  // namespace sayloft::test
+}  // namespace sayloft

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace sayloft::test {
+namespace sayloft {
 
 // Word error rate: (substitutions + deletions + insertions) / reference words, over words
 // lower-cased with punctuation other than apostrophes removed.
@@ -12,4 +12,4 @@ struct WordErrorRate {
     static std::size_t errors(const std::string& reference, const std::string& hypothesis);
 };
 
-}  // namespace sayloft::test
+}  // namespace sayloft
