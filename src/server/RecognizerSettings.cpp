@@ -105,14 +105,13 @@ RecognizerSettings RecognizerSettings::engineDefaults() {
 }
 
 RecognizerSettings RecognizerSettings::chosen() {
-    // On the development set (bench/recognition/make-dev-set, 42 recordings, live mean
-    // normalisation) these gave 31.3 % of words wrong against 33.2 % with pocketsphinx's
-    // defaults, at the same speed (real-time factor about 0.3). Wider beams, no pruning limit or
-    // more Gaussians (topn) bought nothing there at up to twice the time, so recognition while
-    // the key is held has no reason to use other settings.
-    RecognizerSettings settings;
-    settings.apply("lw=7 fillprob=1e-4", nullptr);
-    return settings;
+    // On the development set (bench/recognition/make-dev-set, 42 recordings), with the mean
+    // normalisation measured on each utterance's first two seconds (PocketSphinxUtterance),
+    // pocketsphinx's defaults gave 24.3 % of words wrong; every change tried did worse (lw 7:
+    // 26.9 %, fillprob 1e-4: 25.0 %, lw 7 with fillprob 1e-4: 26.1 %), and wider beams, no
+    // pruning limit or more Gaussians (topn) bought nothing at up to twice the time, so
+    // recognition while the key is held has no reason to use other settings either.
+    return engineDefaults();
 }
 
 bool RecognizerSettings::set(std::string_view name, std::string_view value, std::string* error) {
