@@ -37,18 +37,9 @@ std::string squeezed(const std::string& text) {
 }
 
 std::string describeFailure(const char* step, const PortalResponse& response) {
-    switch (response.outcome) {
-        case PortalResponse::Outcome::absent:
-            return std::string("the desktop offers no GlobalShortcuts portal (") + step + ")";
-        case PortalResponse::Outcome::cancelled:
-            return std::string("the shortcut was not accepted in the desktop's dialog (") + step +
-                   ")";
-        case PortalResponse::Outcome::failed:
-        case PortalResponse::Outcome::granted:
-            break;
-    }
-    return std::string("the GlobalShortcuts portal refused ") + step +
-           (response.error.isEmpty() ? "" : ": " + response.error.toStdString());
+    return response.describeFailure(
+        "GlobalShortcuts", step,
+        std::string("the shortcut was not accepted in the desktop's dialog (") + step + ")");
 }
 
 }  // namespace

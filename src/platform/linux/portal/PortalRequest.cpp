@@ -127,6 +127,22 @@ PortalResponse::Outcome PortalRequest::outcomeOfError(const QString& errorName) 
                                        : PortalResponse::Outcome::failed;
 }
 
+std::string PortalResponse::describeFailure(std::string_view portal, std::string_view step,
+                                            std::string whenCancelled) const {
+    switch (outcome) {
+        case Outcome::absent:
+            return "the desktop offers no " + std::string(portal) + " portal (" +
+                   std::string(step) + ")";
+        case Outcome::cancelled:
+            return whenCancelled;
+        case Outcome::failed:
+        case Outcome::granted:
+            break;
+    }
+    return "the " + std::string(portal) + " portal refused " + std::string(step) +
+           (error.isEmpty() ? "" : ": " + error.toStdString());
+}
+
 }  // namespace sayloft
 
 #include "PortalRequest.moc"

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include <QtCore/QString>
 #include <QtCore/QVariantList>
@@ -29,6 +31,11 @@ struct PortalResponse {
     Outcome outcome = Outcome::failed;
     QVariantMap results;
     QString error;  // the D-Bus error's name and message when the call itself failed
+
+    // Why a request to `portal` ("RemoteDesktop") failed at `step` ("creating a session"), in one
+    // line for the log and doctor; whenCancelled when the user dismissed the dialog.
+    std::string describeFailure(std::string_view portal, std::string_view step,
+                                std::string whenCancelled) const;
 };
 
 // One call of the request pattern. The Response signal is subscribed to on the handle path

@@ -39,17 +39,8 @@ QString pathOf(const QVariant& value) {
 }
 
 std::string describeFailure(const char* step, const PortalResponse& response) {
-    switch (response.outcome) {
-        case PortalResponse::Outcome::absent:
-            return std::string("the desktop offers no RemoteDesktop portal (") + step + ")";
-        case PortalResponse::Outcome::cancelled:
-            return "the permission to type was cancelled in the desktop's dialog";
-        case PortalResponse::Outcome::failed:
-        case PortalResponse::Outcome::granted:
-            break;
-    }
-    return std::string("the RemoteDesktop portal refused ") + step +
-           (response.error.isEmpty() ? "" : ": " + response.error.toStdString());
+    return response.describeFailure("RemoteDesktop", step,
+                                    "the permission to type was cancelled in the desktop's dialog");
 }
 
 }  // namespace
