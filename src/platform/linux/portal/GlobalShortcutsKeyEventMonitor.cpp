@@ -18,14 +18,6 @@ namespace {
 const QString interface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
-// A session handle arrives as a string in older portals and as an object path in newer ones.
-QString pathOf(const QVariant& value) {
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
-        return value.value<QDBusObjectPath>().path();
-    }
-    return value.toString();
-}
-
 std::string squeezed(const std::string& text) {
     std::string result;
     for (const char c : text) {
@@ -57,7 +49,7 @@ public slots:
     void deactivated(const QDBusMessage& message) { shortcut(message, false); }
     void shortcutsChanged(const QDBusMessage& message) {
         const QVariantList arguments = message.arguments();
-        if (arguments.size() >= 2 && pathOf(arguments[0]) == owner_.session_) {
+        if (arguments.size() >= 2 && PortalRequest::pathOf(arguments[0]) == owner_.session_) {
             owner_.setTrigger(arguments[1]);
             owner_.changed();
         }
@@ -73,7 +65,7 @@ public slots:
 private:
     void shortcut(const QDBusMessage& message, bool down) {
         const QVariantList arguments = message.arguments();
-        if (arguments.size() >= 2 && pathOf(arguments[0]) == owner_.session_ &&
+        if (arguments.size() >= 2 && PortalRequest::pathOf(arguments[0]) == owner_.session_ &&
             arguments[1].toString() == QLatin1String(shortcutId)) {
             owner_.deliver(down);
         }
@@ -123,15 +115,14 @@ void GlobalShortcutsKeyEventMonitor::createSession() {
     state_ = State::binding;
     failure_.clear();
     trigger_.clear();
-    const QVariantMap options{{QStringLiteral("session_handle_token"), PortalRequest::newToken()}};
-    request_ = std::make_unique<PortalRequest>(
-        bus_, interface, QStringLiteral("CreateSession"), QVariantList{options}, 0,
-        [this](const PortalResponse& response) {
+    request_ =
+        PortalRequest::createSession(bus_, interface, [this](const PortalResponse& response) {
             if (response.outcome != PortalResponse::Outcome::granted) {
                 fail(describeFailure("creating a session", response));
                 return;
             }
-            session_ = pathOf(response.results.value(QStringLiteral("session_handle")));
+            session_ =
+                PortalRequest::pathOf(response.results.value(QStringLiteral("session_handle")));
             bindShortcut();
         });
     changed();

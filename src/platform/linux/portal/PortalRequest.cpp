@@ -5,6 +5,7 @@
 
 #include <QtCore/QObject>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusObjectPath>
 #include <QtDBus/QDBusPendingCallWatcher>
 #include <QtDBus/QDBusPendingReply>
 
@@ -102,6 +103,21 @@ PortalRequest::~PortalRequest() {
 QString PortalRequest::newToken() {
     static std::atomic<unsigned> counter{0};
     return QStringLiteral("sayloft%1").arg(++counter);
+}
+
+std::unique_ptr<PortalRequest> PortalRequest::createSession(QDBusConnection bus,
+                                                            const QString& interface, Done done) {
+    const QVariantMap options{{QStringLiteral("session_handle_token"), newToken()}};
+    return std::make_unique<PortalRequest>(std::move(bus), interface,
+                                           QStringLiteral("CreateSession"), QVariantList{options},
+                                           0, std::move(done));
+}
+
+QString PortalRequest::pathOf(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+        return value.value<QDBusObjectPath>().path();
+    }
+    return value.toString();
 }
 
 QString PortalRequest::handlePath(const QDBusConnection& bus, const QString& kind,

@@ -56,6 +56,14 @@ public:
 
     // A token unique in this process, usable as the last element of an object path.
     static QString newToken();
+
+    // The CreateSession request of a session-based portal interface (GlobalShortcuts,
+    // RemoteDesktop), with a fresh session_handle_token.
+    static std::unique_ptr<PortalRequest> createSession(QDBusConnection bus,
+                                                        const QString& interface, Done done);
+    // An object path as a portal sends it: a string in older portals, an object path in newer
+    // ones (session handles, signal arguments).
+    static QString pathOf(const QVariant& value);
     // The object path the portal gives a request or session made with this token by this
     // connection: /org/freedesktop/portal/desktop/<kind>/<sender>/<token>.
     static QString handlePath(const QDBusConnection& bus, const QString& kind,

@@ -31,13 +31,6 @@ constexpr std::pair<std::uint64_t, std::uint32_t> modifierCodes[] = {
     {ModifierFlag::shift, shiftCode},
 };
 
-QString pathOf(const QVariant& value) {
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
-        return value.value<QDBusObjectPath>().path();
-    }
-    return value.toString();
-}
-
 std::string describeFailure(const char* step, const PortalResponse& response) {
     return response.describeFailure("RemoteDesktop", step,
                                     "the permission to type was cancelled in the desktop's dialog");
@@ -96,15 +89,14 @@ void RemoteDesktopKeyboardEvents::start(unsigned portalVersion) {
         defaults_.setBoolean(dialogExplainedKey, true);
         notifications_.post(options_.dialogEveryStart.title, options_.dialogEveryStart.body);
     }
-    const QVariantMap options{{QStringLiteral("session_handle_token"), PortalRequest::newToken()}};
-    request_ = std::make_unique<PortalRequest>(
-        bus_, interface, QStringLiteral("CreateSession"), QVariantList{options}, 0,
-        [this](const PortalResponse& response) {
+    request_ =
+        PortalRequest::createSession(bus_, interface, [this](const PortalResponse& response) {
             if (response.outcome != PortalResponse::Outcome::granted) {
                 fail(describeFailure("creating a session", response));
                 return;
             }
-            session_ = pathOf(response.results.value(QStringLiteral("session_handle")));
+            session_ =
+                PortalRequest::pathOf(response.results.value(QStringLiteral("session_handle")));
             selectDevices();
         });
     changed();
