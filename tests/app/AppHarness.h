@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/AppDelegate.h"
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "core/diagnostics/LatencyLog.h"
 #include "core/storage/KeychainStore.h"
 #include "fakes/FakeAlerts.h"

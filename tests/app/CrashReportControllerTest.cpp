@@ -11,7 +11,7 @@
 
 #include "AppHarness.h"
 #include "app/CrashReportController.h"
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "core/diagnostics/CrashReporter.h"
 #include "core/model/APIError.h"
 #include "fakes/FakeAlerts.h"

@@ -7,7 +7,7 @@
 
 #include "app/HotkeySetting.h"
 #include "app/Onboarding.h"
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "core/net/RegistrationNotOffered.h"
 #include "fakes/FakeAlerts.h"
 #include "fakes/FakeLocalService.h"

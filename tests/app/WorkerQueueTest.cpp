@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/WorkerQueue.h"
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "core/diagnostics/LatencyLog.h"
 
 namespace sayloft::test {

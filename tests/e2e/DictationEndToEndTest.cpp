@@ -37,7 +37,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 #include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TestKeyboard.h"

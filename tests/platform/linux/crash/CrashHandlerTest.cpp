@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "core/diagnostics/CrashReporter.h"
 #include "platform/linux/crash/UtcDateTime.h"
 

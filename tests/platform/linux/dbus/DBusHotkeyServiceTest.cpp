@@ -10,7 +10,7 @@
 #include <QtDBus/QDBusVirtualObject>
 #include <gtest/gtest.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 #include "core/hotkey/HotkeyCookie.h"
 #include "platform/linux/dbus/DBusHotkeyService.h"
 

@@ -5,7 +5,7 @@
 #include <QtDBus/QDBusConnection>
 #include <gtest/gtest.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 #include "platform/linux/dbus/DBusNotifications.h"
 
 namespace sayloft {

@@ -10,7 +10,7 @@
 #include <QtDBus/QDBusVariant>
 #include <gtest/gtest.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 #include "platform/linux/dbus/DBusSessionEvents.h"
 
 namespace sayloft {

@@ -8,7 +8,7 @@
 #include <QtDBus/QDBusVariant>
 #include <gtest/gtest.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 #include "app/MediaController.h"
 #include "app/WorkerQueue.h"
 #include "platform/linux/dbus/MprisMediaPlayers.h"

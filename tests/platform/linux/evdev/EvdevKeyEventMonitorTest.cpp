@@ -14,10 +14,10 @@
 #include <unistd.h>
 
 #include "ModifierEventRows.h"
-#include "core/TempHome.h"
+#include "TempHome.h"
 #include "platform/linux/evdev/EvdevKeyEventMonitor.h"
 #include "platform/linux/evdev/EvdevKeyboard.h"
-#include "platform/linux/qt/QtWait.h"
+#include "qt/QtWait.h"
 
 namespace sayloft {
 namespace {
@@ -153,7 +153,7 @@ TEST(EvdevKeyEventMonitor, ReadsEveryKeyboardAsOne) {
                     devices.closeWriter(step.device);
                     break;
             }
-            test::waitFor([&] { return seen.size() >= step.expected.size(); });
+            test::waitUntil([&] { return seen.size() >= step.expected.size(); });
             EXPECT_EQ(seen, step.expected) << row.name << ", " << step.device;
         }
         monitor.remove(*id);
@@ -198,7 +198,7 @@ TEST(EvdevKeyEventMonitor, RealKeyboardThroughUinput) {
     const char* devnode = libevdev_uinput_get_devnode(uinput);
     ASSERT_NE(devnode, nullptr) << "the uinput keyboard has no node under /dev/input";
     const std::filesystem::path node = devnode;
-    ASSERT_TRUE(test::waitFor([&] { return ::access(node.c_str(), R_OK) == 0; }))
+    ASSERT_TRUE(test::waitUntil([&] { return ::access(node.c_str(), R_OK) == 0; }))
         << node << " is not readable";
     const auto send = [uinput](unsigned code, int value) {
         libevdev_uinput_write_event(uinput, EV_MSC, MSC_SCAN, 0x70000 + static_cast<int>(code));
@@ -234,7 +234,7 @@ TEST(EvdevKeyEventMonitor, RealKeyboardThroughUinput) {
         [&seen](const ModifierEvent& event) { seen.emplace_back(event.keyCode, event.flags); });
     ASSERT_TRUE(id);
     send(KEY_RIGHTALT, 1);
-    ASSERT_TRUE(test::waitFor([&] { return !seen.empty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !seen.empty(); }));
     EXPECT_EQ(seen, (Events{{61, opt}}));
 
     // Right Alt goes up early in a flood far larger than the kernel's buffer, written while the
@@ -246,11 +246,11 @@ TEST(EvdevKeyEventMonitor, RealKeyboardThroughUinput) {
         send(KEY_LEFTCTRL, 0);
     }
     send(KEY_LEFTCTRL, 1);
-    EXPECT_TRUE(test::waitFor([&] {
+    EXPECT_TRUE(test::waitUntil([&] {
         return seen.back() == Events::value_type{59, ctl};
     })) << "the state after the overflow was not resynchronised";
     send(KEY_LEFTCTRL, 0);
-    EXPECT_TRUE(test::waitFor([&] { return seen.back() == Events::value_type{59, 0}; }));
+    EXPECT_TRUE(test::waitUntil([&] { return seen.back() == Events::value_type{59, 0}; }));
     monitor.remove(*id);
     libevdev_uinput_destroy(uinput);
     libevdev_free(device);

@@ -11,7 +11,7 @@
 #include <QtDBus/QDBusArgument>
 #include <gtest/gtest.h>
 
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 
 namespace sayloft::test {
 

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "app/StatusHUD.h"
 #include "app/Texts.h"
 #include "platform/linux/qt/QtPanel.h"
@@ -27,7 +27,7 @@
 namespace sayloft {
 namespace {
 
-using test::waitFor;
+using test::waitUntil;
 
 // Runs a program and returns its standard output, or nullopt when it failed.
 std::optional<std::string> run(const QString& program, const QStringList& args) {
@@ -113,7 +113,7 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
     below.setGeometry(0, 0, 1280, 800);
     below.setAttribute(Qt::WA_ShowWithoutActivating);
     below.show();
-    ASSERT_TRUE(waitFor([&] { return below.isVisible() && xGeometry(below.winId()).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return below.isVisible() && xGeometry(below.winId()).has_value(); }));
     ASSERT_TRUE(run("xdotool", {"windowfocus", "--sync", QString::number(target)}).has_value());
     ASSERT_TRUE(run("xdotool", {"mousemove", "--sync", "100", "100"}).has_value());
 
@@ -126,10 +126,10 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
         return panel;
     });
     hud.show("Listening…");
-    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->widget()->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->widget()->isVisible(); }));
     const unsigned long panelWindow = shown->widget()->winId();
     std::optional<Geometry> where;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         where = xGeometry(panelWindow);
         return where && where->width == 220 &&
                run("xwininfo", {"-id", QString::number(panelWindow)})->find("IsViewable") !=
@@ -150,10 +150,10 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
     ASSERT_TRUE(run("xdotool", {"mousemove", "--sync", QString::number(cx), QString::number(cy)})
                     .has_value());
     ASSERT_TRUE(run("xdotool", {"click", "1"}).has_value());
-    EXPECT_TRUE(waitFor([&] { return below.presses == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return below.presses == 1; }));
 
     hud.hide();
-    EXPECT_TRUE(waitFor([&] { return !shown->widget()->isVisible(); }));
+    EXPECT_TRUE(waitUntil([&] { return !shown->widget()->isVisible(); }));
 
     xterm.terminate();
     xterm.waitForFinished(5000);

@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "platform/linux/qt/QtRunLoop.h"
 
 namespace sayloft {
 namespace {
 
-using test::waitFor;
+using test::waitUntil;
 using Clock = std::chrono::steady_clock;
 
 TEST(QtRunLoop, PostsFromSeveralThreadsRunOnTheMainThreadInEachThreadsOrder) {
@@ -46,7 +46,7 @@ TEST(QtRunLoop, PostsFromSeveralThreadsRunOnTheMainThreadInEachThreadsOrder) {
         }
         last = true;
     });
-    ASSERT_TRUE(waitFor([&] { return last; }));
+    ASSERT_TRUE(waitUntil([&] { return last; }));
     EXPECT_EQ(doneBeforeLast, static_cast<std::size_t>(threads * perThread));
     EXPECT_EQ(offMain.load(), 0);
     for (const auto& list : seen) {
@@ -62,7 +62,7 @@ TEST(QtRunLoop, PostNeverRunsInsideTheCall) {
     bool ran = false;
     loop.post([&] { ran = true; });
     EXPECT_FALSE(ran);
-    ASSERT_TRUE(waitFor([&] { return ran; }));
+    ASSERT_TRUE(waitUntil([&] { return ran; }));
 }
 
 TEST(QtRunLoop, TimersFireNotBeforeTheirTimeAndStopWhenInvalidated) {
@@ -88,7 +88,7 @@ TEST(QtRunLoop, TimersFireNotBeforeTheirTimeAndStopWhenInvalidated) {
     // Runs after everything above would have fired (at least 60 ms).
     loop.schedule(0.06, false, [&] { sentinel = true; });
 
-    ASSERT_TRUE(waitFor([&] { return sentinel; }));
+    ASSERT_TRUE(waitUntil([&] { return sentinel; }));
     ASSERT_EQ(oneShot.size(), 1u);
     EXPECT_GE(oneShot[0], std::chrono::milliseconds(30));
     EXPECT_EQ(repeated, 3);
@@ -106,7 +106,7 @@ TEST(QtRunLoop, AOneShotTimerIsInvalidOnceItFired) {
         fired = true;
     });
     EXPECT_TRUE(timer->isValid());
-    ASSERT_TRUE(waitFor([&] { return fired; }));
+    ASSERT_TRUE(waitUntil([&] { return fired; }));
     EXPECT_FALSE(validInside);
     EXPECT_FALSE(timer->isValid());
 }

@@ -21,13 +21,13 @@
 
 #include <gtest/gtest.h>
 
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "platform/linux/qt/QtStatusItem.h"
 
 namespace sayloft {
 namespace {
 
-using test::waitFor;
+using test::waitUntil;
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
@@ -83,7 +83,7 @@ public:
         process_.start("/usr/bin/python3",
                        {"-m", "dbusmock", "--session", "--template", SAYLOFT_WATCHER_TEMPLATE});
         process_.waitForStarted(10000);
-        waitFor([] {
+        waitUntil([] {
             return QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService);
         });
     }
@@ -96,7 +96,7 @@ public:
     QString registeredItem() {
         QDBusInterface mock(watcherService, "/StatusNotifierWatcher", "org.freedesktop.DBus.Mock");
         QString name;
-        waitFor([&] {
+        waitUntil([&] {
             const QDBusMessage reply =
                 mock.call("GetMethodCalls", QStringLiteral("RegisterStatusNotifierItem"));
             if (reply.type() != QDBusMessage::ReplyMessage) {
@@ -229,9 +229,9 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
 
     // Icons: the recording microphone is red, the idle one is not.
     item.setIcon("mic.fill", StatusItem::Tint::red);
-    EXPECT_TRUE(waitFor([&] { return redShare(service) > 0.3; })) << redShare(service);
+    EXPECT_TRUE(waitUntil([&] { return redShare(service) > 0.3; })) << redShare(service);
     item.setIcon("mic", std::nullopt);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const double share = redShare(service);
         return share >= 0 && share < 0.01;
     })) << redShare(service);
@@ -273,7 +273,7 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
             .path();
     ASSERT_FALSE(menuPath.isEmpty());
     LayoutItem root;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         root = layout(service, menuPath);
         return root.children.size() == 6;
     }));
@@ -299,7 +299,7 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
     menu.items[2].submenu[0].checked = false;
     menu.items[2].submenu[1].checked = true;
     item.setMenu(menu);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         root = layout(service, menuPath);
         return root.children.size() == 6 && root.children[0].visible();
     }));
@@ -309,7 +309,7 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
     // Choosing Quit through the panel's protocol runs its action.
     ask(service, menuPath, "com.canonical.dbusmenu", "Event",
         {root.children[5].id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
-    EXPECT_TRUE(waitFor([&] { return quitChosen; }));
+    EXPECT_TRUE(waitUntil([&] { return quitChosen; }));
 }
 
 // Without a StatusNotifierItem host Sayloft draws the menu itself: Ctrl+Q, pressed as a person
@@ -340,18 +340,18 @@ TEST(QtStatusItemDrawnBySayloft, CtrlQChoosesQuitWhileTheMenuIsOpen) {
         open->popup(QPoint(100, 100));
         if (inSubmenu) {
             QMenu* submenu = open->actions().at(0)->menu();
-            ASSERT_TRUE(waitFor([&] { return open->isVisible(); }));
+            ASSERT_TRUE(waitUntil([&] { return open->isVisible(); }));
             open->setActiveAction(open->actions().at(0));
             submenu->popup(QPoint(300, 100));
             open = submenu;
         }
-        ASSERT_TRUE(waitFor([&] { return open->isVisible(); }));
-        ASSERT_TRUE(waitFor([&] { return QApplication::activePopupWidget() == open; }));
+        ASSERT_TRUE(waitUntil([&] { return open->isVisible(); }));
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activePopupWidget() == open; }));
         EXPECT_EQ(QProcess::execute(QStringLiteral("xdotool"),
                                     {QStringLiteral("key"), QStringLiteral("ctrl+q")}),
                   0);
-        EXPECT_TRUE(waitFor([&] { return quits == 1; }, std::chrono::seconds(3)));
-        EXPECT_TRUE(waitFor([&] { return !item.qmenu()->isVisible(); }));
+        EXPECT_TRUE(waitUntil([&] { return quits == 1; }, std::chrono::seconds(3)));
+        EXPECT_TRUE(waitUntil([&] { return !item.qmenu()->isVisible(); }));
         EXPECT_EQ(quits, 1);  // once, not once per open menu
     }
 }

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "platform/linux/qt/QtUpdateWindow.h"
 
 namespace sayloft {

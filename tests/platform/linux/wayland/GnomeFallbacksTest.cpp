@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "LineTool.h"
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "WaylandSession.h"
 #include "XWindowState.h"
 #include "app/StatusHUD.h"
@@ -31,7 +31,7 @@ namespace sayloft {
 namespace {
 
 using test::LineTool;
-using test::waitFor;
+using test::waitUntil;
 using test::xWindowState;
 using test::XWindowState;
 
@@ -43,7 +43,7 @@ constexpr int screenHeight = 800;
 std::optional<std::string> wlPaste(const QStringList& args) {
     QProcess paste;
     paste.start("wl-paste", args + QStringList{"--no-newline"});
-    if (!waitFor([&] { return paste.state() == QProcess::NotRunning; })) {
+    if (!waitUntil([&] { return paste.state() == QProcess::NotRunning; })) {
         paste.kill();
         paste.waitForFinished(5000);
         return std::nullopt;
@@ -67,16 +67,16 @@ protected:
         field_ = std::make_unique<LineTool>("gtk_text_field.py", gtk, QStringList{"--maximize"});
         input_ =
             std::make_unique<LineTool>("mutter_input.py", QProcessEnvironment::systemEnvironment());
-        ASSERT_TRUE(waitFor([&] { return field_->count("ready") == 1; }, std::chrono::seconds(20)))
+        ASSERT_TRUE(waitUntil([&] { return field_->count("ready") == 1; }, std::chrono::seconds(20)))
             << "the GTK field did not take the focus";
-        ASSERT_TRUE(waitFor([&] { return input_->count("ready") == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return input_->count("ready") == 1; }));
     }
 
     // Sends one command to Mutter and waits until it has taken it.
     void send(const QByteArray& command) {
         const int before = input_->count("ok");
         input_->say(command);
-        ASSERT_TRUE(waitFor([&] { return input_->count("ok") > before; })) << command.data();
+        ASSERT_TRUE(waitUntil([&] { return input_->count("ok") > before; })) << command.data();
     }
 
     std::unique_ptr<LineTool> field_;
@@ -87,7 +87,7 @@ TEST_F(GnomeFallbacks, TheX11ClipboardReachesNativeFieldsThroughXwayland) {
     const std::string text = "through Xwayland ∑ 你好";
     QtPasteboard pasteboard;
     pasteboard.setText(text);
-    EXPECT_TRUE(waitFor([&] { return wlPaste({}) == text; }, std::chrono::seconds(20)))
+    EXPECT_TRUE(waitUntil([&] { return wlPaste({}) == text; }, std::chrono::seconds(20)))
         << "Mutter does not offer the X11 clipboard to Wayland clients";
     EXPECT_EQ(wlPaste({"--primary"}), text);
 
@@ -96,15 +96,15 @@ TEST_F(GnomeFallbacks, TheX11ClipboardReachesNativeFieldsThroughXwayland) {
     send("tap 110");
     send("release 42");
     const QByteArray expected = "text " + QByteArray::fromStdString(text).toHex();
-    EXPECT_TRUE(waitFor([&] { return field_->last("text ") == expected; }))
+    EXPECT_TRUE(waitUntil([&] { return field_->last("text ") == expected; }))
         << "the field holds " << field_->last("text ").toStdString();
 }
 
 TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhenClicked) {
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         if (field_->count("click") == 0) {
             send("click 200 200");
-            waitFor([&] { return field_->count("click") > 0; }, std::chrono::seconds(1));
+            waitUntil([&] { return field_->count("click") > 0; }, std::chrono::seconds(1));
         }
         return field_->count("click") > 0;
     })) << "no click reaches the field";
@@ -118,10 +118,10 @@ TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhe
         return panel;
     });
     hud.show(Texts::english().listening);
-    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->widget()->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->widget()->isVisible(); }));
     const unsigned long window = shown->widget()->winId();
     std::optional<XWindowState> state;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         state = xWindowState(window);
         return state && state->viewable;
     })) << "the panel's X11 window is not viewable";
@@ -140,7 +140,7 @@ TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhe
         const int before = field_->count("click");
         send(QStringLiteral("click %1 %2").arg(cx).arg(y).toUtf8());
         if (y != cy) {
-            EXPECT_TRUE(waitFor([&] { return field_->count("click") > before; }))
+            EXPECT_TRUE(waitUntil([&] { return field_->count("click") > before; }))
                 << "a click beside the panel did not reach the field";
         }
     }
@@ -148,7 +148,7 @@ TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhe
     EXPECT_NE(QApplication::activeWindow(), shown->widget());
 
     hud.hide();
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         state = xWindowState(window);
         return state && !state->viewable;
     }));

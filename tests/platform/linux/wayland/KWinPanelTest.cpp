@@ -14,7 +14,7 @@
 
 #include "KWinScreenshot.h"
 #include "LineTool.h"
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "Screenshots.h"
 #include "WaylandSession.h"
 #include "app/StatusHUD.h"
@@ -29,7 +29,7 @@ namespace {
 using test::changedArea;
 using test::kwinScreenshot;
 using test::LineTool;
-using test::waitFor;
+using test::waitUntil;
 
 constexpr int outputWidth = 1280;
 constexpr int outputHeight = 800;
@@ -48,11 +48,11 @@ TEST(KWinPanel, LayerShellOverlaySeenAtTheBottomCentreKeepsTheFocus) {
     QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
     gtk.insert("GDK_BACKEND", "wayland");
     LineTool field("gtk_text_field.py", gtk, {"--maximize"});
-    ASSERT_TRUE(waitFor([&] { return field.count("ready") == 1; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(waitUntil([&] { return field.count("ready") == 1; }, std::chrono::seconds(20)))
         << "the GTK field did not take the focus";
     // The maximised window settled: two screenshots in a row agree.
     std::optional<QImage> before;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         const auto first = kwinScreenshot();
         before = kwinScreenshot();
         return first && before && changedArea(*first, *before, watched).isEmpty();
@@ -68,14 +68,14 @@ TEST(KWinPanel, LayerShellOverlaySeenAtTheBottomCentreKeepsTheFocus) {
         return panel;
     });
     hud.show(Texts::english().listening);
-    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->isShown(); }))
+    ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->isShown(); }))
         << "KWin did not configure the layer surface";
 
     const int width = static_cast<int>(shown->size().width);
     const int height = static_cast<int>(shown->size().height);
     const QRect expected((outputWidth - width) / 2, outputHeight - 120 - height, width, height);
     QImage after;
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = kwinScreenshot();
         after = shot.value_or(QImage());
         return shot && changedArea(*before, *shot, watched) == expected;
@@ -85,7 +85,7 @@ TEST(KWinPanel, LayerShellOverlaySeenAtTheBottomCentreKeepsTheFocus) {
     EXPECT_EQ(field.count("inactive"), 0) << "the field lost the focus";
 
     hud.hide();
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = kwinScreenshot();
         return shot && changedArea(*before, *shot, watched).isEmpty();
     })) << "the panel stays on the screen after hide";

@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "LineTool.h"
-#include "QtWait.h"
+#include "qt/QtWait.h"
 #include "Screenshots.h"
 #include "TextReceiver.h"
 #include "WaylandSession.h"
@@ -33,7 +33,7 @@ namespace {
 using test::changedArea;
 using test::LineTool;
 using test::screenshot;
-using test::waitFor;
+using test::waitUntil;
 
 constexpr int outputWidth = 1280;
 constexpr int outputHeight = 800;
@@ -71,14 +71,14 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
     gtk.insert("GDK_BACKEND", "wayland");
     LineTool field("gtk_text_field.py", gtk);
-    ASSERT_TRUE(waitFor([&] { return field.count("ready") == 1; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(waitUntil([&] { return field.count("ready") == 1; }, std::chrono::seconds(20)))
         << "the GTK field did not take the focus";
     const std::string focused = test::focusedAppId();
     ASSERT_FALSE(focused.empty());
     // The seat has no pointer until a virtual one exists, and the field misses the first
     // events of a new one: clicks until one arrives, before the panel is there.
     LineTool keyboard("virtual_keyboard.py", QProcessEnvironment::systemEnvironment());
-    ASSERT_TRUE(waitFor([&] { return keyboard.count("ready") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return keyboard.count("ready") == 1; }));
     const auto clickAt = [&](int x, int y) {
         keyboard.say(QStringLiteral("click %1 %2 %3 %4")
                          .arg(x)
@@ -87,10 +87,10 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
                          .arg(outputHeight)
                          .toUtf8());
     };
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         if (field.count("click") == 0) {
             clickAt(200, 200);
-            waitFor([&] { return field.count("click") > 0; }, std::chrono::seconds(1));
+            waitUntil([&] { return field.count("click") > 0; }, std::chrono::seconds(1));
         }
         return field.count("click") > 0;
     })) << "no click reaches the field";
@@ -108,7 +108,7 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
         return panel;
     });
     hud.show(Texts::english().listening);
-    ASSERT_TRUE(waitFor([&] { return shown != nullptr && shown->isShown(); }));
+    ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->isShown(); }));
     EXPECT_EQ(shown->bottomMargin(), static_cast<int>(StatusHUD::bottomMargin));
     EXPECT_EQ(shown->bufferScale(), 1);
 
@@ -116,7 +116,7 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     const int height = static_cast<int>(shown->size().height);
     const QRect expected((outputWidth - width) / 2, outputHeight - 120 - height, width, height);
     QImage after;
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = screenshot();
         after = shot.value_or(QImage());
         return shot && changedArea(*before, *shot, watched) == expected;
@@ -129,24 +129,24 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     EXPECT_EQ(test::focusedAppId(), focused);
 
     clickAt(expected.center().x(), expected.center().y());
-    EXPECT_TRUE(waitFor([&] { return field.count("click") > clicksBefore; }))
+    EXPECT_TRUE(waitUntil([&] { return field.count("click") > clicksBefore; }))
         << "the click on the panel did not reach the field beneath";
     EXPECT_EQ(test::focusedAppId(), focused);
     // The pointer back where it was (grim's screenshots include it).
     clickAt(200, 200);
-    ASSERT_TRUE(waitFor([&] { return field.count("click") > clicksBefore + 1; }));
+    ASSERT_TRUE(waitUntil([&] { return field.count("click") > clicksBefore + 1; }));
 
     // A new text while shown is drawn at once; the hourglass of Noto Color Emoji is orange and
     // blue (the microphone is grey: a box would be white).
     hud.show(Texts::english().transcribing);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = screenshot();
         return shot && colouredPixels(*shot, expected) > 30;
     })) << "the emoji of \""
         << Texts::english().transcribing << "\" has no colour";
 
     hud.hide();
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = screenshot();
         return shot && changedArea(*before, *shot, watched).isEmpty();
     })) << "the panel stays on the screen after hide";
@@ -159,7 +159,7 @@ TEST(LayerShellPanelOnSway, OverlayAtTheBottomKeepsFocusLetsClicksThroughAndDraw
     hud.show(Texts::english().listening);
     const QRect doubled(outputWidth / 2 - width, outputHeight - 2 * (120 + height), 2 * width,
                         2 * height);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         const auto shot = screenshot();
         return shown->bufferScale() == 2 && shot &&
                shot->size() == QSize(outputWidth, outputHeight) &&

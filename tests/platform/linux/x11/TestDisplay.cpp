@@ -111,18 +111,4 @@ unsigned long TestDisplay::focusedWindow() {
     return window;
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    QTimer tick;
-    tick.start(20);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > limit.count()) {
-            return condition();
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 }  // namespace sayloft::test

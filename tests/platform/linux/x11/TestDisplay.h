@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "qt/QtWait.h"
+
 struct _XDisplay;
 
 namespace sayloft::test {
@@ -41,11 +43,5 @@ public:
 private:
     _XDisplay* display_;
 };
-
-// Runs the Qt event loop until condition holds or limit passes; a 20 ms tick keeps re-checking
-// conditions that no Qt event announces (another client's window appearing). Returns the
-// condition's last value.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 }  // namespace sayloft::test

@@ -1,4 +1,4 @@
-#include "DBusMock.h"
+#include "qt/DBusMock.h"
 
 #include <csignal>
 #include <stdexcept>
@@ -12,19 +12,6 @@
 #include <QtDBus/QDBusMessage>
 
 namespace sayloft::test {
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count()) {
-            return false;
-        }
-        // Handles what has arrived, or waits up to 10 ms for more.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
-}
 
 DBusMock::DBusMock(Bus bus, QString name, QString path, const QStringList& arguments)
     : bus_(bus), name_(std::move(name)), path_(std::move(path)) {

@@ -10,12 +10,9 @@
 #include <QtCore/QVariantList>
 #include <QtDBus/QDBusConnection>
 
-namespace sayloft::test {
+#include "qt/QtWait.h"
 
-// Pumps the Qt event loop until done() is true or limit has passed; returns done(). The way the
-// D-Bus tests wait for a signal or a call to arrive, never a fixed sleep.
-bool waitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(10));
+namespace sayloft::test {
 
 // A python3-dbusmock server owning `name` on a bus, run with Debian's /usr/bin/python3 and
 // killed when this is destroyed. Either a template (`python3 -m dbusmock -t <template> -p <JSON
