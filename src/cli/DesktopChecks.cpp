@@ -6,13 +6,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <cstdlib>
-#include <memory>
 #include <string>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XInput2.h>
-#include <X11/extensions/XTest.h>
 
 #include "cli/QtCliApplication.h"
 #include "platform/linux/pulse/PulseConnection.h"
@@ -27,10 +21,6 @@ std::string env(const char* name) {
     return value ? value : "";
 }
 
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-
 DoctorCheck sessionType(const SessionOffer& offer) {
     if (!offer.waylandSession) {
         const std::string type = env("XDG_SESSION_TYPE");
@@ -44,49 +34,31 @@ DoctorCheck sessionType(const SessionOffer& offer) {
     return {"session", true, "Wayland" + (desktop.empty() ? "" : " (" + desktop + ")"), ""};
 }
 
-void checkX(std::vector<DoctorCheck>& checks) {
-    const std::string name = env("DISPLAY");
+void checkX(const SessionOffer& offer, std::vector<DoctorCheck>& checks) {
+    const std::string& name = offer.xDisplayName;
     const std::string noDisplayAdvice =
         "run Sayloft inside an X11 desktop session (on Wayland: log in to an X11/Xorg session)";
-    if (name.empty()) {
-        checks.push_back({"X display", false, "$DISPLAY is not set", noDisplayAdvice});
-        checks.push_back({"XInput 2", false, "no X display", "needs the X display first"});
-        checks.push_back({"XTEST", false, "no X display", "needs the X display first"});
-        return;
-    }
-    const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(name.c_str()));
-    if (!display) {
+    if (!offer.xDisplay) {
         checks.push_back(
-            {"X display", false, name + " cannot be opened",
-             "check that the X server runs and that this user may connect (xhost, XAUTHORITY); " +
-                 noDisplayAdvice});
+            name.empty()
+                ? DoctorCheck{"X display", false, "$DISPLAY is not set", noDisplayAdvice}
+                : DoctorCheck{"X display", false, name + " cannot be opened",
+                              "check that the X server runs and that this user may connect "
+                              "(xhost, XAUTHORITY); " +
+                                  noDisplayAdvice});
         checks.push_back({"XInput 2", false, "no X display", "needs the X display first"});
         checks.push_back({"XTEST", false, "no X display", "needs the X display first"});
         return;
     }
     checks.push_back({"X display", true, name, ""});
-
-    int opcode = 0;
-    int event = 0;
-    int error = 0;
-    int major = 2;
-    int minor = 0;
-    if (XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error) &&
-        XIQueryVersion(display.get(), &major, &minor) == Success && major >= 2) {
-        checks.push_back({"XInput 2", true,
-                          "version " + std::to_string(major) + "." + std::to_string(minor), ""});
+    if (!offer.xInputVersion.empty()) {
+        checks.push_back({"XInput 2", true, "version " + offer.xInputVersion, ""});
     } else {
         checks.push_back({"XInput 2", false, "not offered by " + name,
                           "the X server must offer XInput 2 (every current Xorg does)"});
     }
-    int xtestEvent = 0;
-    int xtestError = 0;
-    int xtestMajor = 0;
-    int xtestMinor = 0;
-    if (XTestQueryExtension(display.get(), &xtestEvent, &xtestError, &xtestMajor, &xtestMinor)) {
-        checks.push_back(
-            {"XTEST", true,
-             "version " + std::to_string(xtestMajor) + "." + std::to_string(xtestMinor), ""});
+    if (!offer.xTestVersion.empty()) {
+        checks.push_back({"XTEST", true, "version " + offer.xTestVersion, ""});
     } else {
         checks.push_back({"XTEST", false, "not offered by " + name,
                           "enable the XTEST extension of the X server (Xorg offers it unless "
@@ -94,24 +66,9 @@ void checkX(std::vector<DoctorCheck>& checks) {
     }
 }
 
-bool xembedTray() {
-    const std::string name = env("DISPLAY");
-    if (name.empty()) {
-        return false;
-    }
-    const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(name.c_str()));
-    if (!display) {
-        return false;
-    }
-    const std::string selection =
-        "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display.get()));
-    const Atom atom = XInternAtom(display.get(), selection.c_str(), True);
-    return atom != None && XGetSelectionOwner(display.get(), atom) != None;
-}
-
-void checkBus(std::vector<DoctorCheck>& checks) {
+void checkBus(const SessionOffer& offer, std::vector<DoctorCheck>& checks) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const bool xembed = xembedTray();
+    const bool xembed = offer.xembedTray;
     if (!bus.isConnected()) {
         const std::string advice =
             "start Sayloft from a desktop session, which provides a D-Bus session bus "
@@ -223,9 +180,9 @@ DesktopChecks::Result DesktopChecks::run() {
     // On Wayland the X checks matter only where a route goes through Xwayland.
     if (!offer.waylandSession || choice.hotkey == BackendChoice::Hotkey::xinput ||
         choice.typing == BackendChoice::Typing::xtest) {
-        checkX(checks);
+        checkX(offer, checks);
     }
-    checkBus(checks);
+    checkBus(offer, checks);
     checkPulse(checks);
     return result;
 }

@@ -11,8 +11,14 @@ struct SessionOffer {
     bool waylandSession = false;    // $WAYLAND_DISPLAY set or $XDG_SESSION_TYPE is "wayland"
     bool waylandConnected = false;  // the compositor answered
     std::map<std::string, unsigned> waylandGlobals;  // interface name -> version
-    bool xDisplay = false;         // an X display (X11 or Xwayland) could be opened
-    bool xInputAndXTest = false;   // ... and it has XInput 2 and XTEST
+    bool xDisplay = false;        // an X display (X11 or Xwayland) could be opened
+    bool xInputAndXTest = false;  // ... and it has XInput 2 and XTEST
+    // What the one probe of the X display found, for the doctor's lines: $DISPLAY, the versions
+    // of XInput (2 or later) and XTEST ("" when absent), and whether an XEmbed tray is there.
+    std::string xDisplayName;
+    std::string xInputVersion;
+    std::string xTestVersion;
+    bool xembedTray = false;
     bool qtWaylandPlugin = false;  // Qt's Wayland platform plugin (qt6-wayland) is installed
     bool sessionBus = false;       // a D-Bus session bus answers
     std::string hotkeyRoute;  // $SAYLOFT_HOTKEY_ROUTE: "", "xinput", "evdev", "binding" or "portal"

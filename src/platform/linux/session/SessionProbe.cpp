@@ -48,8 +48,15 @@ bool qtPluginInstalled(const char* fileName) {
     return false;
 }
 
+std::string version(int major, int minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
+// The only place the X display is opened to see what it offers: the application's choice of
+// backends and the doctor's lines both read the result.
 void probeX(SessionOffer& offer) {
-    if (env("DISPLAY").empty()) {
+    offer.xDisplayName = env("DISPLAY");
+    if (offer.xDisplayName.empty()) {
         return;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -62,11 +69,17 @@ void probeX(SessionOffer& offer) {
     int error = 0;
     int major = 2;
     int minor = 0;
-    int xtestMajor = 0;
-    int xtestMinor = 0;
-    offer.xInputAndXTest = XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
-                           XIQueryVersion(display, &major, &minor) == Success && major >= 2 &&
-                           XTestQueryExtension(display, &event, &error, &xtestMajor, &xtestMinor);
+    if (XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
+        XIQueryVersion(display, &major, &minor) == Success && major >= 2) {
+        offer.xInputVersion = version(major, minor);
+    }
+    if (XTestQueryExtension(display, &event, &error, &major, &minor)) {
+        offer.xTestVersion = version(major, minor);
+    }
+    offer.xInputAndXTest = !offer.xInputVersion.empty() && !offer.xTestVersion.empty();
+    const std::string tray = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+    const Atom atom = XInternAtom(display, tray.c_str(), True);
+    offer.xembedTray = atom != None && XGetSelectionOwner(display, atom) != None;
     XCloseDisplay(display);
 }
 
