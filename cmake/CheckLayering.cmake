@@ -5,7 +5,10 @@
 #   - src/platform (outside src/platform/linux) or src/app includes a desktop header,
 #   - src/app includes the Linux platform implementation,
 #   - src/platform/linux includes the application logic or the composition root (only
-#     src/sayloft sees both).
+#     src/sayloft sees both),
+#   - src/server includes anything but the core and itself,
+#   - src/cli includes the application logic (beyond HotkeySetting.h, the stored hotkey), the composition
+#     root or the service.
 
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "CheckLayering.cmake needs -DSOURCE_DIR=<repository root>")
@@ -42,6 +45,10 @@ check_layer(src/app "(${desktop_headers}|\"platform/linux/[^\"]*\")"
 check_layer(src/platform/linux "\"(app|sayloft|cli|server)/[^\"]*\""
     "the desktop layer implements the platform interfaces; it never sees the application logic")
 
+check_layer(src/server "(${desktop_headers}|\"(app|platform|sayloft|cli)/[^\"]*\")"
+    "the service stands on the core alone")
+check_layer(src/cli "\"(app/(([^H]|H[^o])[^\"]*)|sayloft/[^\"]*|server/[^\"]*)\""
+    "the command line links the core and the session probe, not the application or the service")
 if(violations)
     message(FATAL_ERROR "Layering broken:\n${violations}")
 endif()
