@@ -99,8 +99,8 @@ TEST(APIClientSend, FollowsTheRetryRule) {
             try {
                 fixture.client.send(someRequest());
                 ADD_FAILURE() << "no error";
-            } catch (APIError error) {
-                EXPECT_EQ(error, APIError::network);
+            } catch (const APIFailure& failure) {
+                EXPECT_EQ(failure.error, APIError::network);
             }
         }
         EXPECT_EQ(fixture.session->tries(), c.tries);
@@ -112,7 +112,7 @@ TEST(APIClientSend, EveryConnectivityFailureFailsAfterOneTry) {
                       Code::cannotFindHost, Code::dnsLookupFailed, Code::cannotConnectToHost,
                       Code::timedOut, Code::internationalRoamingOff, Code::dataNotAllowed}) {
         Fixture fixture({ScriptedTransport::fail(code)});
-        EXPECT_THROW(fixture.client.send(someRequest()), APIError);
+        EXPECT_THROW(fixture.client.send(someRequest()), APIFailure);
         EXPECT_EQ(fixture.session->tries(), 1u);
     }
 }
@@ -145,8 +145,8 @@ TEST(APIClientReportCrash, SucceedsOnExactly200) {
             try {
                 fixture.client.reportCrash("tok", report, "os");
                 ADD_FAILURE() << row.status;
-            } catch (APIError error) {
-                EXPECT_EQ(error, APIError::badResponse) << row.status;
+            } catch (const APIFailure& failure) {
+                EXPECT_EQ(failure.error, APIError::badResponse) << row.status;
             }
         }
     }
@@ -161,8 +161,8 @@ TEST(APIClientReportCrash, RetriesA5xxAndPassesOnNetwork) {
     try {
         offline.client.reportCrash("tok", {}, "os");
         ADD_FAILURE();
-    } catch (APIError error) {
-        EXPECT_EQ(error, APIError::network);
+    } catch (const APIFailure& failure) {
+        EXPECT_EQ(failure.error, APIError::network);
     }
 }
 
@@ -211,8 +211,8 @@ TEST(APIClientCredentials, AreNeverSentOverPlainHttpToARemoteHost) {
                 remote.client.reportCrash("secret", wav, "os");
             }
             ADD_FAILURE() << operation;
-        } catch (APIError error) {
-            EXPECT_EQ(error, APIError::network);
+        } catch (const APIFailure& failure) {
+            EXPECT_EQ(failure.error, APIError::network);
         }
     }
     EXPECT_EQ(remote.session->tries(), 0u);
@@ -262,8 +262,8 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
             try {
                 fixture.client.registerDevice();
                 ADD_FAILURE();
-            } catch (APIError error) {
-                EXPECT_EQ(error, row.error);
+            } catch (const APIFailure& failure) {
+                EXPECT_EQ(failure.error, row.error);
             }
         }
     }
@@ -282,7 +282,7 @@ TEST(APIClientRegister, SendsAnInvitationCodeOnlyWhenGivenAndNeverOverPlainHttpT
 
     Fixture remote({ScriptedTransport::status(200, R"({"token":"c"})")},
                    "http://dictation.example.org");
-    EXPECT_THROW(remote.client.registerDevice({}, "9d2f4b7c1e8a6053"), APIError);
+    EXPECT_THROW(remote.client.registerDevice({}, "9d2f4b7c1e8a6053"), APIFailure);
     EXPECT_EQ(remote.session->tries(), 0u);
     EXPECT_EQ(remote.client.registerDevice(), "c");  // nothing secret in a plain registration
 }
