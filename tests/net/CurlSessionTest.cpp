@@ -74,24 +74,6 @@ TEST(CurlSession, KeepsTheServerTimingHeaderOnly) {
     EXPECT_EQ(session.perform(get(server), {}).serverTiming, "");
 }
 
-TEST(CurlSession, ReusesItsConnectionWhileAnotherSessionOpensItsOwn) {
-    LoopbackServer server(
-        [](const auto&, auto& res, std::size_t) { LoopbackServer::reply(res, 200, "{}"); });
-    {
-        CurlSession first;
-        CurlSession other;
-        first.perform(get(server), {});
-        first.perform(get(server), {});
-        other.perform(get(server), {});
-        EXPECT_EQ(first.connectionsOpened(), 1u);
-        EXPECT_EQ(other.connectionsOpened(), 1u);
-    }
-    const auto received = server.requests();
-    ASSERT_EQ(received.size(), 3u);
-    EXPECT_EQ(received[0].remotePort, received[1].remotePort);
-    EXPECT_NE(received[0].remotePort, received[2].remotePort);
-}
-
 TEST(CurlSession, ClassifiesFailuresWithoutAnAnswer) {
     LoopbackServer server(
         [](const auto&, auto& res, std::size_t) { LoopbackServer::dropMidAnswer(res); });
