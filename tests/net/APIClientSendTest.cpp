@@ -173,7 +173,7 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
     struct Row {
         S::Step answer;
         std::optional<APIError> error;  // nullopt with status 404/405: RegistrationNotOffered
-        std::string token;
+        std::string token{};
     };
     const Row rows[] = {
         {S::status(200, R"({"token":"abc"})"), std::nullopt, "abc"},
@@ -191,7 +191,7 @@ TEST(APIClientRegister, ReadsTheTokenOfA200) {
     };
     for (const Row& row : rows) {
         Fixture fixture({row.answer});
-        std::string token;
+        std::string token{};
         try {
             EXPECT_EQ(errorOf([&] { token = fixture.client.registerDevice(); }), row.error);
         } catch (const RegistrationNotOffered& error) {
