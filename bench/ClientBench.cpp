@@ -40,13 +40,18 @@ double msBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// Real time divided by a factor: the formulas' seconds become milliseconds-scale waits.
+std::chrono::nanoseconds scaled(std::chrono::nanoseconds time, double factor) {
+    return std::chrono::nanoseconds(
+        static_cast<std::int64_t>(static_cast<double>(time.count()) * factor));
+}
+
+// Real time multiplied by a factor: the formulas' seconds become milliseconds-scale waits.
 class ScaledSleeper final : public Sleeper {
 public:
     explicit ScaledSleeper(double factor) : factor_(factor) {}
-    bool sleepFor(std::chrono::nanoseconds duration, std::stop_token stop) override {
-        return real_.sleepFor(
-            std::chrono::nanoseconds(static_cast<std::int64_t>(duration.count() / factor_)), stop);
+    std::chrono::nanoseconds now() const override { return scaled(real_.now(), factor_); }
+    bool sleepUntil(std::chrono::nanoseconds time, std::stop_token stop) override {
+        return real_.sleepUntil(scaled(time, 1.0 / factor_), stop);
     }
 
 private:
@@ -121,7 +126,7 @@ void tailBenchmark(benchmark::State& state, bool hedged) {
                         [](const std::exception_ptr&) { return true; },
                         [&](int index, std::stop_token stop) -> TranscribeResult {
                             if (index != 0) {
-                                throw APIError::network;  // the first attempt alone
+                                throw APIFailure(APIError::network);  // the first attempt alone
                             }
                             return APIClient::transcribeOnce(request, session, stop);
                         },

@@ -47,7 +47,7 @@
 #include "core/audio/PcmConverter.h"
 #include "core/audio/Recorder.h"
 #include "core/audio/WavReader.h"
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "core/net/APIClient.h"
 #include "core/net/CurlSession.h"
 #include "core/net/SteadySleeper.h"
@@ -139,8 +139,8 @@ int run(int argc, char** argv);
 int main(int argc, char** argv) {
     try {
         return run(argc, argv);
-    } catch (APIError error) {
-        std::fprintf(stderr, "the service failed: APIError %d\n", static_cast<int>(error));
+    } catch (const APIFailure& failure) {
+        std::fprintf(stderr, "the service failed: APIError %d\n", static_cast<int>(failure.error));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "failed: %s\n", error.what());
     }

@@ -6,7 +6,7 @@
 namespace sayloft {
 
 // The dictation session's view of the real service client. APIClient is thread-safe and keeps
-// its own failures as the session expects them (APIError thrown as the value; a cancellation or
+// its own failures as the session expects them (an APIError as an APIFailure; a cancellation or
 // anything else as a failure that is not an APIError), so this only forwards.
 class APIClientService final : public TranscriptionService {
 public:

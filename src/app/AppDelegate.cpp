@@ -8,6 +8,7 @@
 #include "core/audio/RecorderError.h"
 #include "core/audio/SilenceGate.h"
 #include "core/config/Config.h"
+#include "core/model/APIFailure.h"
 #include "core/text/BlacklistFilter.h"
 
 namespace sayloft {
@@ -193,7 +194,7 @@ void AppDelegate::transcribe(const std::string& token,
     busy_ = true;
     menuBar_.set(AppState::transcribing);
     hud_.show(deps_.texts.transcribing);
-    const double startedAt = deps_.runLoop.now();
+    const double startedAt = deps_.runLoop.ticks();
 
     std::weak_ptr<AppDelegate*> weak = self_;
     RunLoop& runLoop = deps_.runLoop;
@@ -208,12 +209,12 @@ void AppDelegate::transcribe(const std::string& token,
         try {
             outcome.result = DictationStreamer::transcribe(service, std::move(stream), offered,
                                                            token, *wav, seconds, stop);
-        } catch (APIError error) {
-            outcome.error = error;
+        } catch (const APIFailure& failure) {
+            outcome.error = failure.error;
         } catch (...) {
             // Not an APIError (a deadline, a cancellation, anything else): told as such.
         }
-        outcome.finishedAt = runLoop.now();
+        outcome.finishedAt = runLoop.ticks();
         runLoop.post([weak, outcome = std::move(outcome), wav, seconds, startedAt] {
             if (const auto self = weak.lock()) {
                 (*self)->finishTranscription(outcome, wav, seconds, startedAt);

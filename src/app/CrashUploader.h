@@ -15,7 +15,7 @@ public:
 
     // Uploads the report's bytes with the device token and the operating system's version text.
     // Blocks until the service has answered. Returns normally exactly when the service took the
-    // report; any failure is an exception (an APIError thrown as the value, or another).
+    // report; any failure is an exception (an APIFailure, or another).
     virtual void reportCrash(const std::string& token, std::span<const std::uint8_t> ips,
                              const std::string& osVersion, std::stop_token stop) = 0;
 };

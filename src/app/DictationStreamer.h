@@ -50,7 +50,7 @@ public:
 
     // Worker thread. The transcript of one recording: the stream's, when there is a stream and
     // it delivers; else the one-shot request with the whole WAV, whose failures are the
-    // caller's (an APIError thrown as the value, ...). A stop request ends it with some failure.
+    // caller's (an APIFailure, ...). A stop request ends it with some failure.
     static TranscribeResult transcribe(TranscriptionService& service,
                                        std::shared_ptr<TranscriptionStream> stream,
                                        const std::shared_ptr<std::atomic<bool>>& offered,

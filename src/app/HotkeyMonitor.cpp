@@ -66,7 +66,7 @@ void HotkeyMonitor::stop() {
 
 void HotkeyMonitor::ensureAlive() {
     if (latch_.isDown()) {
-        if (latch_.checkTimeout(runLoop_.now()) == Action::none) {
+        if (latch_.checkTimeout(runLoop_.ticks()) == Action::none) {
             return;  // a genuine hold: leave the monitor alone while the key is held
         }
         if (onAbort) {
@@ -92,7 +92,7 @@ void HotkeyMonitor::handle(const ModifierEvent& event) {
     // The device-independent flag: while the twin key on the other side is held, this key still
     // reads as down.
     const bool isDown = (event.flags & *flag) != 0;
-    deliver(latch_.update(isDown, runLoop_.now()));
+    deliver(latch_.update(isDown, runLoop_.ticks()));
 }
 
 void HotkeyMonitor::deliver(Action action) {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "app/MenuBarController.h"
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "core/net/RegistrationNotOffered.h"
 #include "core/net/RequestCancelled.h"
 
@@ -153,7 +153,8 @@ void Onboarding::registerDevice(Callback done) {
         Registration registration;
         try {
             registration.token = service.registerDevice(stop);
-        } catch (APIError error) {
+        } catch (const APIFailure& failure) {
+            const APIError error = failure.error;
             registration.failure = error == APIError::network || error == APIError::timedOut
                                        ? TokenFailure::unreachable
                                        : TokenFailure::refused;

@@ -19,8 +19,8 @@ public:
     virtual ~TranscriptionService() = default;
 
     // Sends one recording (WAV bytes, its length in seconds) with the device token and returns
-    // the service's answer. Blocks until then. Failures are exceptions: an APIError thrown as the
-    // enum value itself; anything else (DeadlineExceeded, std::exception, ...) is a failure that
+    // the service's answer. Blocks until then. Failures are exceptions: an APIFailure carrying the
+    // APIError; anything else (DeadlineExceeded, std::exception, ...) is a failure that
     // is not an APIError. A stop request ends the call early with some failure.
     virtual TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
                                         double audioSeconds, std::stop_token stop) = 0;

@@ -102,8 +102,8 @@ int SayloftCli::run(const std::vector<std::string>& args, std::ostream& out,
             case CliOptions::Command::help:
                 break;
         }
-    } catch (APIError error) {
-        return reportFailure(options->command, error, err);
+    } catch (const APIFailure& failure) {
+        return reportFailure(options->command, failure.error, err);
     } catch (const std::exception& error) {
         err << CliTexts::forLanguage(environment_.chinese)
                    .failure(options->command, std::nullopt, error.what())

@@ -23,8 +23,13 @@ public:
     // `seconds` again when repeats is set, until the timer is invalidated. seconds > 0.
     virtual std::shared_ptr<RunLoopTimer> schedule(double seconds, bool repeats, Task task) = 0;
 
-    // Any thread. The wall clock: seconds since 1970-01-01 UTC, with a fractional part.
+    // Any thread. The wall clock: seconds since 1970-01-01 UTC, with a fractional part. For
+    // dates only: it jumps when the system time is set.
     virtual double now() const = 0;
+
+    // Any thread. The monotonic clock: seconds from an arbitrary origin, never going back and
+    // not moved by setting the system time. Durations (hold lengths, latencies) use this.
+    virtual double ticks() const = 0;
 
     // Main thread. Ends the event loop after the current work item; the process then exits.
     virtual void quit() = 0;

@@ -10,10 +10,10 @@
 #include <sys/stat.h>
 
 #include "AppHarness.h"
-#include "app/CrashReportController.h"
 #include "TempHome.h"
+#include "app/CrashReportController.h"
 #include "core/diagnostics/CrashReporter.h"
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "fakes/FakeAlerts.h"
 #include "fakes/FakeCrashUploader.h"
 #include "fakes/FakeTranscriptionService.h"
@@ -165,7 +165,7 @@ TEST(CrashReportController, EveryReportIsTriedWhateverBecameOfTheOneBefore) {
     w.crashed(3);
     // The newest is too large to be one of ours; the next upload fails; the last goes.
     fs::resize_file(w.folder() / "Sayloft-3.ips", CrashReporter::maxReportBytes + 1);
-    w.uploader.failNext(std::make_exception_ptr(APIError::badResponse));
+    w.uploader.failNext(std::make_exception_ptr(APIFailure(APIError::badResponse)));
     w.launch();
     EXPECT_EQ(uploaded(w.uploader), (Names{"report 2", "report 1"}));
     for (const auto& upload : w.uploader.uploads()) {

@@ -23,13 +23,6 @@ mode_t modeOf(const fs::path& file) {
     return info.st_mode & 07777;
 }
 
-TEST(KeychainStore, NothingStoredCreatesNothing) {
-    test::TempHome home;
-    KeychainStore store(home.path());
-    EXPECT_EQ(store.loadToken(), std::nullopt);
-    EXPECT_TRUE(fs::is_empty(home.path()));
-}
-
 TEST(KeychainStore, SaveThenLoadIsPrivate) {
     test::TempHome home;
     KeychainStore store(home.path());
@@ -66,12 +59,9 @@ TEST(KeychainStore, FileContents) {
         {"10 MB", std::string(10 * 1024 * 1024, 'a'), State::malformed, std::nullopt},
         {"invalid UTF-8", "tok\xFF", State::malformed, std::nullopt},
         {"empty", "", State::malformed, std::nullopt},
-        {"a single blank", " ", State::malformed, std::nullopt},
         {"two words", "tok en", State::malformed, std::nullopt},
         {"a line break inside", "tok\r\nX-Other: 1", State::malformed, std::nullopt},
-        {"a control byte", std::string("tok\x01", 4), State::malformed, std::nullopt},
         {"a NUL byte", std::string("tok\0en", 6), State::malformed, std::nullopt},
-        {"padding only", "==", State::malformed, std::nullopt},
         {"padding inside", "a=b", State::malformed, std::nullopt},
         {"non-ASCII letters", "tök", State::malformed, std::nullopt},
     };
@@ -84,6 +74,7 @@ TEST(KeychainStore, FileContents) {
     }
     test::TempHome empty;
     EXPECT_EQ(KeychainStore(empty.path()).lookUp().state, State::absent);
+    EXPECT_TRUE(fs::is_empty(empty.path()));  // looking creates nothing
 }
 
 TEST(KeychainStore, ALooseTokenFileIsMadePrivateOnLoadAndSaidOnce) {
@@ -98,15 +89,6 @@ TEST(KeychainStore, ALooseTokenFileIsMadePrivateOnLoadAndSaidOnce) {
     EXPECT_EQ(store.loadToken(), "tok");
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find(store.tokenFile().string()), std::string::npos) << notices[0];
-
-    // A private file is left as it is, and nothing is said.
-    test::TempHome tidy;
-    std::vector<std::string> none;
-    KeychainStore tidyStore(tidy.path(), KeychainStore::Access::readWrite,
-                            [&none](const std::string& line) { none.push_back(line); });
-    ASSERT_TRUE(tidyStore.saveToken("tok"));
-    EXPECT_EQ(tidyStore.loadToken(), "tok");
-    EXPECT_TRUE(none.empty());
 }
 
 TEST(KeychainStore, ReadOnlyAccessChangesNoFile) {
@@ -127,27 +109,22 @@ TEST(KeychainStore, ReadOnlyAccessChangesNoFile) {
     EXPECT_EQ(modeOf(store.tokenFile()), 0644u);  // not tightened
 }
 
-TEST(KeychainStore, CarriesTheEarlierTokenOverPrivately) {
+TEST(KeychainStore, CarriesTheEarlierTokenOverPrivatelyAndThenIgnoresIt) {
     test::TempHome home;
-    KeychainStore store(home.path());
+    std::vector<std::string> notices;
+    KeychainStore store(home.path(), KeychainStore::Access::readWrite,
+                        [&notices](const std::string& line) { notices.push_back(line); });
     home.write("Wordcast/device_token", " old-token\n", fs::perms(0644));
 
     EXPECT_EQ(store.loadToken(), "old-token");
     EXPECT_TRUE(fs::exists(store.earlierTokenFile()));
     EXPECT_EQ(test::readAll(store.tokenFile()), " old-token\n");
     EXPECT_EQ(modeOf(store.tokenFile()), 0600u);
+    EXPECT_TRUE(notices.empty()) << "the copy was written private, not tightened afterwards";
 
     // once the new file exists the earlier one is never read again
     home.write("Wordcast/device_token", "changed", fs::perms(0600));
     EXPECT_EQ(store.loadToken(), "old-token");
-}
-
-TEST(KeychainStore, WithBothFilesTheEarlierIsIgnored) {
-    test::TempHome home;
-    KeychainStore store(home.path());
-    home.write("Wordcast/device_token", "old", fs::perms(0600));
-    home.write("Sayloft/device_token", "new", fs::perms(0600));
-    EXPECT_EQ(store.loadToken(), "new");
 }
 
 TEST(KeychainStore, DeleteForgetsBothCopies) {

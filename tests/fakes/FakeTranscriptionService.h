@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "app/TranscriptionService.h"
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "fakes/FakeTranscriptionStream.h"
 
 namespace sayloft::test {
 
-// Answers transcriptions from a script, in order: a result, an APIError (thrown as the value) or
-// another exception. With the script empty it answers an empty transcript. Registrations have a
+// Answers transcriptions from a script, in order: a result, an APIError (thrown as an APIFailure)
+// or another exception. With the script empty it answers an empty transcript. Registrations have a
 // script of their own (a token, an APIError or another exception); with it empty they answer
 // "registered-token". Records every call.
 class FakeTranscriptionService final : public TranscriptionService {
@@ -62,7 +62,7 @@ public:
             }
         }
         if (const auto* error = std::get_if<APIError>(&answer)) {
-            throw *error;
+            throw APIFailure(*error);
         }
         if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
             std::rethrow_exception(*other);
@@ -109,7 +109,7 @@ public:
             }
         }
         if (const auto* error = std::get_if<APIError>(&answer)) {
-            throw *error;
+            throw APIFailure(*error);
         }
         if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
             std::rethrow_exception(*other);

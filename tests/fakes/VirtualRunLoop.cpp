@@ -20,7 +20,7 @@ struct VirtualRunLoop::Timer final : RunLoopTimer {
     bool isValid() const override { return valid; }
 };
 
-VirtualRunLoop::VirtualRunLoop(double startTime) : now_(startTime) {
+VirtualRunLoop::VirtualRunLoop(double startTime) : wallOffset_(startTime) {
 }
 
 VirtualRunLoop::~VirtualRunLoop() = default;
@@ -35,7 +35,7 @@ void VirtualRunLoop::post(Task task) {
 
 std::shared_ptr<RunLoopTimer> VirtualRunLoop::schedule(double seconds, bool repeats, Task task) {
     auto timer = std::make_shared<Timer>();
-    timer->due = now() + seconds;
+    timer->due = ticks() + seconds;
     timer->interval = seconds;
     timer->repeats = repeats;
     timer->task = std::move(task);
@@ -64,7 +64,7 @@ void VirtualRunLoop::runUntilIdle() {
 }
 
 void VirtualRunLoop::advance(double seconds) {
-    const double target = now() + seconds;
+    const double target = ticks() + seconds;
     runUntilIdle();
     for (;;) {
         std::erase_if(timers_, [](const auto& timer) { return !timer->valid; });
@@ -76,7 +76,7 @@ void VirtualRunLoop::advance(double seconds) {
             break;
         }
         const std::shared_ptr<Timer> timer = *next;
-        now_ = std::max(now(), timer->due);
+        ticks_ = std::max(ticks(), timer->due);
         Task task = timer->task;  // the timer may be invalidated while its task runs
         if (timer->repeats) {
             timer->due += timer->interval;
@@ -90,7 +90,7 @@ void VirtualRunLoop::advance(double seconds) {
         }
         runUntilIdle();
     }
-    now_ = target;
+    ticks_ = target;
     runUntilIdle();
 }
 

@@ -24,7 +24,8 @@ public:
 
     void post(Task task) override;
     std::shared_ptr<RunLoopTimer> schedule(double seconds, bool repeats, Task task) override;
-    double now() const override { return now_.load(); }
+    double now() const override { return ticks_.load() + wallOffset_.load(); }
+    double ticks() const override { return ticks_.load(); }
     void quit() override { quitRequested_ = true; }
 
     bool quitRequested() const { return quitRequested_; }
@@ -36,6 +37,10 @@ public:
     // the span in due order (ties in the order they were scheduled), each followed by the work
     // it posted. The clock ends exactly `seconds` later.
     void advance(double seconds);
+
+    // Sets the wall clock forward (or back, when negative) by seconds alone, as a user or a
+    // time server may: the monotonic clock and the timers stay where they are.
+    void shiftWallClock(double seconds) { wallOffset_ = wallOffset_.load() + seconds; }
 
     // For tests with real worker threads: waits (in real time, at most `timeout`) until work has
     // been posted, then runs everything posted. False when nothing came in time.
@@ -50,7 +55,8 @@ private:
 
     bool runOnePosted();
 
-    std::atomic<double> now_;
+    std::atomic<double> ticks_{0.0};
+    std::atomic<double> wallOffset_;
     mutable std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<Task> tasks_;

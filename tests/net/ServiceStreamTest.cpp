@@ -160,22 +160,5 @@ TEST(ServiceStream, AStopRequestEndsTheWaitWithRequestCancelled) {
     EXPECT_THROW(stream->finish(stop.get_token()), RequestCancelled);
 }
 
-TEST(ServiceStream, ATokenNeverCrossesPlainHttpToAnotherHost) {
-    bool sessionMade = false;
-    const APIClient client(
-        *Url::parse("http://example.com"), nullptr,
-        [&]() -> std::unique_ptr<HttpTransport> {
-            sessionMade = true;
-            return std::make_unique<CurlSession>();
-        },
-        nullptr);
-    const auto stream = client.openStream("tok");
-    stream->append(samples);
-    const auto failed = failureOf(*stream);
-    ASSERT_TRUE(failed);
-    EXPECT_FALSE(failed->notOffered);
-    EXPECT_FALSE(sessionMade);
-}
-
 }  // namespace
 }  // namespace sayloft

@@ -13,13 +13,12 @@ namespace sayloft::testing {
 // its due time, or at once when it is stopped. Nothing waits for real time.
 class VirtualSleeper final : public Sleeper {
 public:
-    bool sleepFor(std::chrono::nanoseconds duration, std::stop_token stop) override {
+    bool sleepUntil(std::chrono::nanoseconds time, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
-        const auto due = now_ + duration;
-        requested_.push_back(duration);
+        requested_.push_back(time);
         ++sleeping_;
         changed_.notify_all();
-        changed_.wait(lock, stop, [&] { return now_ >= due; });
+        changed_.wait(lock, stop, [&] { return now_ >= time; });
         --sleeping_;
         changed_.notify_all();
         return !stop.stop_requested();
@@ -34,7 +33,7 @@ public:
         changed_.notify_all();
     }
 
-    std::chrono::nanoseconds now() const {
+    std::chrono::nanoseconds now() const override {
         std::lock_guard lock(mutex_);
         return now_;
     }
@@ -51,6 +50,7 @@ public:
         changed_.wait(lock, [&] { return sleeping_ == 0; });
     }
 
+    // The due times of every sleep begun, in the order they began.
     std::vector<std::chrono::nanoseconds> requested() const {
         std::lock_guard lock(mutex_);
         return requested_;

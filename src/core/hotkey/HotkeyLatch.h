@@ -5,8 +5,9 @@
 namespace sayloft {
 
 // Turns raw key-is-down / key-is-up observations of the hotkey into hold-to-talk actions.
-// Times are wall-clock seconds since 1970 as the caller passes them. Not thread-safe: the owner
-// drives it from one thread.
+// Times are monotonic seconds (RunLoop::ticks) as the caller passes them, so that setting the
+// system time neither ends nor prolongs a hold. Not thread-safe: the owner drives it from one
+// thread.
 class HotkeyLatch {
 public:
     enum class Action { none, press, release, timeout };

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/config/Config.h"
+#include "core/model/APIFailure.h"
 #include "core/net/CurlSession.h"
 #include "core/net/DeadlineExceeded.h"
 #include "core/net/HedgedRequest.h"
@@ -103,7 +104,7 @@ bool APIClient::shouldRetry(const std::exception_ptr& error) {
 
 HttpResponse APIClient::send(const HttpRequest& request, std::stop_token stop) const {
     if (exposesCredentials(request)) {
-        throw APIError::network;
+        throw APIFailure(APIError::network);
     }
     struct Try {
         std::optional<HttpResponse> response;
@@ -123,32 +124,22 @@ HttpResponse APIClient::send(const HttpRequest& request, std::stop_token stop) c
         return result;
     };
 
-    Try first = once();
-    if (!first.response) {
-        if (!shouldRetry(first.error)) {
-            throw APIError::network;
+    // Each kind of repeat happens at most once: one for a try without an answer (when
+    // shouldRetry allows it), one for a first answer of status 500 or more.
+    bool repeatedFailure = false;
+    for (int tryIndex = 0;; ++tryIndex) {
+        Try attempt = once();
+        if (attempt.response) {
+            if (tryIndex == 0 && attempt.response->isHttp() && attempt.response->status >= 500) {
+                continue;
+            }
+            return std::move(*attempt.response);
         }
-        Try second = once();
-        if (second.response) {
-            return std::move(*second.response);
+        if (repeatedFailure || !shouldRetry(attempt.error)) {
+            throw APIFailure(APIError::network);
         }
-        throw APIError::network;
+        repeatedFailure = true;
     }
-    if (first.response->isHttp() && first.response->status >= 500) {
-        Try second = once();
-        if (second.response) {
-            return std::move(*second.response);
-        }
-        if (!shouldRetry(second.error)) {
-            throw APIError::network;
-        }
-        Try third = once();
-        if (third.response) {
-            return std::move(*third.response);
-        }
-        throw APIError::network;
-    }
-    return std::move(*first.response);
 }
 
 void APIClient::ping(std::stop_token stop) const noexcept {
@@ -179,7 +170,7 @@ HttpRequest APIClient::transcribeRequest(std::string_view token,
 TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTransport& session,
                                            std::stop_token stop) {
     if (exposesCredentials(request)) {
-        throw APIError::network;
+        throw APIFailure(APIError::network);
     }
     HttpResponse response;
     try {
@@ -188,20 +179,20 @@ TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTrans
         if (stop.stop_requested()) {
             throw RequestCancelled();
         }
-        throw APIError::network;
+        throw APIFailure(APIError::network);
     }
     if (!response.isHttp()) {
-        throw APIError::asrFailed;
+        throw APIFailure(APIError::asrFailed);
     }
     switch (response.status) {
         case 200:
             break;
         case 401:
-            throw APIError::unauthorized;
+            throw APIFailure(APIError::unauthorized);
         case 429:
-            throw APIError::rateLimited;
+            throw APIFailure(APIError::rateLimited);
         default:
-            throw APIError::asrFailed;
+            throw APIFailure(APIError::asrFailed);
     }
     return parseTranscript(response.body);
 }
@@ -209,13 +200,13 @@ TranscribeResult APIClient::transcribeOnce(const HttpRequest& request, HttpTrans
 TranscribeResult APIClient::parseTranscript(std::string_view body) {
     const auto json = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) {
-        throw APIError::badResponse;  // also what a body that does not parse yields
+        throw APIFailure(APIError::badResponse);  // also what a body that does not parse yields
     }
     const auto text = json.find("text");
     const auto duration = json.find("duration");
     if (text == json.end() || !text->is_string() || duration == json.end() ||
         !duration->is_number()) {
-        throw APIError::badResponse;
+        throw APIFailure(APIError::badResponse);
     }
     return TranscribeResult{text->get<std::string>(), duration->get<double>()};
 }
@@ -249,15 +240,15 @@ TranscribeResult APIClient::transcribe(std::string_view token, std::span<const s
                                        double audioSeconds, std::stop_token stop) const {
     const HttpRequest request = transcribeRequest(token, wav);
     if (exposesCredentials(request)) {
-        throw APIError::network;  // refused before any attempt touches the network
+        throw APIFailure(APIError::network);  // refused before any attempt touches the network
     }
     const double seconds = saneAudioSeconds(audioSeconds);
 
     const HedgedRequest::IsTransient isTransient = [](const std::exception_ptr& error) {
         try {
             std::rethrow_exception(error);
-        } catch (APIError apiError) {
-            return apiError == APIError::network || apiError == APIError::asrFailed;
+        } catch (const APIFailure& failure) {
+            return failure.error == APIError::network || failure.error == APIError::asrFailed;
         } catch (...) {
             return false;
         }
@@ -279,7 +270,7 @@ TranscribeResult APIClient::transcribe(std::string_view token, std::span<const s
                                                     HedgedRequest::deadline(seconds), isTransient,
                                                     attempt, *sleeper_, stop);
     } catch (const DeadlineExceeded&) {
-        throw APIError::timedOut;
+        throw APIFailure(APIError::timedOut);
     }
 }
 
@@ -296,7 +287,7 @@ void APIClient::reportCrash(std::string_view token, std::span<const std::uint8_t
         MultipartBody::crashReport(boundary, ips, Config::appVersion(), osVersion, crashPlatform);
     const HttpResponse response = send(request, stop);
     if (response.status != 200) {
-        throw APIError::badResponse;  // 201, 204, any error status, or not HTTP
+        throw APIFailure(APIError::badResponse);  // 201, 204, any error status, or not HTTP
     }
 }
 
@@ -315,24 +306,24 @@ std::string APIClient::registerDevice(std::stop_token stop, std::string_view inv
     }
     const HttpResponse response = send(request, stop);
     if (response.status == 429) {
-        throw APIError::rateLimited;
+        throw APIFailure(APIError::rateLimited);
     }
     if (response.status == 401 || response.status == 403) {
-        throw APIError::unauthorized;
+        throw APIFailure(APIError::unauthorized);
     }
     if (response.status == 404 || response.status == 405) {
         throw RegistrationNotOffered(response.status);
     }
     if (response.status != 200) {
-        throw APIError::badResponse;
+        throw APIFailure(APIError::badResponse);
     }
     const auto json = nlohmann::json::parse(response.body, nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) {
-        throw APIError::badResponse;
+        throw APIFailure(APIError::badResponse);
     }
     const auto token = json.find("token");
     if (token == json.end() || !token->is_string() || token->get<std::string>().empty()) {
-        throw APIError::badResponse;
+        throw APIFailure(APIError::badResponse);
     }
     return token->get<std::string>();
 }

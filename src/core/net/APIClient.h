@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/config/Url.h"
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "core/model/TranscribeResult.h"
 #include "core/net/HttpTransport.h"
 #include "core/net/ServiceEndpoint.h"
@@ -25,7 +25,7 @@ namespace sayloft {
 // run them on worker threads.
 //
 // Failures are exceptions:
-//  - an APIError is thrown as the enum value itself (`catch (APIError error)`);
+//  - an APIError travels as an APIFailure carrying it (`catch (const APIFailure& failure)`);
 //  - RequestCancelled (core/net/RequestCancelled.h) when the caller's stop token was triggered;
 //  - anything else (std::bad_alloc, ...) is a failure that is not an APIError.
 //

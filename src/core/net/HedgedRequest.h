@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -40,9 +42,10 @@ struct HedgedRequest {
     //  - DeadlineExceeded when the deadline passes first;
     //  - RequestCancelled when `cancel` is triggered first;
     //  - std::invalid_argument for a delay that is negative, not finite or absurdly large.
-    // Each attempt and each timer runs on a thread of its own with its own stop token; when the
-    // run is decided every child is asked to stop, and the run returns only after all of them
-    // have ended. `attempt` is called at most twice, with 0 and then 1, possibly concurrently,
+    // Each attempt runs on a thread of its own, and both timers share one more thread that
+    // waits for the earlier due time and then for the later, each with its own stop token; when
+    // the run is decided every child is asked to stop, and the run returns only after all of
+    // them have ended. `attempt` is called at most twice, with 0 and then 1, possibly concurrently,
     // and must end promptly when its stop token is triggered. Timers sleep on `sleeper`.
     template <class T>
     static T run(double hedgeAfter, double deadlineAfter, const IsTransient& isTransient,
@@ -82,15 +85,16 @@ T HedgedRequest::run(double hedgeAfter, double deadlineAfter, const IsTransient&
         bool cancelled = false;
     } channel;
 
-    auto deliver = [&channel](Event event) {
+    // A child's last event also counts it as ended.
+    auto deliver = [&channel](Event event, bool last = true) {
         std::lock_guard lock(channel.mutex);
         channel.events.push_back(std::move(event));
-        --channel.running;
+        channel.running -= last ? 1 : 0;
         channel.wake.notify_one();
     };
 
     std::vector<std::jthread> children;
-    children.reserve(4);
+    children.reserve(3);
     auto startChild = [&](auto body) {
         {
             std::lock_guard lock(channel.mutex);
@@ -116,12 +120,26 @@ T HedgedRequest::run(double hedgeAfter, double deadlineAfter, const IsTransient&
             deliver(std::move(event));
         });
     };
-    auto startTimer = [&](std::chrono::nanoseconds delay, Kind kind) {
-        startChild([&sleeper, &deliver, delay, kind](std::stop_token stop) {
-            // An interrupted sleep still delivers its event; the loop has stopped listening by
-            // then, so the event is discarded.
-            sleeper.sleepFor(delay, stop);
-            deliver(Event{kind, std::nullopt, nullptr});
+    // One thread for both timers. Both due times are measured from the start on the sleeper's
+    // clock, so the time spent delivering the earlier event does not delay the later. On a
+    // tie the deadline comes first: a hedge started at the deadline could never win.
+    auto startTimers = [&] {
+        const bool hedgeFirst = hedgeDelay < deadlineDelay;
+        const auto first = std::min(hedgeDelay, deadlineDelay);
+        const auto second = std::max(hedgeDelay, deadlineDelay);
+        const Kind firstKind = hedgeFirst ? Kind::hedge : Kind::deadline;
+        const Kind secondKind = hedgeFirst ? Kind::deadline : Kind::hedge;
+        startChild([&sleeper, &deliver, first, second, firstKind, secondKind,
+                    start = sleeper.now()](std::stop_token stop) {
+            // An interrupted sleep still delivers an event, so that the thread counts as ended;
+            // the loop has stopped listening by then, so the event is discarded.
+            if (!sleeper.sleepUntil(start + first, stop)) {
+                deliver(Event{firstKind, std::nullopt, nullptr});
+                return;
+            }
+            deliver(Event{firstKind, std::nullopt, nullptr}, /*last=*/false);
+            sleeper.sleepUntil(start + second, stop);
+            deliver(Event{secondKind, std::nullopt, nullptr});
         });
     };
     // Asks every child to stop and waits for all of them; their late events are discarded.
@@ -150,8 +168,7 @@ T HedgedRequest::run(double hedgeAfter, double deadlineAfter, const IsTransient&
     });
 
     startAttempt(0);
-    startTimer(hedgeDelay, Kind::hedge);
-    startTimer(deadlineDelay, Kind::deadline);
+    startTimers();
 
     int attemptsStarted = 1;
     int attemptsFailed = 0;

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/model/APIError.h"
+#include "core/model/APIFailure.h"
 #include "core/net/APIClient.h"
 #include "core/net/RequestCancelled.h"
 #include "core/net/StreamFailed.h"
@@ -135,7 +135,7 @@ TranscribeResult ServiceStream::outcome() {
     if (response.status == 200) {
         try {
             return APIClient::parseTranscript(response.body);
-        } catch (APIError) {
+        } catch (const APIFailure&) {
             throw StreamFailed("the service's answer to the stream is malformed", false);
         }
     }

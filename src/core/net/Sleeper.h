@@ -11,9 +11,13 @@ class Sleeper {
 public:
     virtual ~Sleeper() = default;
 
-    // Blocks until the duration has passed or stop is requested, whichever comes first. Returns
-    // true when the full duration passed, false when interrupted by the stop request.
-    virtual bool sleepFor(std::chrono::nanoseconds duration, std::stop_token stop) = 0;
+    // The time on this sleeper's monotonic clock, from an arbitrary origin.
+    virtual std::chrono::nanoseconds now() const = 0;
+
+    // Blocks until now() reaches `time` or stop is requested, whichever comes first. Returns true
+    // when the time was reached, false when interrupted by the stop request. A due time, not a
+    // duration, so that several timers measured from one start never drift apart.
+    virtual bool sleepUntil(std::chrono::nanoseconds time, std::stop_token stop) = 0;
 };
 
 }  // namespace sayloft

@@ -46,6 +46,11 @@ double QtRunLoop::now() const {
         .count();
 }
 
+double QtRunLoop::ticks() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void QtRunLoop::quit() {
     QCoreApplication::quit();
 }

@@ -26,6 +26,7 @@ public:
     void post(Task task) override;
     std::shared_ptr<RunLoopTimer> schedule(double seconds, bool repeats, Task task) override;
     double now() const override;
+    double ticks() const override;
     void quit() override;
 
 private:
