@@ -2,7 +2,6 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -11,15 +10,13 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "TempHome.h"
 #include "core/diagnostics/CrashReporter.h"
 #include "platform/linux/crash/UtcDateTime.h"
-
-extern char** environ;
 
 namespace sayloft {
 namespace {
@@ -27,32 +24,19 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs the program to its end with extra environment variables; its wait status.
-int run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string line(*entry);
-        if (!env.contains(line.substr(0, line.find('=')))) {
-            environment.push_back(line);
+int run(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : env) {
+            ::setenv(name.c_str(), value.c_str(), 1);
         }
-    }
-    for (const auto& [name, value] : env) {
-        environment.push_back(name + "=" + value);
-    }
-    auto pointers = [](std::vector<std::string>& strings) {
-        std::vector<char*> result;
-        for (auto& s : strings) {
-            result.push_back(s.data());
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
         }
-        result.push_back(nullptr);
-        return result;
-    };
-    auto argv = args;
-    const auto argvPointers = pointers(argv);
-    const auto envPointers = pointers(environment);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, argvPointers.data(),
-                      envPointers.data()) != 0) {
-        return -1;
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -65,13 +49,6 @@ std::vector<fs::path> filesIn(const fs::path& folder) {
         files.push_back(entry.path());
     }
     return files;
-}
-
-std::string read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 struct Report {
@@ -88,7 +65,7 @@ Report onlyReport(const fs::path& folder) {
     if (files.size() != 1) {
         return {};
     }
-    Report report{.path = files.front(), .text = read(files.front())};
+    Report report{.path = files.front(), .text = test::readAll(files.front())};
     std::istringstream lines(report.text);
     std::string line;
     std::getline(lines, line);

@@ -1,7 +1,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include <QtCore/QCoreApplication>
@@ -10,8 +9,8 @@
 #include <QtDBus/QDBusVariant>
 #include <gtest/gtest.h>
 
-#include "qt/DBusMock.h"
 #include "platform/linux/dbus/DBusSessionEvents.h"
+#include "qt/DBusMock.h"
 
 namespace sayloft {
 namespace {
@@ -29,8 +28,18 @@ void roundTrip(const QDBusConnection& bus) {
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
 }
 
-QVariantList signalArguments(bool value) {
-    return {QVariant::fromValue(QDBusVariant(value))};
+// The mock emits a one-boolean signal.
+void emitSignal(DBusMock& mock, const QString& interface, const QString& name, bool value) {
+    mock.mock(QStringLiteral("EmitSignal"),
+              {interface, name, QStringLiteral("b"),
+               QVariantList{QVariant::fromValue(QDBusVariant(value))}});
+}
+
+// logind changes a property of the session.
+void updateSession(DBusMock& logind, const QString& property, bool value) {
+    logind.mock(QStringLiteral("UpdateProperties"),
+                {QStringLiteral("org.freedesktop.login1.Session"), QVariantMap{{property, value}}},
+                sessionPath);
 }
 
 std::unique_ptr<DBusMock> startLogind() {
@@ -57,27 +66,10 @@ struct WakeCase {
     std::function<void(DBusMock& logind, DBusMock* other, bool back)> send;
 };
 
-void PrintTo(const WakeCase& value, std::ostream* out) {
-    *out << value.name;
-}
-
-std::unique_ptr<DBusMock> nothing() {
-    return nullptr;
-}
-
-class DBusSessionEventsTest : public ::testing::TestWithParam<WakeCase> {
-protected:
-    void SetUp() override {
-        if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
-            GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
-        }
-        setenv("XDG_SESSION_ID", "c1", 1);
-    }
-};
-
-TEST_P(DBusSessionEventsTest, TheReturnReachesEveryObserverOnce) {
+// Asleep or locked, then back: only the return is reported, once to each observer.
+void wakeReachesEveryObserverOnce(const WakeCase& wake) {
     const auto logind = startLogind();
-    const auto other = GetParam().start();
+    const auto other = wake.start();
     DBusSessionEvents events(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
     int first = 0;
     int second = 0;
@@ -89,65 +81,60 @@ TEST_P(DBusSessionEventsTest, TheReturnReachesEveryObserverOnce) {
 
     // The mock emits its signal before it answers the call that made it emit, so once send()
     // has returned the signal is queued here: handling the queued events delivers it.
-    GetParam().send(*logind, other.get(), false);
+    wake.send(*logind, other.get(), false);
     QCoreApplication::processEvents();
     EXPECT_EQ(first, 0) << "going to sleep or locking was reported";
-    GetParam().send(*logind, other.get(), true);
+    wake.send(*logind, other.get(), true);
     ASSERT_TRUE(waitUntil([&] { return first >= 1; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Wakes, DBusSessionEventsTest,
-    ::testing::Values(WakeCase{"PrepareForSleep", nothing,
-                               [](DBusMock& logind, DBusMock*, bool back) {
-                                   logind.mock(QStringLiteral("EmitSignal"),
-                                               {QStringLiteral("org.freedesktop.login1.Manager"),
-                                                QStringLiteral("PrepareForSleep"),
-                                                QStringLiteral("b"), signalArguments(!back)});
-                               }},
-                      WakeCase{"LockedHint", nothing,
-                               [](DBusMock& logind, DBusMock*, bool back) {
-                                   QVariantMap changed{{QStringLiteral("LockedHint"), !back}};
-                                   logind.mock(
-                                       QStringLiteral("UpdateProperties"),
-                                       {QStringLiteral("org.freedesktop.login1.Session"), changed},
-                                       sessionPath);
-                               }},
-                      WakeCase{"SessionActive", nothing,
-                               [](DBusMock& logind, DBusMock*, bool back) {
-                                   QVariantMap changed{{QStringLiteral("Active"), back}};
-                                   logind.mock(
-                                       QStringLiteral("UpdateProperties"),
-                                       {QStringLiteral("org.freedesktop.login1.Session"), changed},
-                                       sessionPath);
-                               }},
-                      WakeCase{"FreedesktopScreenSaver", startFreedesktopScreenSaver,
-                               [](DBusMock&, DBusMock* saver, bool back) {
-                                   saver->mock(QStringLiteral("EmitSignal"),
-                                               {QStringLiteral("org.freedesktop.ScreenSaver"),
-                                                QStringLiteral("ActiveChanged"),
-                                                QStringLiteral("b"), signalArguments(!back)});
-                               }},
-                      WakeCase{"GnomeScreenSaver",
-                               [] {
-                                   return DBusMock::fromTemplate(
-                                       DBusMock::Bus::session, QStringLiteral("gnome_screensaver"),
-                                       QStringLiteral("org.gnome.ScreenSaver"),
-                                       QStringLiteral("/org/gnome/ScreenSaver"));
-                               },
-                               [](DBusMock&, DBusMock* saver, bool back) {
-                                   QDBusMessage call = QDBusMessage::createMethodCall(
-                                       QStringLiteral("org.gnome.ScreenSaver"),
-                                       QStringLiteral("/org/gnome/ScreenSaver"),
-                                       QStringLiteral("org.gnome.ScreenSaver"),
-                                       QStringLiteral("SetActive"));
-                                   call << !back;
-                                   saver->bus().call(call);
-                               }}),
-    [](const auto& param) { return std::string(param.param.name); });
+TEST(DBusSessionEvents, TheReturnReachesEveryObserverOnce) {
+    if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
+        GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
+    }
+    setenv("XDG_SESSION_ID", "c1", 1);
+    const auto none = [] { return std::unique_ptr<DBusMock>(); };
+    const WakeCase cases[] = {
+        {"PrepareForSleep", none,
+         [](DBusMock& logind, DBusMock*, bool back) {
+             emitSignal(logind, QStringLiteral("org.freedesktop.login1.Manager"),
+                        QStringLiteral("PrepareForSleep"), !back);
+         }},
+        {"LockedHint", none,
+         [](DBusMock& logind, DBusMock*, bool back) {
+             updateSession(logind, QStringLiteral("LockedHint"), !back);
+         }},
+        {"SessionActive", none,
+         [](DBusMock& logind, DBusMock*, bool back) {
+             updateSession(logind, QStringLiteral("Active"), back);
+         }},
+        {"FreedesktopScreenSaver", startFreedesktopScreenSaver,
+         [](DBusMock&, DBusMock* saver, bool back) {
+             emitSignal(*saver, QStringLiteral("org.freedesktop.ScreenSaver"),
+                        QStringLiteral("ActiveChanged"), !back);
+         }},
+        {"GnomeScreenSaver",
+         [] {
+             return DBusMock::fromTemplate(
+                 DBusMock::Bus::session, QStringLiteral("gnome_screensaver"),
+                 QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"));
+         },
+         [](DBusMock&, DBusMock* saver, bool back) {
+             QDBusMessage call = QDBusMessage::createMethodCall(
+                 QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"),
+                 QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("SetActive"));
+             call << !back;
+             saver->bus().call(call);
+         }},
+    };
+    for (const WakeCase& wake : cases) {
+        SCOPED_TRACE(wake.name);
+        wakeReachesEveryObserverOnce(wake);
+    }
+}
 
 TEST(DBusSessionEventsAbsentTest, NoSystemBusNoLogindNoScreenSaverIsNoErrorAndALaterSaverIsHeard) {
     if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
@@ -162,9 +149,8 @@ TEST(DBusSessionEventsAbsentTest, NoSystemBusNoLogindNoScreenSaverIsNoErrorAndAL
     EXPECT_TRUE(events.sessionPath().isEmpty());
 
     const auto saver = startFreedesktopScreenSaver();  // starts after observe()
-    saver->mock(QStringLiteral("EmitSignal"),
-                {QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("ActiveChanged"),
-                 QStringLiteral("b"), signalArguments(false)});
+    emitSignal(*saver, QStringLiteral("org.freedesktop.ScreenSaver"),
+               QStringLiteral("ActiveChanged"), false);
     EXPECT_TRUE(waitUntil([&] { return wakes == 1; }));
 }
 

@@ -21,6 +21,8 @@ Events plain(const std::vector<ModifierEvent>& events) {
     return result;
 }
 
+// The codes, flags and left-and-right sharing are EvdevKeyEventMonitor's table; here what only
+// the state shows.
 TEST(ModifierKeyState, KeyboardsCountTogether) {
     enum class Op { press, release, replace, remove };
     struct Step {
@@ -34,15 +36,6 @@ TEST(ModifierKeyState, KeyboardsCountTogether) {
         std::vector<Step> steps;
     };
     const Row rows[] = {
-        {"every hotkey maps to its code and flag",
-         {{Op::press, 1, {KEY_RIGHTALT}, {{61, opt}}},
-          {Op::press, 1, {KEY_LEFTALT}, {{58, opt}}},
-          {Op::press, 1, {KEY_RIGHTMETA}, {{54, opt | cmd}}},
-          {Op::press, 1, {KEY_LEFTMETA}, {{55, opt | cmd}}},
-          {Op::press, 1, {KEY_RIGHTCTRL}, {{62, opt | cmd | ctl}}},
-          {Op::press, 1, {KEY_LEFTCTRL}, {{59, opt | cmd | ctl}}},
-          {Op::release, 1, {KEY_RIGHTALT}, {{61, opt | cmd | ctl}}},
-          {Op::replace, 1, {}, {{58, cmd | ctl}, {54, cmd | ctl}, {55, ctl}, {62, ctl}, {59, 0}}}}},
         {"other keys and a second press change nothing",
          {{Op::press, 1, {KEY_A}, {}},
           {Op::press, 1, {KEY_RIGHTSHIFT}, {}},
@@ -56,11 +49,6 @@ TEST(ModifierKeyState, KeyboardsCountTogether) {
           {Op::press, 2, {KEY_RIGHTALT}, {}},
           {Op::release, 1, {KEY_RIGHTALT}, {}},
           {Op::release, 2, {KEY_RIGHTALT}, {{61, 0}}}}},
-        {"left and right of a kind on two keyboards share the flag",
-         {{Op::press, 1, {KEY_RIGHTALT}, {{61, opt}}},
-          {Op::press, 2, {KEY_LEFTALT}, {{58, opt}}},
-          {Op::release, 1, {KEY_RIGHTALT}, {{61, opt}}},
-          {Op::release, 2, {KEY_LEFTALT}, {{58, 0}}}}},
         {"a keyboard removed releases only what no other keyboard holds",
          {{Op::press, 1, {KEY_RIGHTALT}, {{61, opt}}},
           {Op::press, 1, {KEY_LEFTCTRL}, {{59, opt | ctl}}},

@@ -5,8 +5,6 @@
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -21,8 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include "qt/QtWait.h"
 #include "platform/linux/qt/QtStatusItem.h"
+#include "qt/DBusMock.h"
+#include "qt/QtWait.h"
 
 namespace sayloft {
 namespace {
@@ -46,6 +45,13 @@ QDBusMessage ask(const QString& service, const QString& path, const QString& int
 QDBusMessage getProperty(const QString& service, const QString& path, const QString& interface,
                          const QString& name) {
     return ask(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+}
+
+MenuItem entry(std::string title, int tag = 0) {
+    MenuItem made;
+    made.title = std::move(title);
+    made.tag = tag;
+    return made;
 }
 
 // One node of a dbusmenu layout: (ia{sv}av).
@@ -75,66 +81,18 @@ LayoutItem readItem(const QDBusArgument& argument) {
     return item;
 }
 
-// The mock watcher, started before the first tray icon exists (Qt asks for a watcher once).
-class Watcher {
-public:
-    Watcher() {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start("/usr/bin/python3",
-                       {"-m", "dbusmock", "--session", "--template", SAYLOFT_WATCHER_TEMPLATE});
-        process_.waitForStarted(10000);
-        waitUntil([] {
-            return QDBusConnection::sessionBus().interface()->isServiceRegistered(watcherService);
-        });
-    }
-    ~Watcher() {
-        process_.terminate();
-        process_.waitForFinished(5000);
-    }
-
-    // The bus name the first tray item registered under, once it has.
-    QString registeredItem() {
-        QDBusInterface mock(watcherService, "/StatusNotifierWatcher", "org.freedesktop.DBus.Mock");
-        QString name;
-        waitUntil([&] {
-            const QDBusMessage reply =
-                mock.call("GetMethodCalls", QStringLiteral("RegisterStatusNotifierItem"));
-            if (reply.type() != QDBusMessage::ReplyMessage) {
-                return false;
-            }
-            const QDBusArgument calls = reply.arguments().value(0).value<QDBusArgument>();
-            calls.beginArray();
-            while (!calls.atEnd() && name.isEmpty()) {
-                quint64 time = 0;
-                QVariantList args;
-                calls.beginStructure();
-                calls >> time >> args;
-                calls.endStructure();
-                if (!args.isEmpty()) {
-                    name = args.value(0).toString();
-                }
-            }
-            return !name.isEmpty();
-        });
-        return name;
-    }
-
-private:
-    QProcess process_;
-};
-
 class QtStatusItemOnTheBus : public ::testing::Test {
 protected:
+    // The mock watcher, started before the first tray icon exists (Qt asks for a watcher once).
     static void SetUpTestSuite() {
         if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
             !qEnvironmentVariableIsEmpty("DISPLAY")) {
-            watcher_ = new Watcher();
+            watcher_ =
+                test::DBusMock::fromTemplate(test::DBusMock::Bus::session, SAYLOFT_WATCHER_TEMPLATE,
+                                             watcherService, "/StatusNotifierWatcher");
         }
     }
-    static void TearDownTestSuite() {
-        delete watcher_;
-        watcher_ = nullptr;
-    }
+    static void TearDownTestSuite() { watcher_.reset(); }
     void SetUp() override {
         if (!watcher_) {
             GTEST_SKIP() << "needs a session bus and a display: run inside scripts/desktop-session";
@@ -148,10 +106,17 @@ protected:
         return readItem(reply.arguments().value(1).value<QDBusArgument>());
     }
 
-    static Watcher* watcher_;
+    // The bus name the first tray item registered under, once it has.
+    static QString registeredItem() {
+        const auto registered = [] { return watcher_->calls("RegisterStatusNotifierItem"); };
+        waitUntil([&] { return !registered().empty(); });
+        return registered().empty() ? QString() : registered().front().value(0).toString();
+    }
+
+    static std::unique_ptr<test::DBusMock> watcher_;
 };
 
-Watcher* QtStatusItemOnTheBus::watcher_ = nullptr;
+std::unique_ptr<test::DBusMock> QtStatusItemOnTheBus::watcher_;
 
 // The share of clearly red pixels in the item's largest icon pixmap (ARGB32, network order).
 double redShare(const QString& service) {
@@ -198,34 +163,26 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
     ASSERT_TRUE(QtStatusItem::trayAvailable());
     // The item appears with its first icon (Qt shows no tray icon without an image).
     item.setIcon("mic", std::nullopt);
-    const QString service = watcher_->registeredItem();
+    const QString service = registeredItem();
     ASSERT_FALSE(service.isEmpty()) << "the tray item never registered with the watcher";
 
-    // Tooltip: (icon name, icon pixmaps, title, text).
-    {
-        const QDBusMessage reply =
-            getProperty(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ToolTip");
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage);
-        const QDBusArgument tip =
-            reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
-        QString iconName;
-        QString title;
-        tip.beginStructure();
-        tip >> iconName;
-        tip.beginArray();
-        while (!tip.atEnd()) {
-            int w = 0;
-            int h = 0;
-            QByteArray bytes;
-            tip.beginStructure();
-            tip >> w >> h >> bytes;
-            tip.endStructure();
-        }
-        tip.endArray();
-        tip >> title;
-        tip.endStructure();
-        EXPECT_EQ(title.toStdString(), "Sayloft");
-    }
+    // Tooltip: (icon name, icon pixmaps, title, text); the pixmaps are skipped.
+    const QDBusArgument tip =
+        getProperty(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ToolTip")
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant()
+            .value<QDBusArgument>();
+    QString iconName;
+    QString title;
+    tip.beginStructure();
+    tip >> iconName;
+    tip.beginArray();
+    tip.endArray();
+    tip >> title;
+    tip.endStructure();
+    EXPECT_EQ(title.toStdString(), "Sayloft");
 
     // Icons: the recording microphone is red, the idle one is not.
     item.setIcon("mic.fill", StatusItem::Tint::red);
@@ -240,27 +197,18 @@ TEST_F(QtStatusItemOnTheBus, RegistersAndShowsIconTooltipAndMenuOnTheBus) {
     // The menu: titles, hidden items, disabled items, check marks, submenu, Ctrl+Q.
     bool quitChosen = false;
     Menu menu;
-    MenuItem retry;
-    retry.title = "Retry Last Recording";
-    retry.tag = 103;
-    retry.hidden = true;
-    MenuItem hotkey;
-    hotkey.title = "Hotkey";
-    for (auto [title, tag] : {std::pair{"Right Alt (default)", 61}, std::pair{"Left Alt", 58}}) {
-        MenuItem choice;
-        choice.title = title;
-        choice.tag = tag;
-        choice.checked = tag == 61;
-        hotkey.submenu.push_back(choice);
-    }
-    MenuItem version;
-    version.title = "Sayloft 0.1.0";
-    version.enabled = false;
-    MenuItem quit;
-    quit.title = "Quit";
-    quit.shortcut = "q";
-    quit.action = [&] { quitChosen = true; };
-    menu.items = {retry, MenuItem::separator(), hotkey, MenuItem::separator(), version, quit};
+    menu.items = {entry("Retry Last Recording", 103),
+                  MenuItem::separator(),
+                  entry("Hotkey"),
+                  MenuItem::separator(),
+                  entry("Sayloft 0.1.0"),
+                  entry("Quit")};
+    menu.items[0].hidden = true;
+    menu.items[2].submenu = {entry("Right Alt (default)", 61), entry("Left Alt", 58)};
+    menu.items[2].submenu[0].checked = true;
+    menu.items[4].enabled = false;
+    menu.items[5].shortcut = "q";
+    menu.items[5].action = [&] { quitChosen = true; };
     item.setMenu(menu);
 
     const QString menuPath =
@@ -323,17 +271,10 @@ TEST(QtStatusItemDrawnBySayloft, CtrlQChoosesQuitWhileTheMenuIsOpen) {
         QtStatusItem item("Sayloft");
         int quits = 0;
         Menu menu;
-        MenuItem hotkey;
-        hotkey.title = "Hotkey";
-        MenuItem choice;
-        choice.title = "Right Alt (default)";
-        choice.tag = 61;
-        hotkey.submenu = {choice};
-        MenuItem quit;
-        quit.title = "Quit";
-        quit.shortcut = "q";
-        quit.action = [&] { ++quits; };
-        menu.items = {hotkey, quit};
+        menu.items = {entry("Hotkey"), entry("Quit")};
+        menu.items[0].submenu = {entry("Right Alt (default)", 61)};
+        menu.items[1].shortcut = "q";
+        menu.items[1].action = [&] { ++quits; };
         item.setMenu(menu);
 
         QMenu* open = item.qmenu();

@@ -3,12 +3,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include "TempHome.h"
 #include "VirtualRunLoop.h"
 #include "core/net/APIClient.h"
 #include "platform/linux/service/LinuxLocalService.h"
@@ -26,12 +26,6 @@ struct Answer {
 
 class LinuxLocalServiceTest : public ::testing::Test {
 protected:
-    LinuxLocalServiceTest() {
-        std::string pattern = (fs::temp_directory_path() / "sayloft-local-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data());
-    }
-    ~LinuxLocalServiceTest() override { fs::remove_all(root_); }
-
     LinuxLocalService::Options options(fs::path binary = SAYLOFT_SERVER_BINARY) const {
         LinuxLocalService::Options o;
         o.serverBinary = std::move(binary);
@@ -59,13 +53,11 @@ protected:
     }
 
     fs::path script(const std::string& body) const {
-        const fs::path path = root_ / "fake-server";
-        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path, fs::perms::owner_all);
-        return path;
+        return home_.write("fake-server", "#!/bin/sh\n" + body + "\n", fs::perms::owner_all);
     }
 
-    fs::path root_;
+    TempHome home_;
+    const fs::path& root_ = home_.path();
     VirtualRunLoop runLoop_;
 };
 
@@ -130,26 +122,16 @@ TEST_F(LinuxLocalServiceTest, LeavesAServiceElsewhereAlone) {
 }
 
 TEST(LinuxLocalServiceFind, PrefersTheServerBesideTheProgramThenTheBuildTreeThenPath) {
-    std::string pattern = (fs::temp_directory_path() / "sayloft-find-XXXXXX").string();
-    const fs::path root = ::mkdtemp(pattern.data());
-    auto place = [](const fs::path& path) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "#!/bin/sh\n";
-        fs::permissions(path, fs::perms::owner_all);
-    };
-    const fs::path program = root / "build" / "sayloft" / "sayloft";
-    const std::string path = (root / "path").string();
+    const TempHome root;
+    const fs::path program = root.path() / "build" / "sayloft" / "sayloft";
+    const std::string path = (root.path() / "path").string();
     EXPECT_EQ(LinuxLocalService::findServer(program, path.c_str()), fs::path());
-    place(root / "path" / "sayloft-server");
-    EXPECT_EQ(LinuxLocalService::findServer(program, path.c_str()),
-              root / "path" / "sayloft-server");
-    place(root / "build" / "server" / "sayloft-server");
-    EXPECT_EQ(LinuxLocalService::findServer(program, path.c_str()),
-              root / "build" / "server" / "sayloft-server");
-    place(root / "build" / "sayloft" / "sayloft-server");
-    EXPECT_EQ(LinuxLocalService::findServer(program, path.c_str()),
-              root / "build" / "sayloft" / "sayloft-server");
-    fs::remove_all(root);
+    // Each placed in turn, and preferred to those before it.
+    for (const char* place :
+         {"path/sayloft-server", "build/server/sayloft-server", "build/sayloft/sayloft-server"}) {
+        root.write(place, "#!/bin/sh\n", fs::perms::owner_all);
+        EXPECT_EQ(LinuxLocalService::findServer(program, path.c_str()), root.path() / place);
+    }
 }
 
 }  // namespace

@@ -16,27 +16,17 @@
 
 #include <gtest/gtest.h>
 
-#include "LineTool.h"
-#include "qt/QtWait.h"
+#include "PanelScene.h"
 #include "WaylandSession.h"
 #include "XWindowState.h"
-#include "app/StatusHUD.h"
 #include "app/Texts.h"
 #include "platform/linux/qt/QtPanel.h"
-#include "platform/linux/qt/QtRunLoop.h"
-#include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/x11/QtPasteboard.h"
 
 namespace sayloft {
 namespace {
 
-using test::LineTool;
-using test::waitUntil;
-using test::xWindowState;
-using test::XWindowState;
-
-constexpr int screenWidth = 1280;
-constexpr int screenHeight = 800;
+using namespace test;
 
 // What wl-paste, a native client, reads from Mutter's clipboard; nullopt when it fails. Run
 // without blocking the event loop: our X11 selection is served from it while wl-paste reads.
@@ -62,13 +52,10 @@ protected:
     void SetUp() override {
         SAYLOFT_REQUIRE_HEADLESS_DESKTOP("GNOME");
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "Mutter started no Xwayland";
-        QProcessEnvironment gtk = QProcessEnvironment::systemEnvironment();
-        gtk.insert("GDK_BACKEND", "wayland");
-        field_ = std::make_unique<LineTool>("gtk_text_field.py", gtk, QStringList{"--maximize"});
+        field_ = std::make_unique<NativeField>(QStringList{"--maximize"});
         input_ =
             std::make_unique<LineTool>("mutter_input.py", QProcessEnvironment::systemEnvironment());
-        ASSERT_TRUE(waitUntil([&] { return field_->count("ready") == 1; }, std::chrono::seconds(20)))
-            << "the GTK field did not take the focus";
+        ASSERT_TRUE(field_->ready()) << "the GTK field did not take the focus";
         ASSERT_TRUE(waitUntil([&] { return input_->count("ready") == 1; }));
     }
 
@@ -79,7 +66,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return input_->count("ok") > before; })) << command.data();
     }
 
-    std::unique_ptr<LineTool> field_;
+    std::unique_ptr<NativeField> field_;
     std::unique_ptr<LineTool> input_;
 };
 
@@ -101,23 +88,12 @@ TEST_F(GnomeFallbacks, TheX11ClipboardReachesNativeFieldsThroughXwayland) {
 }
 
 TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhenClicked) {
-    ASSERT_TRUE(waitUntil([&] {
-        if (field_->count("click") == 0) {
-            send("click 200 200");
-            waitUntil([&] { return field_->count("click") > 0; }, std::chrono::seconds(1));
-        }
-        return field_->count("click") > 0;
-    })) << "no click reaches the field";
+    ASSERT_TRUE(field_->hearsAClick([&] { send("click 200 200"); }))
+        << "no click reaches the field";
 
-    QtRunLoop loop;
-    QtScreens screens(false);  // a Wayland session: the pointer's screen is not known
-    QtPanel* shown = nullptr;
-    StatusHUD hud(loop, screens, [&shown] {
-        auto panel = std::make_unique<QtPanel>();
-        shown = panel.get();
-        return panel;
-    });
-    hud.show(Texts::english().listening);
+    HudWith<QtPanel> panel(false);  // a Wayland session: the pointer's screen is not known
+    panel.hud.show(Texts::english().listening);
+    QtPanel*& shown = panel.shown;
     ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->widget()->isVisible(); }));
     const unsigned long window = shown->widget()->winId();
     std::optional<XWindowState> state;
@@ -126,9 +102,7 @@ TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhe
         return state && state->viewable;
     })) << "the panel's X11 window is not viewable";
     EXPECT_TRUE(state->overrideRedirect);
-    EXPECT_EQ(state->width, static_cast<int>(shown->size().width));
-    EXPECT_EQ(state->x, (screenWidth - state->width) / 2);
-    EXPECT_EQ(state->y, screenHeight - static_cast<int>(StatusHUD::bottomMargin) - state->height);
+    EXPECT_EQ(QRect(state->x, state->y, state->width, state->height), panel.bottomCentre());
 
     // Mutter 43 with Xwayland 22 does not let a click through an X11 window's empty input shape
     // (Xwayland's surface takes it): a click beside the panel reaches the field, one on the panel
@@ -147,7 +121,7 @@ TEST_F(GnomeFallbacks, TheX11PanelShowsOnThePrimaryScreenAndKeepsTheFocusEvenWhe
     EXPECT_EQ(field_->count("inactive"), 0) << "the field lost the focus";
     EXPECT_NE(QApplication::activeWindow(), shown->widget());
 
-    hud.hide();
+    panel.hud.hide();
     EXPECT_TRUE(waitUntil([&] {
         state = xWindowState(window);
         return state && !state->viewable;

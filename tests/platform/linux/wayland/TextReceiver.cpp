@@ -4,8 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 #include <poll.h>
@@ -84,12 +83,9 @@ std::string focusedAppId() {
 }
 
 TextReceiver::TextReceiver(Kind kind) {
-    const auto tag = std::to_string(getpid()) + "-" + std::to_string(++counter);
-    folder_ = std::filesystem::temp_directory_path() / ("sayloft-wayland-" + tag);
-    std::filesystem::create_directories(folder_);
-    appId_ = "sayloft-receiver-" + tag;
-    const std::string out = (folder_ / "out").string();
-    const std::string ready = (folder_ / "ready").string();
+    appId_ = "sayloft-receiver-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    const std::string out = (home_.path() / "out").string();
+    const std::string ready = (home_.path() / "ready").string();
     if (kind == Kind::foot) {
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
@@ -104,32 +100,19 @@ TextReceiver::TextReceiver(Kind kind) {
     }
 }
 
-TextReceiver::~TextReceiver() {
-    process_.reset();
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
-}
-
 bool TextReceiver::waitUntilFocused() {
     return waitUntil([&] {
-        return std::filesystem::exists(folder_ / "ready") && lower(focusedAppId()) == appId_;
+        return std::filesystem::exists(home_.path() / "ready") && lower(focusedAppId()) == appId_;
     });
 }
 
 std::string TextReceiver::waitForText(const std::string& expected) {
     std::string last;
     waitUntil([&] {
-        last = read();
+        last = readAll(home_.path() / "out");
         return last == expected;
     });
     return last;
-}
-
-std::string TextReceiver::read() const {
-    std::ifstream in(folder_ / "out", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 }  // namespace sayloft::test

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "ChildProcess.h"
+#include "TempHome.h"
 
 namespace sayloft::test {
 
@@ -16,7 +16,6 @@ public:
     enum class Kind { foot, gtk };
 
     explicit TextReceiver(Kind kind);
-    ~TextReceiver();
 
     // Waits until the application is ready to read and sway has given it the keyboard focus.
     bool waitUntilFocused();
@@ -26,9 +25,7 @@ public:
     static const char* name(Kind kind) { return kind == Kind::foot ? "foot" : "GTK entry"; }
 
 private:
-    std::string read() const;
-
-    std::filesystem::path folder_;
+    TempHome home_;  // the ready and out files
     std::string appId_;
     std::unique_ptr<ChildProcess> process_;
 };

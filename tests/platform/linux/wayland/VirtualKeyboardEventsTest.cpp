@@ -7,6 +7,7 @@
 
 #include "TextReceiver.h"
 #include "WaylandSession.h"
+#include "core/text/UnicodeText.h"
 #include "platform/ModifierEvent.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
 #include "platform/linux/wayland/VirtualKeyboardEvents.h"
@@ -18,41 +19,6 @@ using test::TextReceiver;
 
 constexpr std::uint16_t carrierKey = 0;
 constexpr std::uint16_t insertKey = 114;
-
-std::string toUtf8(const std::u32string& text) {
-    std::string out;
-    for (const char32_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xc0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3f));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xe0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (c & 0x3f));
-        } else {
-            out += static_cast<char>(0xf0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (c & 0x3f));
-        }
-    }
-    return out;
-}
-
-std::u16string toUtf16(const std::u32string& text) {
-    std::u16string out;
-    for (const char32_t c : text) {
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xd800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xdc00 + ((c - 0x10000) & 0x3ff));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
 
 // Where two long texts part, rather than two walls of escaped bytes.
 ::testing::AssertionResult sameText(const std::string& received, const std::string& expected) {
@@ -68,11 +34,21 @@ std::u16string toUtf16(const std::u32string& text) {
            << "\", expected \"" << expected.substr(at, 24) << "\"";
 }
 
-// count distinct CJK ideographs, spread over the block.
-std::u32string distinctIdeographs(int count) {
-    std::u32string out;
+// `count` distinct CJK ideographs spread over the block, as code points.
+std::vector<char32_t> ideographs(int count) {
+    std::vector<char32_t> out;
     for (int i = 0; i < count; ++i) {
-        out += static_cast<char32_t>(0x4e00 + i * 37);
+        out.push_back(static_cast<char32_t>(0x4e00 + i * 37));
+    }
+    return out;
+}
+
+// The same in UTF-8 (three bytes each).
+std::string distinctIdeographs(int count) {
+    std::string out;
+    for (const char32_t c : ideographs(count)) {
+        out += {static_cast<char>(0xe0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3f)),
+                static_cast<char>(0x80 | (c & 0x3f))};
     }
     return out;
 }
@@ -106,7 +82,7 @@ TEST(VirtualKeyboardEventsTableTest, CharactersBecomeKeysyms) {
 
 TEST(VirtualKeyboardEventsTableTest, TextKeymapGivesEachKeysymAKeyAwayFromModifiers) {
     std::vector<std::uint32_t> keysyms{0xff0d, 0x61, 0xff09};  // Return, a, Tab
-    for (const char32_t c : distinctIdeographs(400)) {
+    for (const char32_t c : ideographs(400)) {
         keysyms.push_back(0x1000000 + c);
     }
     std::map<std::uint32_t, std::uint32_t> keys;
@@ -136,8 +112,8 @@ protected:
     }
 
     // What the text inserter posts for one typed piece.
-    void typePiece(const std::u32string& piece) {
-        keyboard->post(KeyStroke{carrierKey, true, 0, toUtf16(piece)});
+    void typePiece(const std::string& piece) {
+        keyboard->post(KeyStroke{carrierKey, true, 0, UnicodeText::toUtf16(piece)});
         keyboard->post(KeyStroke{carrierKey, false, 0, {}});
     }
 
@@ -147,26 +123,26 @@ protected:
 struct TypingRow {
     const char* what;
     TextReceiver::Kind receiver;
-    std::vector<std::u32string> pieces;
+    std::vector<std::string> pieces;
 };
 
 TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
-    const std::u32string mixed = U"Hi, A-z 1.5! é\t测试中文🙂\n";
+    const std::string mixed = "Hi, A-z 1.5! é\t测试中文🙂\n";
     const TypingRow rows[] = {
         {"CJK and emoji, typed again and again, keymaps switching",
          TextReceiver::Kind::foot,
-         {U"测试中文🙂", U"测试中文🙂", mixed, U"测试中文🙂", U"测试中文🙂",
-          mixed, U"测试中文🙂", U"测试中文🙂"}},
+         {"测试中文🙂", "测试中文🙂", mixed, "测试中文🙂", "测试中文🙂",
+          mixed, "测试中文🙂", "测试中文🙂"}},
         {"120 distinct CJK characters in one piece",
          TextReceiver::Kind::foot,
-         {distinctIdeographs(120) + U"\n"}},
+         {distinctIdeographs(120) + "\n"}},
         {"more distinct characters than one keymap holds",
          TextReceiver::Kind::foot,
          {distinctIdeographs(400)}},
         {"CJK and emoji into a GTK entry",
          TextReceiver::Kind::gtk,
-         {U"测试中文🙂", U"测试中文🙂", U" Hi é ", U"测试中文🙂",
-          U"测试中文🙂"}},
+         {"测试中文🙂", "测试中文🙂", " Hi é ", "测试中文🙂",
+          "测试中文🙂"}},
     };
     for (const TypingRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -175,12 +151,12 @@ TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
         // A fresh keyboard typing at once into the focused field: its first key is the one at
         // risk.
         keyboard = std::make_unique<VirtualKeyboardEvents>();
-        std::u32string expected;
-        for (const std::u32string& piece : row.pieces) {
+        std::string expected;
+        for (const std::string& piece : row.pieces) {
             typePiece(piece);
             expected += piece;
         }
-        EXPECT_TRUE(sameText(receiver.waitForText(toUtf8(expected)), toUtf8(expected)));
+        EXPECT_TRUE(sameText(receiver.waitForText(expected), expected));
     }
 }
 

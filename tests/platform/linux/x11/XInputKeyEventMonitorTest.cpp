@@ -20,11 +20,14 @@ namespace {
 
 using test::TestDisplay;
 using test::waitUntil;
+using Events = std::vector<ModifierEvent>;
 
 constexpr unsigned rightAlt = 108;
 constexpr unsigned leftAlt = 64;
-constexpr unsigned keyA = 38;
-constexpr unsigned leftShift = 50;
+constexpr unsigned leftCtrl = 37;
+constexpr std::uint64_t opt = ModifierFlag::option;
+constexpr std::uint64_t ctl = ModifierFlag::control;
+constexpr std::uint64_t cmd = ModifierFlag::command;
 
 class XInputKeyEventMonitorTest : public ::testing::Test {
 protected:
@@ -36,96 +39,75 @@ protected:
         EXPECT_TRUE(id.has_value());
         return id.value_or(0);
     }
-
-    bool waitForEvents(std::size_t count) {
-        return waitUntil([&] { return events.size() >= count; });
+    // Keys as the person presses them: +keycode down, -keycode up.
+    void play(const std::vector<int>& strokes) {
+        for (const int stroke : strokes) {
+            stroke > 0 ? keys.press(static_cast<unsigned>(stroke))
+                       : keys.release(static_cast<unsigned>(-stroke));
+        }
     }
 
     TestDisplay keys;
     XInputKeyEventMonitor monitor;
-    std::vector<ModifierEvent> events;
+    Events events;
 };
 
-TEST_F(XInputKeyEventMonitorTest, TrustedOnADisplayWithXInput2AndXTest) {
-    EXPECT_TRUE(monitor.isTrusted());
-}
-
-TEST_F(XInputKeyEventMonitorTest, EachTableKeyReportsItsCodeAndFlagWhileDown) {
+TEST_F(XInputKeyEventMonitorTest, ReportsTheTableKeysWithTheFlagsOfEveryKeyDown) {
     struct Row {
-        unsigned keycode;
-        std::uint16_t virtualKey;
-        std::uint64_t flag;
+        const char* name;
+        std::vector<int> beforeInstall;  // strokes while nothing (or a removed monitor) listens
+        std::vector<int> strokes;
+        Events expected;
     };
     const Row rows[] = {
-        {108, 61, ModifierFlag::option},  {64, 58, ModifierFlag::option},
-        {134, 54, ModifierFlag::command}, {133, 55, ModifierFlag::command},
-        {105, 62, ModifierFlag::control}, {37, 59, ModifierFlag::control},
+        {"every table key, down and up",
+         {},
+         {108, -108, 64, -64, 134, -134, 133, -133, 105, -105, 37, -37},
+         {{61, opt},
+          {61, 0},
+          {58, opt},
+          {58, 0},
+          {54, cmd},
+          {54, 0},
+          {55, cmd},
+          {55, 0},
+          {62, ctl},
+          {62, 0},
+          {59, ctl},
+          {59, 0}}},
+        {"Left Alt held keeps the option flag when Right Alt goes up",
+         {},
+         {64, 108, -108, -64},
+         {{58, opt}, {61, opt}, {61, opt}, {58, 0}}},
+        {"flags combine across families",
+         {},
+         {37, 134, -37},
+         {{59, ctl}, {54, ctl | cmd}, {59, cmd}}},
+        {"A and Shift are not reported", {}, {38, -38, 50, -50, 108}, {{61, opt}}},
+        {"a key down before install counts",
+         {64},
+         {108, -108, -64},
+         {{61, opt}, {61, opt}, {58, 0}}},
     };
-    installRecorder();
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.keycode);
+        SCOPED_TRACE(row.name);
+        keys.releaseAll();
         events.clear();
-        keys.press(row.keycode);
-        keys.release(row.keycode);
-        ASSERT_TRUE(waitForEvents(2));
-        EXPECT_EQ(events[0], (ModifierEvent{row.virtualKey, row.flag}));
-        EXPECT_EQ(events[1], (ModifierEvent{row.virtualKey, 0}));
-        EXPECT_EQ(XInputKeyEventMonitor::virtualKeyFor(row.keycode), row.virtualKey);
+        monitor.remove(installRecorder());  // a later install reads the key state afresh
+        play(row.beforeInstall);
+        const auto id = installRecorder();
+        play(row.strokes);
+        ASSERT_TRUE(waitUntil([&] { return events.size() >= row.expected.size(); }));
+        EXPECT_EQ(events, row.expected);
+        monitor.remove(id);
     }
+    EXPECT_EQ(XInputKeyEventMonitor::virtualKeyFor(133), 55);
+    EXPECT_EQ(XInputKeyEventMonitor::virtualKeyFor(50), std::nullopt);
 }
 
-TEST_F(XInputKeyEventMonitorTest, LeftAltHeldKeepsOptionWhenRightAltGoesUp) {
-    installRecorder();
-    keys.press(leftAlt);
-    keys.press(rightAlt);
-    keys.release(rightAlt);
-    keys.release(leftAlt);
-    ASSERT_TRUE(waitForEvents(4));
-    const std::vector<ModifierEvent> expected{{58, ModifierFlag::option},
-                                              {61, ModifierFlag::option},
-                                              {61, ModifierFlag::option},
-                                              {58, 0}};
-    EXPECT_EQ(events, expected);
-}
-
-TEST_F(XInputKeyEventMonitorTest, FlagsCombineAcrossModifierFamilies) {
-    installRecorder();
-    keys.press(37);   // Left Ctrl
-    keys.press(134);  // Right Super
-    keys.release(37);
-    ASSERT_TRUE(waitForEvents(3));
-    EXPECT_EQ(events[1], (ModifierEvent{54, ModifierFlag::control | ModifierFlag::command}));
-    EXPECT_EQ(events[2], (ModifierEvent{59, ModifierFlag::command}));
-}
-
-TEST_F(XInputKeyEventMonitorTest, KeysOutsideTheTableAreNotReported) {
-    installRecorder();
-    keys.press(keyA);
-    keys.release(keyA);
-    keys.press(leftShift);
-    keys.release(leftShift);
-    keys.press(rightAlt);  // a marker: everything before it has been delivered
-    ASSERT_TRUE(waitForEvents(1));
-    EXPECT_EQ(events, (std::vector<ModifierEvent>{{61, ModifierFlag::option}}));
-    EXPECT_EQ(XInputKeyEventMonitor::virtualKeyFor(keyA), std::nullopt);
-    EXPECT_EQ(XInputKeyEventMonitor::virtualKeyFor(leftShift), std::nullopt);
-}
-
-TEST_F(XInputKeyEventMonitorTest, AKeyDownBeforeInstallCountsInLaterFlags) {
-    keys.press(leftAlt);
-    installRecorder();
-    keys.press(rightAlt);
-    keys.release(rightAlt);
-    keys.release(leftAlt);
-    ASSERT_TRUE(waitForEvents(3));
-    const std::vector<ModifierEvent> expected{
-        {61, ModifierFlag::option}, {61, ModifierFlag::option}, {58, 0}};
-    EXPECT_EQ(events, expected);
-}
-
-TEST_F(XInputKeyEventMonitorTest, RemovedMonitorIsNotCalledAndOthersStillAre) {
+TEST_F(XInputKeyEventMonitorTest, ARemovedMonitorIsNotCalledAndOthersStillAre) {
     const auto first = installRecorder();
-    std::vector<ModifierEvent> second;
+    Events second;
     ASSERT_TRUE(monitor.install([&](const ModifierEvent& e) { second.push_back(e); }));
     monitor.remove(first);
     monitor.remove(first);  // unknown ids are ignored
@@ -134,33 +116,19 @@ TEST_F(XInputKeyEventMonitorTest, RemovedMonitorIsNotCalledAndOthersStillAre) {
     EXPECT_TRUE(events.empty());
 }
 
-TEST_F(XInputKeyEventMonitorTest, ReinstallAfterRemovingAllReadsTheKeyStateAfresh) {
-    const auto id = installRecorder();
-    monitor.remove(id);
-    keys.press(leftAlt);  // while nothing is installed
-    installRecorder();
-    keys.release(leftAlt);
-    ASSERT_TRUE(waitForEvents(1));
-    EXPECT_EQ(events, (std::vector<ModifierEvent>{{58, 0}}));
-}
-
 TEST_F(XInputKeyEventMonitorTest, AnnouncedOwnEventsAreNeitherReportedNorCounted) {
+    EXPECT_TRUE(monitor.isTrusted());
     installRecorder();
     keys.press(rightAlt);
-    ASSERT_TRUE(waitForEvents(1));
+    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
     // What the keyboard does around a paste chord while the hotkey is held.
     monitor.expectOwnEvent(rightAlt, false);
-    monitor.expectOwnEvent(37, true);
-    monitor.expectOwnEvent(37, false);
+    monitor.expectOwnEvent(leftCtrl, true);
+    monitor.expectOwnEvent(leftCtrl, false);
     monitor.expectOwnEvent(rightAlt, true);
-    keys.release(rightAlt);
-    keys.press(37);
-    keys.release(37);
-    keys.press(rightAlt);
-    keys.release(rightAlt);  // the user's own release
-    ASSERT_TRUE(waitForEvents(2));
-    const std::vector<ModifierEvent> expected{{61, ModifierFlag::option}, {61, 0}};
-    EXPECT_EQ(events, expected);
+    play({-108, 37, -37, 108, -108});  // the last release is the user's own
+    ASSERT_TRUE(waitUntil([&] { return events.size() >= 2; }));
+    EXPECT_EQ(events, (Events{{61, opt}, {61, 0}}));
 }
 
 TEST(XInputKeyEventMonitorNoDisplayTest, UntrustedAndInstallsNothing) {

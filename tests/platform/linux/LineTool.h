@@ -8,15 +8,18 @@
 
 namespace sayloft::test {
 
-// A program of tests/tools speaking lines (gtk_text_field.py, virtual_keyboard.py,
-// mutter_input.py): "ready" first, then one line per event or command. Run with Debian's
-// /usr/bin/python3; ended when the object goes.
+// A program speaking lines on its standard output: "ready" first, then one line per event or
+// command, as tests/tools' programs (gtk_text_field.py, virtual_keyboard.py, mutter_input.py) and
+// the Qt text field of the X11 tests do. Ended when the object goes.
 class LineTool {
 public:
-    LineTool(const QString& script, const QProcessEnvironment& env, const QStringList& args = {}) {
+    // A program of tests/tools, run with Debian's /usr/bin/python3.
+    LineTool(const QString& script, const QProcessEnvironment& env, const QStringList& args = {})
+        : LineTool(QStringLiteral("/usr/bin/python3"),
+                   QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/") + script} + args, env) {}
+    LineTool(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
         process_.setProcessEnvironment(env);
-        process_.start("/usr/bin/python3",
-                       QStringList{QStringLiteral(SAYLOFT_TEST_TOOLS "/") + script} + args);
+        process_.start(program, args);
     }
     ~LineTool() {
         process_.terminate();
