@@ -150,18 +150,6 @@ bool RawConnection::waitForClose(int timeoutMs) {
     }
 }
 
-int unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 StreamingClient::StreamingClient(int port, const std::string& token, const std::string& contentType,
                                  const std::string& method)
     : connection_(port) {

@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include "LoopbackServer.h"
+
 namespace sayloft::test {
 
 // A stand-in for an OpenAI-compatible transcription service: records what it received and
@@ -83,8 +85,8 @@ private:
     RawConnection connection_;
 };
 
-// A loopback port that nothing listens on (bound once, then closed).
-int unusedPort();
+// A loopback port that nothing listens on.
+using sayloft::testing::unusedPort;
 
 // The status line's code of a raw response, or 0; and what follows its headers.
 int statusOf(const std::string& rawResponse);
