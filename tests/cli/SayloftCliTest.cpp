@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -15,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "LoopbackServer.h"
+#include "TempHome.h"
 #include "cli/KeyBindingLines.h"
 #include "cli/SayloftCli.h"
 #include "core/storage/KeychainStore.h"
@@ -24,20 +23,12 @@ namespace {
 
 using testing::LoopbackServer;
 
-// A private folder for one test, removed at the end.
-struct Scratch {
-    std::filesystem::path path;
-    Scratch() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "sayloft-cli-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~Scratch() { std::filesystem::remove_all(path); }
-    std::filesystem::path write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path / name, std::ios::binary) << bytes;
-        return path / name;
-    }
-};
+using Scratch = test::TempHome;
+
+// A service address on loopback that nothing answers.
+std::string unreachableService() {
+    return "http://127.0.0.1:" + std::to_string(testing::unusedPort());
+}
 
 void put(std::string& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -84,7 +75,7 @@ struct CliRig {
     explicit CliRig(LoopbackServer::Handler handler) : server(std::move(handler)) {}
 
     Outcome run(std::vector<std::string> args, bool chinese = false) const {
-        const SayloftCli cli({scratch.path / "data", server.url(), chinese});
+        const SayloftCli cli({scratch.path() / "data", server.url(), chinese});
         std::ostringstream out;
         std::ostringstream err;
         const int status = cli.run(args, out, err);
@@ -133,7 +124,7 @@ TEST(SayloftCli, UsesTheStoredTokenAndSaysSoWhenThereIsNone) {
     EXPECT_EQ(missing.status, SayloftCli::noToken);
     EXPECT_EQ(rig.server.requestCount(), 0u);
 
-    ASSERT_TRUE(KeychainStore(rig.scratch.path / "data").saveToken("stored"));
+    ASSERT_TRUE(KeychainStore(rig.scratch.path() / "data").saveToken("stored"));
     EXPECT_EQ(rig.run({"transcribe", file.string()}).status, 0);
     EXPECT_EQ(rig.server.requests().at(0).headers.find("Authorization")->second, "Bearer stored");
 }
@@ -178,9 +169,8 @@ TEST(SayloftCli, TranscribeFailuresSayWhatFailedAndExitWithTheirOwnStatus) {
     expectOwnText(rig.run({"--token=t", "transcribe", file.string()}, true),
                   "转写失败：服务拒绝了令牌");
 
-    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
     const Outcome offline =
-        rig.run({"--service", unreachable, "--token=t", "transcribe", file.string()});
+        rig.run({"--service", unreachableService(), "--token=t", "transcribe", file.string()});
     EXPECT_EQ(offline.status, SayloftCli::exitCodeFor(APIError::network));
     expectOwnText(offline, "Transcription failed: the service could not be reached");
 }
@@ -209,8 +199,7 @@ TEST(SayloftCli, RegisterFailuresSpeakOfRegistration) {
         expectOwnText(result, row.text);
     }
     CliRig rig(answering(200, ""));
-    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
-    const Outcome offline = rig.run({"--service", unreachable, "register"});
+    const Outcome offline = rig.run({"--service", unreachableService(), "register"});
     EXPECT_EQ(offline.status, SayloftCli::exitCodeFor(APIError::network));
     expectOwnText(offline, "Registration failed: the service could not be reached");
 }
@@ -220,7 +209,6 @@ TEST(SayloftCli, AStoredFileThatHoldsNoTokenIsNoToken) {
                                       std::string("tok\r\nX-Injected: 1")}) {
         CliRig rig(answering(200, R"({"text":"never","duration":1})"));
         const auto file = rig.scratch.write("a.wav", toneWav(16000, 1, 0.1));
-        std::filesystem::create_directories(rig.scratch.path / "data" / "Sayloft");
         rig.scratch.write("data/Sayloft/device_token", stored);
         const Outcome result = rig.run({"transcribe", file.string()});
         EXPECT_EQ(result.status, SayloftCli::noToken) << stored.substr(0, 20);
@@ -245,7 +233,7 @@ TEST(SayloftCli, UnreadableInputGetsAOneLineErrorNamingTheProblem) {
         EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
     }
     const Outcome missing =
-        rig.run({"transcribe", (rig.scratch.path / "absent.wav").string(), "--token", "t"});
+        rig.run({"transcribe", (rig.scratch.path() / "absent.wav").string(), "--token", "t"});
     EXPECT_EQ(missing.status, SayloftCli::badInput);
     EXPECT_EQ(rig.server.requestCount(), 0u);
 }
@@ -256,7 +244,7 @@ TEST(SayloftCli, RegisterStoresTheServiceToken) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(rig.server.requests().at(0).path, "/v1/register");
     EXPECT_EQ(rig.server.requests().at(0).method, "POST");
-    EXPECT_EQ(KeychainStore(rig.scratch.path / "data").loadToken(), "fresh-token");
+    EXPECT_EQ(KeychainStore(rig.scratch.path() / "data").loadToken(), "fresh-token");
 
     const Outcome invited = rig.run({"register", "--invite", "9d2f4b7c1e8a6053"});
     EXPECT_EQ(invited.status, 0) << invited.err;
@@ -267,7 +255,7 @@ TEST(SayloftCli, RegisterStoresTheServiceToken) {
 
     CliRig refusing(answering(200, R"({"token":""})"));
     EXPECT_EQ(refusing.run({"register"}).status, SayloftCli::exitCodeFor(APIError::badResponse));
-    EXPECT_EQ(KeychainStore(refusing.scratch.path / "data").loadToken(), std::nullopt);
+    EXPECT_EQ(KeychainStore(refusing.scratch.path() / "data").loadToken(), std::nullopt);
 
     CliRig closed(answering(404, "not found"));
     const Outcome notOffered = closed.run({"register"});
@@ -282,8 +270,7 @@ TEST(SayloftCli, PingReportsWhetherTheServiceAnswered) {
     EXPECT_NE(up.out.find("HTTP 200"), std::string::npos);
     EXPECT_EQ(rig.server.requests().at(0).path, "/health");
 
-    const std::string unreachable = "http://127.0.0.1:" + std::to_string(testing::unusedPort());
-    EXPECT_EQ(rig.run({"--service", unreachable, "ping"}).status,
+    EXPECT_EQ(rig.run({"--service", unreachableService(), "ping"}).status,
               SayloftCli::exitCodeFor(APIError::network));
 }
 
@@ -348,7 +335,7 @@ TEST(SayloftCli, RefusesToSendTheTokenOverPlainHttpToARemoteHost) {
 
 TEST(SayloftCli, TokenSetStoresOnlyABearerToken) {
     CliRig rig(answering(200, ""));
-    const KeychainStore store(rig.scratch.path / "data");
+    const KeychainStore store(rig.scratch.path() / "data");
     for (const char* bad : {"two words", "line\nbreak", "=", "tab\there", "a=b"}) {
         EXPECT_EQ(rig.run({"token", "set", bad}).status, SayloftCli::badInput) << bad;
     }
@@ -360,8 +347,12 @@ TEST(SayloftCli, TokenSetStoresOnlyABearerToken) {
 
 TEST(SayloftCli, HotkeyWithoutSayloftsCookieSaysWhyAndFails) {
     CliRig rig(answering(200, ""));
-    const SayloftCli cli(
-        {rig.scratch.path / "data", rig.server.url(), false, {}, rig.scratch.path / "runtime", 1});
+    const SayloftCli cli({rig.scratch.path() / "data",
+                          rig.server.url(),
+                          false,
+                          {},
+                          rig.scratch.path() / "runtime",
+                          1});
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(cli.run({"hotkey", "press"}, out, err), SayloftCli::otherFailure);
@@ -397,8 +388,7 @@ std::map<std::filesystem::path, std::pair<std::string, std::filesystem::perms>> 
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         std::string bytes = "(folder)";
         if (!entry.is_directory()) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            bytes.assign(std::istreambuf_iterator<char>(in), {});
+            bytes = test::readAll(entry.path());
         }
         files[entry.path()] = {std::move(bytes), entry.status().permissions()};
     }
@@ -451,18 +441,17 @@ TEST(SayloftCliProgram, DoctorChangesNoFile) {
     for (const Case& c : cases) {
         Scratch scratch;
         for (const auto& [relative, bytes] : c.files) {
-            std::filesystem::create_directories((scratch.path / relative).parent_path());
             scratch.write(relative, bytes);
-            std::filesystem::permissions(scratch.path / relative, std::filesystem::perms(0644));
         }
         const Scratch runtime;  // apart: the audio library leaves its folder there
-        const auto before = snapshot(scratch.path);
+        const auto before = snapshot(scratch.path());
         const Outcome doctor = runProgram(
             "-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS " + c.environment +
-                " XDG_DATA_HOME=" + (scratch.path / "data").string() + " XDG_CONFIG_HOME=" +
-                (scratch.path / "config").string() + " XDG_RUNTIME_DIR=" + runtime.path.string(),
+                " XDG_DATA_HOME=" + (scratch.path() / "data").string() +
+                " XDG_CONFIG_HOME=" + (scratch.path() / "config").string() +
+                " XDG_RUNTIME_DIR=" + runtime.path().string(),
             "--service http://127.0.0.1:" + std::to_string(testing::unusedPort()) + " doctor");
-        EXPECT_EQ(snapshot(scratch.path), before) << c.name;
+        EXPECT_EQ(snapshot(scratch.path()), before) << c.name;
         EXPECT_NE(doctor.out.find(c.reported), std::string::npos) << c.name << "\n" << doctor.out;
     }
 }
@@ -482,24 +471,23 @@ TEST(SayloftCli, HotkeyNameIsTheStoredHotkey) {
     for (const auto& [stored, name] : rows) {
         Scratch scratch;
         if (!stored.empty()) {
-            std::filesystem::create_directories(scratch.path / "config" / "Sayloft");
             scratch.write("config/Sayloft/defaults.json", stored);
         }
-        const auto before = snapshot(scratch.path);
-        const SayloftCli cli({scratch.path / "data", Url::parse("http://127.0.0.1:1").value(),
-                              false, scratch.path / "config"});
+        const auto before = snapshot(scratch.path());
+        const SayloftCli cli({scratch.path() / "data", Url::parse("http://127.0.0.1:1").value(),
+                              false, scratch.path() / "config"});
         std::ostringstream out;
         std::ostringstream err;
         EXPECT_EQ(cli.run({"hotkey", "name"}, out, err), SayloftCli::ok) << stored;
         EXPECT_EQ(out.str(), name) << stored;
-        EXPECT_EQ(snapshot(scratch.path), before) << stored;
+        EXPECT_EQ(snapshot(scratch.path()), before) << stored;
     }
 }
 
 TEST(SayloftCli, WordsAddListAndRemoveEditTheWordsFileAndLeaveABrokenOneAlone) {
     Scratch scratch;
-    const SayloftCli cli({scratch.path / "data", Url::parse("http://127.0.0.1:1").value(), false,
-                          scratch.path / "config"});
+    const SayloftCli cli({scratch.path() / "data", Url::parse("http://127.0.0.1:1").value(), false,
+                          scratch.path() / "config"});
     const auto run = [&](std::vector<std::string> args) {
         std::ostringstream out;
         std::ostringstream err;
@@ -529,29 +517,21 @@ TEST(SayloftCli, WordsAddListAndRemoveEditTheWordsFileAndLeaveABrokenOneAlone) {
         EXPECT_EQ(run({"words", "list"}).out, step.listed) << step.args[1];
     }
     scratch.write("config/Sayloft/words.txt", "caf\xe9\n");
-    const auto before = snapshot(scratch.path);
+    const auto before = snapshot(scratch.path());
     const auto refused = run({"words", "add", "x"});
     EXPECT_EQ(refused.status, SayloftCli::badInput);
     EXPECT_NE(refused.err.find("not UTF-8 text"), std::string::npos) << refused.err;
-    EXPECT_EQ(snapshot(scratch.path), before);
+    EXPECT_EQ(snapshot(scratch.path()), before);
 }
 
 // The installed program, as a process: exit status and output of the real binary.
 TEST(SayloftCliProgram, RunsAsAProcess) {
     CliRig rig(answering(200, R"({"text":"from the binary","duration":0.1})"));
     const auto file = rig.scratch.write("a.wav", toneWav(44100, 1, 0.1));
-    const std::string command = std::string(SAYLOFT_CLI_PATH) + " --service " +
-                                rig.server.url().text() + " --token t transcribe " + file.string() +
-                                " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 0);
-    EXPECT_EQ(output, "from the binary\n");
+    const Outcome result = runProgram(
+        "", "--service " + rig.server.url().text() + " --token t transcribe " + file.string());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "from the binary\n");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // small form, against the real binary, and the service answering others meanwhile.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 
 #include "HttpTestSupport.h"
@@ -12,12 +11,6 @@
 
 namespace sayloft::test {
 namespace {
-
-std::string tokenFrom(int port) {
-    httplib::Client c("127.0.0.1", port);
-    const auto res = c.Post("/v1/register");
-    return res && res->status == 200 ? nlohmann::json::parse(res->body).value("token", "") : "";
-}
 
 bool servesHealth(int port, const char* from = nullptr) {
     RawConnection c(port, from);
@@ -64,7 +57,7 @@ TEST_F(HttpLimits, HeadersBeyondTheConnectionsMemoryGet431) {
 }
 
 TEST_F(HttpLimits, BodiesAreRefusedByTheirCodingAndSize) {
-    const auto token = tokenFrom(port());
+    const auto token = registerToken(port());
     struct Case {
         const char* what;
         std::string request;  // never the whole body: the answer must not wait for it
@@ -88,7 +81,7 @@ TEST_F(HttpLimits, BodiesAreRefusedByTheirCodingAndSize) {
 }
 
 TEST_F(HttpLimits, SlowHeadersAndSlowBodiesAreCut) {
-    const auto token = tokenFrom(port());
+    const auto token = registerToken(port());
     struct Case {
         const char* what;
         std::string start;  // then one byte at a time, each when the server has not closed
@@ -133,7 +126,7 @@ TEST_F(HttpLimits, AClientStillSendingAfterAnEarlyAnswerIsNotReset) {
 
 TEST_F(HttpLimits, LibcurlReadsTheEarlyAnswerToABodyItIsStillSending) {
     CurlSession curl;
-    const auto token = tokenFrom(port());
+    const auto token = registerToken(port());
     struct Case {
         const char* what;
         std::string authorization;

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,7 +20,6 @@ FakeUpstream::FakeUpstream() {
             ++requests_;
             model_ = req.has_file("model") ? req.get_file_value("model").content : "";
             wav_ = req.has_file("file") ? req.get_file_value("file").content : "";
-            authorization_ = req.get_header_value("Authorization");
             changed_.notify_all();
             if (mode_ == Mode::hold) {
                 changed_.wait(lock, [this] { return released_; });
@@ -71,10 +71,6 @@ std::string FakeUpstream::lastModel() const {
 std::string FakeUpstream::lastWav() const {
     std::lock_guard lock(mutex_);
     return wav_;
-}
-std::string FakeUpstream::lastAuthorization() const {
-    std::lock_guard lock(mutex_);
-    return authorization_;
 }
 
 RawConnection::RawConnection(int port, const char* from) {
@@ -154,18 +150,6 @@ bool RawConnection::waitForClose(int timeoutMs) {
     }
 }
 
-int unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 StreamingClient::StreamingClient(int port, const std::string& token, const std::string& contentType,
                                  const std::string& method)
     : connection_(port) {
@@ -204,6 +188,17 @@ int statusOf(const std::string& raw) {
         return 0;
     }
     return std::stoi(raw.substr(9, 3));
+}
+
+std::string bodyOf(const std::string& raw) {
+    const auto headersEnd = raw.find("\r\n\r\n");
+    return headersEnd == std::string::npos ? "" : raw.substr(headersEnd + 4);
+}
+
+std::string registerToken(int port) {
+    httplib::Client c("127.0.0.1", port);
+    const auto res = c.Post("/v1/register");
+    return res && res->status == 200 ? nlohmann::json::parse(res->body).value("token", "") : "";
 }
 
 }  // namespace sayloft::test

@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include "LoopbackServer.h"
+
 namespace sayloft::test {
 
 // A stand-in for an OpenAI-compatible transcription service: records what it received and
@@ -28,7 +30,6 @@ public:
     int requests() const;
     std::string lastModel() const;
     std::string lastWav() const;
-    std::string lastAuthorization() const;
 
     static constexpr const char* text = "fake words from upstream";
 
@@ -41,7 +42,7 @@ private:
     Mode mode_ = Mode::answer;
     bool released_ = false;
     int requests_ = 0;
-    std::string model_, wav_, authorization_;
+    std::string model_, wav_;
 };
 
 // Talks HTTP/1.1 over a plain socket, for bodies sent in pieces and answers read by hand.
@@ -84,10 +85,14 @@ private:
     RawConnection connection_;
 };
 
-// A loopback port that nothing listens on (bound once, then closed).
-int unusedPort();
+// A loopback port that nothing listens on.
+using sayloft::testing::unusedPort;
 
-// The status line's code of a raw response, or 0.
+// The status line's code of a raw response, or 0; and what follows its headers.
 int statusOf(const std::string& rawResponse);
+std::string bodyOf(const std::string& rawResponse);
+
+// A fresh token from the server on 127.0.0.1:port, "" when it gives none.
+std::string registerToken(int port);
 
 }  // namespace sayloft::test
