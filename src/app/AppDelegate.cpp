@@ -20,7 +20,7 @@ AppDelegate::AppDelegate(Dependencies deps)
       streamer_(deps_.runLoop, recorder_, deps_.service, deps_.keychain),
       hud_(deps_.runLoop, deps_.screens, deps_.makePanel),
       media_(deps_.mediaPlayers, deps_.mediaQueue),
-      inserter_(deps_.runLoop, deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
+      inserter_(deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
       onboarding_(Onboarding::Dependencies{
           .runLoop = deps_.runLoop,
           .defaults = deps_.defaults,
@@ -49,23 +49,15 @@ AppDelegate::~AppDelegate() {
 }
 
 std::function<void()> AppDelegate::guarded(std::function<void(AppDelegate&)> fn) {
-    std::weak_ptr<AppDelegate*> weak = self_;
-    return [weak, fn = std::move(fn)] {
-        if (const auto self = weak.lock()) {
-            fn(**self);
-        }
-    };
+    return weak_.bindWeak(std::move(fn));
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     installEditMenu();
     menuBar_.onQuit = guarded([](AppDelegate& self) { self.deps_.runLoop.quit(); });
     menuBar_.onRetry = guarded([](AppDelegate& self) { self.retry(); });
-    menuBar_.onCopyRecent = [weak = std::weak_ptr<AppDelegate*>(self_)](const std::string& text) {
-        if (const auto self = weak.lock()) {
-            (*self)->deps_.pasteboard.setText(text);
-        }
-    };
+    menuBar_.onCopyRecent = weak_.bindWeak(
+        [](AppDelegate& self, const std::string& text) { self.deps_.pasteboard.setText(text); });
     menuBar_.onCheckUpdates = guarded([](AppDelegate& self) {
         if (self.deps_.checkForUpdates) {
             self.deps_.checkForUpdates();
@@ -195,7 +187,7 @@ void AppDelegate::transcribe(const std::string& token,
     hud_.show(deps_.texts.transcribing);
     const double startedAt = deps_.runLoop.now();
 
-    std::weak_ptr<AppDelegate*> weak = self_;
+    WeakPtr<AppDelegate> weak = weak_.weakPtr();
     RunLoop& runLoop = deps_.runLoop;
     TranscriptionService& service = deps_.service;
     deps_.tasks.run([weak, &runLoop, &service, token, wav = std::move(wav), seconds, startedAt,
@@ -215,8 +207,8 @@ void AppDelegate::transcribe(const std::string& token,
         }
         outcome.finishedAt = runLoop.now();
         runLoop.post([weak, outcome = std::move(outcome), wav, seconds, startedAt] {
-            if (const auto self = weak.lock()) {
-                (*self)->finishTranscription(outcome, wav, seconds, startedAt);
+            if (AppDelegate* self = weak.get()) {
+                self->finishTranscription(outcome, wav, seconds, startedAt);
             }
         });
     });
