@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/FailureReaction.h"
-#include "core/audio/RecorderError.h"
+#include "core/audio/RecorderFailure.h"
 #include "core/audio/SilenceGate.h"
 #include "core/config/Config.h"
 #include "core/model/APIFailure.h"
@@ -19,9 +19,9 @@ AppDelegate::AppDelegate(Dependencies deps)
       hotkey_(deps_.runLoop, deps_.keyEvents, deps_.sessionEvents, deps_.defaults),
       recorder_(deps_.makeAudioEngine),
       streamer_(deps_.runLoop, recorder_, deps_.service, deps_.keychain),
-      hud_(deps_.runLoop, deps_.screens, deps_.makePanel),
+      hud_(deps_.screens, deps_.makePanel),
       media_(deps_.mediaPlayers, deps_.mediaQueue),
-      inserter_(deps_.runLoop, deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
+      inserter_(deps_.defaults, deps_.pasteboard, deps_.keyboard, deps_.pause),
       onboarding_(Onboarding::Dependencies{
           .runLoop = deps_.runLoop,
           .defaults = deps_.defaults,
@@ -50,23 +50,15 @@ AppDelegate::~AppDelegate() {
 }
 
 std::function<void()> AppDelegate::guarded(std::function<void(AppDelegate&)> fn) {
-    std::weak_ptr<AppDelegate*> weak = self_;
-    return [weak, fn = std::move(fn)] {
-        if (const auto self = weak.lock()) {
-            fn(**self);
-        }
-    };
+    return weak_.bindWeak(std::move(fn));
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     installEditMenu();
     menuBar_.onQuit = guarded([](AppDelegate& self) { self.deps_.runLoop.quit(); });
     menuBar_.onRetry = guarded([](AppDelegate& self) { self.retry(); });
-    menuBar_.onCopyRecent = [weak = std::weak_ptr<AppDelegate*>(self_)](const std::string& text) {
-        if (const auto self = weak.lock()) {
-            (*self)->deps_.pasteboard.setText(text);
-        }
-    };
+    menuBar_.onCopyRecent = weak_.bindWeak(
+        [](AppDelegate& self, const std::string& text) { self.deps_.pasteboard.setText(text); });
     menuBar_.onCheckUpdates = guarded([](AppDelegate& self) {
         if (self.deps_.checkForUpdates) {
             self.deps_.checkForUpdates();
@@ -123,8 +115,8 @@ void AppDelegate::beginRecording() {
     std::optional<std::string> failure;
     try {
         recorder_.start();
-    } catch (RecorderError error) {
-        failure = std::string(errorDescription(error));
+    } catch (const RecorderFailure& error) {
+        failure = std::string(errorDescription(error.error));
     } catch (const std::exception& error) {
         // The audio server's reason is in its own words and language: the log keeps it, the
         // user reads ours.
@@ -196,7 +188,7 @@ void AppDelegate::transcribe(const std::string& token,
     hud_.show(deps_.texts.transcribing);
     const double startedAt = deps_.runLoop.ticks();
 
-    std::weak_ptr<AppDelegate*> weak = self_;
+    WeakPtr<AppDelegate> weak = weak_.weakPtr();
     RunLoop& runLoop = deps_.runLoop;
     TranscriptionService& service = deps_.service;
     deps_.tasks.run([weak, &runLoop, &service, token, wav = std::move(wav), seconds, startedAt,
@@ -216,8 +208,8 @@ void AppDelegate::transcribe(const std::string& token,
         }
         outcome.finishedAt = runLoop.ticks();
         runLoop.post([weak, outcome = std::move(outcome), wav, seconds, startedAt] {
-            if (const auto self = weak.lock()) {
-                (*self)->finishTranscription(outcome, wav, seconds, startedAt);
+            if (AppDelegate* self = weak.get()) {
+                self->finishTranscription(outcome, wav, seconds, startedAt);
             }
         });
     });

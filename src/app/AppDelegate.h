@@ -21,6 +21,7 @@
 #include "app/TextInserter.h"
 #include "app/Texts.h"
 #include "app/TranscriptionService.h"
+#include "app/WeakPtrFactory.h"
 #include "core/audio/AudioEngine.h"
 #include "core/audio/Recorder.h"
 #include "core/diagnostics/LatencyLog.h"
@@ -169,7 +170,7 @@ private:
     std::optional<PendingRecording> pending_;
     std::shared_ptr<RunLoopTimer> keepAliveTimer_;
     bool axWarned_ = false;
-    std::shared_ptr<AppDelegate*> self_ = std::make_shared<AppDelegate*>(this);
+    WeakPtrFactory<AppDelegate> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

@@ -78,7 +78,7 @@ void CrashReportController::reportCrashesIfAny() {
     if (!token) {
         return;
     }
-    deps_.tasks.run([alive = std::weak_ptr<bool>(alive_), &uploader = *deps_.desktop.uploader,
+    deps_.tasks.run([alive = weak_.weakPtr(), &uploader = *deps_.desktop.uploader,
                      reports = std::move(reports), token = std::move(*token),
                      osVersion = deps_.desktop.osVersion](std::stop_token stop) {
         for (const auto& report : reports) {

@@ -6,6 +6,7 @@
 #include "app/BackgroundTasks.h"
 #include "app/CrashReportDesktop.h"
 #include "app/Texts.h"
+#include "app/WeakPtrFactory.h"
 #include "core/storage/KeychainStore.h"
 #include "platform/Alerts.h"
 #include "platform/RunLoop.h"
@@ -46,7 +47,7 @@ private:
     Dependencies deps_;
     bool ran_ = false;
     // The upload task holds this weakly: once the controller is gone it sends nothing more.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    WeakPtrFactory<CrashReportController> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

@@ -42,12 +42,8 @@ void HotkeyMonitor::start() {
         return;
     }
     if (keys_.isTrusted()) {
-        std::weak_ptr<HotkeyMonitor*> weak = self_;
-        monitor_ = keys_.install([weak](const ModifierEvent& event) {
-            if (const auto self = weak.lock()) {
-                (*self)->handle(event);
-            }
-        });
+        monitor_ = keys_.install(weak_.bindWeak(
+            [](HotkeyMonitor& self, const ModifierEvent& event) { self.handle(event); }));
         if (monitor_) {
             return;
         }
@@ -99,20 +95,16 @@ void HotkeyMonitor::deliver(Action action) {
     if (action == Action::none) {
         return;
     }
-    std::weak_ptr<HotkeyMonitor*> weak = self_;
-    runLoop_.post([weak, action] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        HotkeyMonitor& monitor = **self;
+    // Posted, not called: the user's reaction to the key must not run inside the key monitor's
+    // own event handling.
+    runLoop_.post(weak_.bindWeak([action](HotkeyMonitor& monitor) {
         const Callback& callback = action == Action::press     ? monitor.onPress
                                    : action == Action::release ? monitor.onRelease
                                                                : monitor.onAbort;
         if (callback) {
             callback();
         }
-    });
+    }));
 }
 
 void HotkeyMonitor::observeWake() {
@@ -120,12 +112,7 @@ void HotkeyMonitor::observeWake() {
         return;
     }
     observing_ = true;
-    std::weak_ptr<HotkeyMonitor*> weak = self_;
-    session_.observe([weak] {
-        if (const auto self = weak.lock()) {
-            (*self)->handleWake();
-        }
-    });
+    session_.observe(weak_.bindWeak([](HotkeyMonitor& self) { self.handleWake(); }));
 }
 
 void HotkeyMonitor::handleWake() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/WeakPtrFactory.h"
 #include "core/hotkey/HotkeyLatch.h"
 #include "platform/KeyEventMonitor.h"
 #include "platform/RunLoop.h"
@@ -64,7 +65,7 @@ private:
     HotkeyLatch latch_{maxHoldSeconds};
     bool observing_ = false;
     // Handlers given to the platform hold this weakly and do nothing once the monitor is gone.
-    std::shared_ptr<HotkeyMonitor*> self_ = std::make_shared<HotkeyMonitor*>(this);
+    WeakPtrFactory<HotkeyMonitor> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

@@ -58,25 +58,20 @@ MenuBarController::~MenuBarController() {
 
 MenuBarController::Callback MenuBarController::guarded(
     std::function<void(MenuBarController&)> fn) const {
-    std::weak_ptr<MenuBarController*> weak = self_;
-    return [weak, fn = std::move(fn)] {
-        if (const auto self = weak.lock()) {
-            fn(**self);
-        }
-    };
+    return weak_.bindWeak(std::move(fn));
 }
 
 void MenuBarController::set(AppState state) {
-    runLoop_.post(guarded([state](MenuBarController& self) { self.apply(state); }));
+    mainThread_.assertMainThread();
+    apply(state);
 }
 
 void MenuBarController::setRetryAvailable(bool available) {
-    runLoop_.post(guarded([available](MenuBarController& self) {
-        if (MenuItem* retry = self.menu_.find(retryTag)) {
-            retry->hidden = !available;
-            self.item_.setMenu(self.menu_);
-        }
-    }));
+    mainThread_.assertMainThread();
+    if (MenuItem* retry = menu_.find(retryTag)) {
+        retry->hidden = !available;
+        item_.setMenu(menu_);
+    }
 }
 
 void MenuBarController::setUpdateCheckShown(bool shown) {
@@ -85,16 +80,15 @@ void MenuBarController::setUpdateCheckShown(bool shown) {
 }
 
 void MenuBarController::addRecentDictation(std::string text) {
-    runLoop_.post(guarded([text = std::move(text)](MenuBarController& self) {
-        self.recent_.push_front(text);
-        if (self.recent_.size() > recentLimit) {
-            self.recent_.pop_back();
-        }
-        if (MenuItem* recent = self.menu_.find(recentDictationsTag)) {
-            self.fillRecent(*recent);
-            self.item_.setMenu(self.menu_);
-        }
-    }));
+    mainThread_.assertMainThread();
+    recent_.push_front(std::move(text));
+    if (recent_.size() > recentLimit) {
+        recent_.pop_back();
+    }
+    if (MenuItem* recent = menu_.find(recentDictationsTag)) {
+        fillRecent(*recent);
+        item_.setMenu(menu_);
+    }
 }
 
 void MenuBarController::fillRecent(MenuItem& item) const {

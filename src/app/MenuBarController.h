@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "app/MainThreadChecker.h"
 #include "app/Texts.h"
+#include "app/WeakPtrFactory.h"
 #include "core/model/AppState.h"
 #include "platform/Bundle.h"
 #include "platform/Menu.h"
@@ -62,14 +64,14 @@ public:
     // nullopt removes it.
     void setDesktopTrigger(const std::optional<std::string>& trigger);
 
-    // Any thread; applied later on the main thread, in call order. `error` returns to `idle` by
-    // itself after 3 s unless another state is set first.
+    // Main thread only (asserted), like every call here. `error` returns to `idle` by itself
+    // after 3 s unless another state is set first.
     void set(AppState state);
-    // Any thread; shows the retry item exactly while a recording is kept for retry.
+    // Shows the retry item exactly while a recording is kept for retry.
     void setRetryAvailable(bool available);
-    // Main thread; shows "Check for Updates…" only in builds that have an update feed.
+    // Shows "Check for Updates…" only in builds that have an update feed.
     void setUpdateCheckShown(bool shown);
-    // Any thread; applied later on the main thread. Puts a transcript first in the recent
+    // Puts a transcript first in the recent
     // dictations (kept in memory for this run only; the oldest beyond ten is dropped), shown on
     // one line of at most 40 characters.
     void addRecentDictation(std::string text);
@@ -88,7 +90,7 @@ private:
     void selectHotkey(std::uint16_t keyCode);
     void selectInsertion(const char* key, bool value);
     void fillRecent(MenuItem& item) const;
-    // Runs fn on this controller if it still exists.
+    // Runs fn on this controller if it still exists (menu actions may outlive it).
     Callback guarded(std::function<void(MenuBarController&)> fn) const;
 
     RunLoop& runLoop_;
@@ -99,7 +101,8 @@ private:
     Menu menu_;
     std::shared_ptr<RunLoopTimer> errorResetTimer_;
     std::deque<std::string> recent_;  // newest first
-    std::shared_ptr<MenuBarController*> self_ = std::make_shared<MenuBarController*>(this);
+    MainThreadChecker mainThread_;
+    WeakPtrFactory<MenuBarController> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

@@ -20,12 +20,7 @@ Onboarding::~Onboarding() {
 }
 
 Onboarding::Callback Onboarding::guarded(std::function<void(Onboarding&)> fn) {
-    std::weak_ptr<Onboarding*> weak = self_;
-    return [weak, fn = std::move(fn)] {
-        if (const auto self = weak.lock()) {
-            fn(**self);
-        }
-    };
+    return weak_.bindWeak(std::move(fn));
 }
 
 const std::string& Onboarding::consentText(const Url& service, const Texts& texts) {
@@ -128,22 +123,18 @@ void Onboarding::obtainToken(Callback done) {
     }
     // Starting the service can take seconds (loading the speech model); say so meanwhile.
     deps_.notifications.post(deps_.texts.serviceStartingTitle, deps_.texts.serviceStartingBody);
-    std::weak_ptr<Onboarding*> weak = self_;
-    local.ensureRunning([weak, done = std::move(done)](bool ok, const std::string& reason) {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        if (ok) {
-            (*self)->registerDevice(done);
-        } else {
-            (*self)->tokenStepFailed(TokenFailure::serviceNotRunning, reason, done);
-        }
-    });
+    local.ensureRunning(weak_.bindWeak(
+        [done = std::move(done)](Onboarding& self, bool ok, const std::string& reason) {
+            if (ok) {
+                self.registerDevice(done);
+            } else {
+                self.tokenStepFailed(TokenFailure::serviceNotRunning, reason, done);
+            }
+        }));
 }
 
 void Onboarding::registerDevice(Callback done) {
-    std::weak_ptr<Onboarding*> weak = self_;
+    WeakPtr<Onboarding> weak = weak_.weakPtr();
     RunLoop& runLoop = deps_.runLoop;
     TranscriptionService& service = deps_.service;
     deps_.tasks.run([weak, &runLoop, &service, done = std::move(done)](std::stop_token stop) {
@@ -170,8 +161,8 @@ void Onboarding::registerDevice(Callback done) {
             registration.details = "unknown failure";
         }
         runLoop.post([weak, registration = std::move(registration), done] {
-            if (const auto self = weak.lock()) {
-                (*self)->finishRegistration(registration, done);
+            if (Onboarding* self = weak.get()) {
+                self->finishRegistration(registration, done);
             }
         });
     });

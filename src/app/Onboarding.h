@@ -8,6 +8,7 @@
 #include "app/OnboardingDesktop.h"
 #include "app/Texts.h"
 #include "app/TranscriptionService.h"
+#include "app/WeakPtrFactory.h"
 #include "core/config/Url.h"
 #include "core/storage/KeychainStore.h"
 #include "platform/Notifications.h"
@@ -95,7 +96,7 @@ private:
 
     Dependencies deps_;
     std::shared_ptr<RunLoopTimer> pollTimer_;
-    std::shared_ptr<Onboarding*> self_ = std::make_shared<Onboarding*>(this);
+    WeakPtrFactory<Onboarding> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

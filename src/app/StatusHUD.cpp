@@ -4,38 +4,28 @@
 
 namespace sayloft {
 
-StatusHUD::StatusHUD(RunLoop& runLoop, Screens& screens, PanelFactory makePanel)
-    : runLoop_(runLoop), screens_(screens), makePanel_(std::move(makePanel)) {
+StatusHUD::StatusHUD(Screens& screens, PanelFactory makePanel)
+    : screens_(screens), makePanel_(std::move(makePanel)) {
 }
 
-void StatusHUD::show(std::string text) {
-    std::weak_ptr<StatusHUD*> weak = self_;
-    runLoop_.post([weak, text = std::move(text)] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        StatusHUD& hud = **self;
-        if (!hud.panel_ && hud.makePanel_) {
-            hud.panel_ = hud.makePanel_();
-        }
-        if (!hud.panel_) {
-            return;
-        }
-        hud.panel_->setText(text);
-        hud.reposition();
-        hud.panel_->orderFront();
-    });
+void StatusHUD::show(const std::string& text) {
+    mainThread_.assertMainThread();
+    if (!panel_ && makePanel_) {
+        panel_ = makePanel_();
+    }
+    if (!panel_) {
+        return;
+    }
+    panel_->setText(text);
+    reposition();
+    panel_->orderFront();
 }
 
 void StatusHUD::hide() {
-    std::weak_ptr<StatusHUD*> weak = self_;
-    runLoop_.post([weak] {
-        const auto self = weak.lock();
-        if (self && (*self)->panel_) {
-            (*self)->panel_->orderOut();
-        }
-    });
+    mainThread_.assertMainThread();
+    if (panel_) {
+        panel_->orderOut();
+    }
 }
 
 void StatusHUD::reposition() {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "app/MainThreadChecker.h"
 #include "platform/Panel.h"
-#include "platform/RunLoop.h"
 #include "platform/Screens.h"
 
 namespace sayloft {
@@ -22,22 +22,21 @@ public:
     // Gap between the panel's bottom edge and the bottom of the screen's visible area.
     static constexpr double bottomMargin = 120.0;
 
-    StatusHUD(RunLoop& runLoop, Screens& screens, PanelFactory makePanel);
+    // The run loop is not used: every call comes from the main thread and acts at once.
+    StatusHUD(Screens& screens, PanelFactory makePanel);
 
-    // Any thread; return at once. On the main thread, in call order: show builds the panel if
-    // needed, sets the text, places the panel and brings it to the front; hide takes it away if
-    // it exists.
-    void show(std::string text);
+    // Main thread only (asserted). show builds the panel if needed, sets the text, places the
+    // panel and brings it to the front; hide takes it away if it exists.
+    void show(const std::string& text);
     void hide();
 
 private:
     void reposition();
 
-    RunLoop& runLoop_;
     Screens& screens_;
     PanelFactory makePanel_;
     std::unique_ptr<Panel> panel_;
-    std::shared_ptr<StatusHUD*> self_ = std::make_shared<StatusHUD*>(this);
+    MainThreadChecker mainThread_;
 };
 
 }  // namespace sayloft

@@ -8,33 +8,21 @@
 
 namespace sayloft {
 
-TextInserter::TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
-                           KeyboardEvents& keyboard, Pause pause)
-    : runLoop_(runLoop),
-      defaults_(defaults),
-      pasteboard_(pasteboard),
-      keyboard_(keyboard),
-      pause_(std::move(pause)) {
+TextInserter::TextInserter(UserDefaults& defaults, Pasteboard& pasteboard, KeyboardEvents& keyboard,
+                           Pause pause)
+    : defaults_(defaults), pasteboard_(pasteboard), keyboard_(keyboard), pause_(std::move(pause)) {
 }
 
 void TextInserter::insert(std::string text) {
-    std::weak_ptr<TextInserter*> weak = self_;
-    runLoop_.post([weak, text = std::move(text)]() mutable {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        TextInserter& inserter = **self;
-        if (InsertionSettings::spaceAfter(inserter.defaults_) &&
-            UnicodeText::wantsSpaceAfter(text)) {
-            text.push_back(' ');
-        }
-        if (InsertionSettings::byTyping(inserter.defaults_) || !inserter.pasteboard_.canSetText()) {
-            inserter.type(text);
-        } else {
-            inserter.paste(text);
-        }
-    });
+    mainThread_.assertMainThread();
+    if (InsertionSettings::spaceAfter(defaults_) && UnicodeText::wantsSpaceAfter(text)) {
+        text.push_back(' ');
+    }
+    if (InsertionSettings::byTyping(defaults_) || !pasteboard_.canSetText()) {
+        type(text);
+    } else {
+        paste(text);
+    }
 }
 
 void TextInserter::paste(const std::string& text) {

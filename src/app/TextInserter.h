@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "app/MainThreadChecker.h"
 #include "platform/KeyboardEvents.h"
 #include "platform/Pasteboard.h"
-#include "platform/RunLoop.h"
 #include "platform/UserDefaults.h"
 
 namespace sayloft {
@@ -32,13 +32,12 @@ public:
     static constexpr std::uint16_t insertKey = 114;  // the Insert (Help) position
     static constexpr std::uint16_t carrierKey = 0;   // the key that carries typed text
 
-    TextInserter(RunLoop& runLoop, UserDefaults& defaults, Pasteboard& pasteboard,
-                 KeyboardEvents& keyboard, Pause pause);
+    TextInserter(UserDefaults& defaults, Pasteboard& pasteboard, KeyboardEvents& keyboard,
+                 Pause pause);
 
-    // Any thread; returns at once. The insertion runs later on the main thread, after any
-    // insertion queued before it, with the space of the setting appended. Paste replaces the
-    // clipboard and the primary selection with the text for good (the previous content is not
-    // restored) and posts Shift+Insert right after. Typing posts the text in pieces of 20
+    // Main thread only (asserted). Inserts at once, with the space of the setting appended. Paste
+    // replaces the clipboard and the primary selection with the text for good (the previous content
+    // is not restored) and posts Shift+Insert right after. Typing posts the text in pieces of 20
     // user-perceived characters: each a key-down carrying the piece and a key-up carrying nothing,
     // followed by an 8 ms pause.
     void insert(std::string text);
@@ -47,12 +46,11 @@ private:
     void paste(const std::string& text);
     void type(const std::string& text);
 
-    RunLoop& runLoop_;
     UserDefaults& defaults_;
     Pasteboard& pasteboard_;
     KeyboardEvents& keyboard_;
     Pause pause_;
-    std::shared_ptr<TextInserter*> self_ = std::make_shared<TextInserter*>(this);
+    MainThreadChecker mainThread_;
 };
 
 }  // namespace sayloft

@@ -31,12 +31,7 @@ UpdateController::~UpdateController() {
 }
 
 std::function<void()> UpdateController::guarded(std::function<void(UpdateController&)> fn) {
-    std::weak_ptr<UpdateController*> weak = self_;
-    return [weak, fn = std::move(fn)] {
-        if (const auto self = weak.lock()) {
-            fn(**self);
-        }
-    };
+    return weak_.bindWeak(std::move(fn));
 }
 
 void UpdateController::startScheduledChecks() {
@@ -64,9 +59,8 @@ void UpdateController::checkForUpdates() {
 void UpdateController::runInBackground(Work work,
                                        void (UpdateController::*finish)(const Outcome&)) {
     working_ = true;
-    deps_.tasks.run([weak = std::weak_ptr(self_), work = std::move(work), finish,
-                     &source = deps_.source, &runLoop = deps_.runLoop,
-                     &texts = deps_.texts](std::stop_token stop) {
+    deps_.tasks.run([weak = weak_.weakPtr(), work = std::move(work), finish, &source = deps_.source,
+                     &runLoop = deps_.runLoop, &texts = deps_.texts](std::stop_token stop) {
         Outcome outcome;
         try {
             outcome = work(source, stop);
@@ -74,10 +68,9 @@ void UpdateController::runInBackground(Work work,
             outcome = Outcome{.failure = failureText(std::current_exception(), texts)};
         }
         runLoop.post([weak, finish, outcome = std::move(outcome)] {
-            if (const auto self = weak.lock()) {
-                UpdateController& controller = **self;
-                controller.working_ = false;
-                (controller.*finish)(outcome);
+            if (UpdateController* controller = weak.get()) {
+                controller->working_ = false;
+                (controller->*finish)(outcome);
             }
         });
     });
@@ -177,21 +170,17 @@ void UpdateController::page(std::string title, std::string message, bool busy,
     // A button without an action closes the window; one with an action keeps it open for the
     // page the action shows (release notes leave the page as it is). Once the window is closed,
     // work still running ends without it.
-    deps_.window.show(
-        shown, [weak = std::weak_ptr(self_), actions = std::move(actions)](std::size_t chosen) {
-            const auto self = weak.lock();
-            if (!self) {
-                return;
-            }
-            if (chosen < actions.size() && actions[chosen]) {
-                actions[chosen]();
-                return;
-            }
-            (*self)->userWaiting_ = false;
-            if (chosen < actions.size()) {
-                (*self)->deps_.window.close();
-            }
-        });
+    deps_.window.show(shown, weak_.bindWeak([actions = std::move(actions)](UpdateController& self,
+                                                                           std::size_t chosen) {
+        if (chosen < actions.size() && actions[chosen]) {
+            actions[chosen]();
+            return;
+        }
+        self.userWaiting_ = false;
+        if (chosen < actions.size()) {
+            self.deps_.window.close();
+        }
+    }));
 }
 
 std::string UpdateController::failureText(const std::exception_ptr& error,

@@ -11,6 +11,7 @@
 
 #include "app/BackgroundTasks.h"
 #include "app/UpdateTexts.h"
+#include "app/WeakPtrFactory.h"
 #include "core/update/AppcastItem.h"
 #include "core/update/UpdateSource.h"
 #include "platform/Alerts.h"
@@ -90,7 +91,7 @@ private:
     bool working_ = false;      // a check or a download is running
     bool userWaiting_ = false;  // the window shows the running work
     std::optional<AppcastItem> offered_;
-    std::shared_ptr<UpdateController*> self_ = std::make_shared<UpdateController*>(this);
+    WeakPtrFactory<UpdateController> weak_{this};  // last: destroyed first
 };
 
 }  // namespace sayloft

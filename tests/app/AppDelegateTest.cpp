@@ -7,25 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "AppHarness.h"
-#include "fakes/FakeTranscriptionService.h"
 
 namespace sayloft::test {
 namespace {
 
 using Posted = FakeNotifications::Posted;
 
-class AppDelegateTest : public ::testing::Test {
-protected:
-    // Runs the background work (the transcription and any ping) and what it posts back.
-    void finishTranscription() {
-        tasks.runAll();
-        h.settle();
-    }
-
-    FakeTranscriptionService service;
-    ManualBackgroundTasks tasks;
-    AppHarness h{service, tasks};
-};
+class AppDelegateTest : public ::testing::Test, protected FakeApp {};
 
 TEST_F(AppDelegateTest, LaunchStartsHotkeyKeepAliveAndOnePing) {
     h.launch();
@@ -136,59 +124,43 @@ TEST_F(AppDelegateTest, ReleaseAndAbortInIdleDoNothing) {
     EXPECT_TRUE(service.calls().empty());
 }
 
-TEST_F(AppDelegateTest, AFailedStartReportsResumesTheMediaAndIgnoresTheRelease) {
+TEST(AppDelegateFailedStart, ReportsResumesTheMediaAndIgnoresTheRelease) {
     struct Row {
-        AudioFormat format;
-        bool failStart;
+        bool failStart;  // false: no input device at all
         const Texts& texts;
         Posted expected;
     };
     const Row rows[] = {
-        {{0.0, 0},
-         false,
+        {false,
          Texts::english(),
          {"Recording failed",
-          "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / Microphone "
-          "unavailable \u2014 input device changed or disconnected"}},
-        {{0.0, 0},
-         false,
-         Texts::chinese(),
-         {"录音启动失败",
           "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / Microphone "
           "unavailable \u2014 input device changed or disconnected"}},
         // The audio server's own words never reach the user: ours do, in the chosen language.
-        {{48000.0, 2},
-         true,
-         Texts::english(),
-         {"Recording failed",
-          "The microphone could not be opened. Check the sound settings, then try again."}},
-        {{48000.0, 2},
-         true,
-         Texts::chinese(),
-         {"录音启动失败", "无法打开麦克风,请检查声音设置,然后再试一次。"}},
+        {true, Texts::chinese(), {"录音启动失败", "无法打开麦克风,请检查声音设置,然后再试一次。"}},
     };
     for (const auto& row : rows) {
-        FakeTranscriptionService rowService;
-        ManualBackgroundTasks rowTasks;
-        AppHarness rh(rowService, rowTasks);
-        rh.mic.format = row.format;
-        rh.mic.failStart = row.failStart;
-        rh.players.nowPlaying = {"music"};
-        rh.launch(row.texts);
+        SCOPED_TRACE(row.expected.title);
+        FakeApp app;
+        AppHarness& h = app.h;
+        h.mic.format = row.failStart ? AudioFormat{48000.0, 2} : AudioFormat{0.0, 0};
+        h.mic.failStart = row.failStart;
+        h.players.nowPlaying = {"music"};
+        h.launch(row.texts);
 
-        rh.press();
-        EXPECT_FALSE(rh.app->isRecording());
-        EXPECT_EQ(rh.notifications.posted, (std::vector<Posted>{row.expected}));
-        EXPECT_EQ(rh.item.icon, "exclamationmark.triangle");
-        EXPECT_FALSE(rh.panel.visible);
+        h.press();
+        EXPECT_FALSE(h.app->isRecording());
+        EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{row.expected}));
+        EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+        EXPECT_FALSE(h.panel.visible);
         // The music paused for the recording plays again at once.
-        EXPECT_EQ(rh.players.calls,
+        EXPECT_EQ(h.players.calls,
                   (std::vector<std::string>{"playing", "pause:music", "play:music"}));
 
-        const auto icons = rh.item.iconHistory.size();
-        rh.release();
-        EXPECT_EQ(rh.item.iconHistory.size(), icons);
-        EXPECT_TRUE(rowService.calls().empty());
+        const auto icons = h.item.iconHistory.size();
+        h.release();
+        EXPECT_EQ(h.item.iconHistory.size(), icons);
+        EXPECT_TRUE(app.service.calls().empty());
     }
 }
 
@@ -212,23 +184,16 @@ TEST_F(AppDelegateTest, SilenceIsDroppedWithoutRequestOrMessage) {
 }
 
 TEST_F(AppDelegateTest, NoTokenAtTheEndOfARecordingDropsIt) {
-    for (const Texts* texts : {&Texts::english(), &Texts::chinese()}) {
-        FakeTranscriptionService rowService;
-        ManualBackgroundTasks rowTasks;
-        AppHarness rh(rowService, rowTasks);
-        rh.launch(*texts);
-        rh.keychain.deleteToken();
-        rh.dictate();
-        EXPECT_EQ(rh.notifications.posted,
-                  (std::vector<Posted>{{texts->noTokenTitle, texts == &Texts::english()
-                                                                 ? "Reopen the app to finish setup"
-                                                                 : "请重新打开 App 完成初始化"}}));
-        EXPECT_EQ(rh.item.icon, "exclamationmark.triangle");
-        EXPECT_FALSE(rh.panel.visible);
-        EXPECT_FALSE(rh.app->pending());
-        rowTasks.runAll();
-        EXPECT_TRUE(rowService.calls().empty());
-    }
+    h.launch();
+    h.keychain.deleteToken();
+    h.dictate();
+    EXPECT_EQ(h.notifications.posted,
+              (std::vector<Posted>{{"Setup not finished", "Reopen the app to finish setup"}}));
+    EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+    EXPECT_FALSE(h.panel.visible);
+    EXPECT_FALSE(h.app->pending());
+    tasks.runAll();
+    EXPECT_TRUE(service.calls().empty());
 }
 
 TEST_F(AppDelegateTest, AnAbortDiscardsTheRecording) {
@@ -327,11 +292,10 @@ const FailureRow failureRows[] = {
 TEST(AppDelegateFailures, EveryRowInBothLanguages) {
     for (const auto& row : failureRows) {
         for (const bool zh : {false, true}) {
-            const std::string label =
-                std::string(row.error ? toString(*row.error) : "other") + (zh ? " zh" : " en");
-            FakeTranscriptionService service;
-            ManualBackgroundTasks tasks;
-            AppHarness h(service, tasks);
+            SCOPED_TRACE(std::string(row.error ? toString(*row.error) : "other") +
+                         (zh ? " zh" : " en"));
+            FakeApp app;
+            auto& [service, tasks, h] = app;
             h.launch(zh ? Texts::chinese() : Texts::english());
             if (row.error) {
                 service.script(*row.error);
@@ -339,30 +303,27 @@ TEST(AppDelegateFailures, EveryRowInBothLanguages) {
                 service.script(std::make_exception_ptr(std::runtime_error("deadline exceeded")));
             }
             h.dictate();
-            tasks.runAll();
-            h.settle();
-
-            EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{zh ? row.chinese : row.english}))
-                << label;
-            EXPECT_EQ(h.item.icon, "exclamationmark.triangle") << label;
-            EXPECT_FALSE(h.panel.visible) << label;
-            EXPECT_FALSE(h.app->busy()) << label;
-            EXPECT_EQ(h.app->pending().has_value(), row.kept) << label;
-            EXPECT_EQ(h.retryShown(), row.kept) << label;
+            app.finishTranscription();
+            EXPECT_EQ(h.notifications.posted,
+                      (std::vector<Posted>{zh ? row.chinese : row.english}));
+            EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+            EXPECT_FALSE(h.panel.visible);
+            EXPECT_FALSE(h.app->busy());
+            EXPECT_EQ(h.app->pending().has_value(), row.kept);
+            EXPECT_EQ(h.retryShown(), row.kept);
             if (row.kept) {
-                EXPECT_EQ(*h.app->pending()->wav, service.calls()[0].wav) << label;
+                EXPECT_EQ(*h.app->pending()->wav, service.calls()[0].wav);
             }
             // After unauthorized the token is forgotten, so that a reopened app asks anew.
-            EXPECT_EQ(h.keychain.loadToken().has_value(), row.error != APIError::unauthorized)
-                << label;
-            EXPECT_TRUE(h.pasteboard.history.empty()) << label;
+            EXPECT_EQ(h.keychain.loadToken().has_value(), row.error != APIError::unauthorized);
+            EXPECT_TRUE(h.pasteboard.history.empty());
             h.loop.advance(3.0);
-            EXPECT_EQ(h.item.icon, "mic") << label;
+            EXPECT_EQ(h.item.icon, "mic");
         }
     }
 }
 
-TEST_F(AppDelegateTest, RetrySucceedsAndClearsThePendingRecording) {
+TEST_F(AppDelegateTest, RetryKeepsTheSameRecordingUntilItSucceeds) {
     h.launch();
     service.script(APIError::timedOut);
     h.dictate();
@@ -370,9 +331,16 @@ TEST_F(AppDelegateTest, RetrySucceedsAndClearsThePendingRecording) {
     ASSERT_TRUE(h.retryShown());
     const auto kept = *h.app->pending()->wav;
 
+    service.script(APIError::network);
+    h.app->retry();
+    finishTranscription();
+    EXPECT_EQ(*h.app->pending()->wav, kept);
+    EXPECT_TRUE(h.retryShown());
+    ASSERT_EQ(h.notifications.posted.size(), 2u);
+    EXPECT_EQ(h.notifications.posted[1].title, "Network too slow");
+
     service.scriptText("retried text");
     EXPECT_TRUE(h.item.choose(MenuBarController::retryTag));
-    h.settle();
     EXPECT_TRUE(h.app->busy());
     EXPECT_TRUE(h.app->pending());  // not cleared by starting the retry
     finishTranscription();
@@ -381,21 +349,6 @@ TEST_F(AppDelegateTest, RetrySucceedsAndClearsThePendingRecording) {
     EXPECT_FALSE(h.app->pending());
     EXPECT_FALSE(h.retryShown());
     EXPECT_EQ(h.item.icon, "mic");
-}
-
-TEST_F(AppDelegateTest, RetryThatFailsAgainKeepsTheSameRecording) {
-    h.launch();
-    service.script(APIError::network);
-    h.dictate();
-    finishTranscription();
-    const auto kept = h.app->pending()->wav;
-    service.script(APIError::timedOut);
-    h.app->retry();
-    finishTranscription();
-    EXPECT_EQ(*h.app->pending()->wav, *kept);
-    EXPECT_TRUE(h.retryShown());
-    ASSERT_EQ(h.notifications.posted.size(), 2u);
-    EXPECT_EQ(h.notifications.posted[1].title, "Network too slow");
 }
 
 TEST_F(AppDelegateTest, RetryDoesNothingWhileRecordingOrWithoutPendingOrToken) {
@@ -552,15 +505,13 @@ TEST_F(AppDelegateTest, ActivationSaysSayloftIsAlreadyRunningInTheChosenLanguage
          {"言泉已在运行", "按住右 Ctrl 说话即可,菜单在系统托盘的话筒图标里。"}},
     };
     for (const auto& row : rows) {
-        FakeTranscriptionService rowService;
-        ManualBackgroundTasks rowTasks;
-        AppHarness rh(rowService, rowTasks);
+        FakeApp app;
         if (row.hotkey) {
-            rh.defaults.setInteger("hotkeyKeyCode", *row.hotkey);
+            app.h.defaults.setInteger("hotkeyKeyCode", *row.hotkey);
         }
-        rh.launch(row.texts);
-        rh.app->activate();
-        EXPECT_EQ(rh.notifications.posted, (std::vector<Posted>{row.expected}));
+        app.h.launch(row.texts);
+        app.h.app->activate();
+        EXPECT_EQ(app.h.notifications.posted, (std::vector<Posted>{row.expected}));
     }
 }
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "app/AppDelegate.h"
 #include "TempHome.h"
+#include "app/AppDelegate.h"
 #include "core/diagnostics/LatencyLog.h"
 #include "core/storage/KeychainStore.h"
 #include "fakes/FakeAlerts.h"
@@ -21,6 +21,7 @@
 #include "fakes/FakeScreens.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeStatusItem.h"
+#include "fakes/FakeTranscriptionService.h"
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/FakeWorkspace.h"
 #include "fakes/ManualBackgroundTasks.h"
@@ -69,17 +70,16 @@ public:
             .pause = [](std::chrono::microseconds) {},
             .checkForUpdates =
                 hasUpdateFeed ? std::function<void()>([this] { ++updateChecks; }) : nullptr,
-            .onboarding =
-                {
-                    .alerts = alerts,
-                    .workspace = workspace,
-                    .localService = localService,
-                    .serviceURL = serviceURL,
-                    .inputReady = [this] { return keys.trusted; },
-                    .inputRemedy = inputRemedy,
-                    .hasDefaultInput = [this] { return microphonePresent; },
-                    .helpUrl = helpUrl,
-                },
+            .onboarding = {
+                .alerts = alerts,
+                .workspace = workspace,
+                .localService = localService,
+                .serviceURL = serviceURL,
+                .inputReady = [this] { return keys.trusted; },
+                .inputRemedy = inputRemedy,
+                .hasDefaultInput = [this] { return microphonePresent; },
+                .helpUrl = helpUrl,
+            },
             .crashReports = {.directory = crashFolder(),
                              .osVersion = "TestOS 1",
                              .uploader = &crashUploader},
@@ -161,6 +161,19 @@ public:
 private:
     TranscriptionService& service_;
     BackgroundTasks& tasks_;
+};
+
+// An AppHarness with a scripted service and background work run by hand.
+struct FakeApp {
+    // Runs the background work (the transcription and any ping) and what it posts back.
+    void finishTranscription() {
+        tasks.runAll();
+        h.settle();
+    }
+
+    FakeTranscriptionService service;
+    ManualBackgroundTasks tasks;
+    AppHarness h{service, tasks};
 };
 
 }  // namespace sayloft::test

@@ -9,12 +9,11 @@
 
 #include "AppHarness.h"
 #include "core/net/StreamFailed.h"
-#include "fakes/FakeTranscriptionService.h"
 
 namespace sayloft::test {
 namespace {
 
-class DictationStreamingTest : public ::testing::Test {
+class DictationStreamingTest : public ::testing::Test, protected FakeApp {
 protected:
     DictationStreamingTest() {
         service.streams = true;
@@ -33,20 +32,12 @@ protected:
             h.release();
         }
     }
-    void finishTranscription() {
-        tasks.runAll();
-        h.settle();
-    }
     // The samples of the WAV the one-shot path sent (or would have).
     static std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& wav) {
         std::vector<std::int16_t> samples((wav.size() - 44) / 2);
         std::memcpy(samples.data(), wav.data() + 44, samples.size() * 2);
         return samples;
     }
-
-    FakeTranscriptionService service;
-    ManualBackgroundTasks tasks;
-    AppHarness h{service, tasks};
 };
 
 TEST_F(DictationStreamingTest, AHoldStreamsOnceItLastsTheMinimumAndItsTranscriptIsInserted) {
@@ -92,10 +83,9 @@ TEST_F(DictationStreamingTest, AFailedStreamSendsTheWholeRecordingTheUsualWay) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeTranscriptionService rowService;
+        FakeApp app;
+        auto& [rowService, rowTasks, rh] = app;
         rowService.streams = true;
-        ManualBackgroundTasks rowTasks;
-        AppHarness rh(rowService, rowTasks);
         rh.launch();
         rowService.scriptStream(row.stream);
         rowService.script(row.oneShot);
@@ -105,8 +95,7 @@ TEST_F(DictationStreamingTest, AFailedStreamSendsTheWholeRecordingTheUsualWay) {
             rh.loop.advance(0.1);
         }
         rh.release();
-        rowTasks.runAll();
-        rh.settle();
+        app.finishTranscription();
         const auto calls = rowService.calls();
         ASSERT_EQ(calls.size(), 1u);
         ASSERT_EQ(rowService.streamsOpened().size(), 1u);

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/audio/Recorder.h"
-#include "core/audio/RecorderError.h"
+#include "core/audio/RecorderFailure.h"
 #include "fakes/FakeMicrophone.h"
 
 namespace sayloft::test {
@@ -33,9 +33,6 @@ void deliverTone(FakeMicrophone& mic, double seconds, double amplitude = 0.5) {
 }
 
 TEST(Recorder, ConvertsNativeFormatsTo16kHzMono) {
-    struct Row {
-        AudioFormat format;
-    };
     for (const AudioFormat format :
          {AudioFormat{48000.0, 2}, AudioFormat{44100.0, 1}, AudioFormat{16000.0, 1}}) {
         FakeMicrophone mic;
@@ -103,25 +100,22 @@ TEST(Recorder, StopsItselfOnceMoreThan960000SamplesAreCollected) {
     EXPECT_EQ(samples.back(), 8192);
 }
 
-TEST(Recorder, StopTwiceReturnsNothingTheSecondTime) {
+// Each start takes a new engine with the input of that moment and drops what was not taken;
+// a second stop, or one without a start, returns nothing.
+TEST(Recorder, EachStartIsANewRecordingFromTheInputOfThatMoment) {
     FakeMicrophone mic;
+    mic.format = {16000.0, 1};
     Recorder recorder(mic.factory());
-    recorder.start();
-    deliverTone(mic, 0.5);
-    EXPECT_FALSE(recorder.stop().empty());
     EXPECT_TRUE(recorder.stop().empty());
-    EXPECT_TRUE(Recorder(mic.factory()).stop().empty());  // never started
-}
-
-TEST(Recorder, StartUsesANewEngineAndTheInputOfThatMoment) {
-    FakeMicrophone mic;
-    Recorder recorder(mic.factory());
     recorder.start();
-    deliverTone(mic, 0.5);
-    recorder.stop();
+    mic.deliver(std::vector<float>(1000, 0.1f));
+    recorder.start();
+    mic.deliver(std::vector<float>(300, 0.1f));
+    EXPECT_EQ(recorder.stop().size(), 300u);
+    EXPECT_TRUE(recorder.stop().empty());
     mic.format = {44100.0, 1};  // the default input changed
     recorder.start();
-    EXPECT_EQ(mic.enginesMade, 2);
+    EXPECT_EQ(mic.enginesMade, 3);
     deliverTone(mic, 1.0);
     EXPECT_NEAR(double(recorder.stop().size()), 16000.0, 2.0);
 }
@@ -137,17 +131,6 @@ TEST(Recorder, StopKeepsWhatTheEngineHandsOnWhileStopping) {
     EXPECT_EQ(mic.tapRemovals, 1);
 }
 
-TEST(Recorder, StartDiscardsWhatWasNotTaken) {
-    FakeMicrophone mic;
-    mic.format = {16000.0, 1};
-    Recorder recorder(mic.factory());
-    recorder.start();
-    mic.deliver(std::vector<float>(1000, 0.1f));
-    recorder.start();
-    mic.deliver(std::vector<float>(300, 0.1f));
-    EXPECT_EQ(recorder.stop().size(), 300u);
-}
-
 TEST(Recorder, NoUsableInputIsNoInputDevice) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const AudioFormat format : {AudioFormat{0.0, 2}, AudioFormat{44100.0, 0},
@@ -158,22 +141,22 @@ TEST(Recorder, NoUsableInputIsNoInputDevice) {
         try {
             recorder.start();
             ADD_FAILURE() << "started with rate " << format.sampleRate;
-        } catch (RecorderError error) {
-            EXPECT_EQ(error, RecorderError::noInputDevice);
+        } catch (const RecorderFailure& failure) {
+            EXPECT_EQ(failure.error, RecorderError::noInputDevice);
         }
         EXPECT_FALSE(mic.running());
         EXPECT_TRUE(recorder.stop().empty());
     }
     EXPECT_NO_THROW(Recorder::validateInput(48000.0, 1));
-    EXPECT_THROW(Recorder::validateInput(44100.0, 0), RecorderError);
-    EXPECT_THROW(Recorder::validateInput(0.0, 2), RecorderError);
-    EXPECT_THROW(Recorder::validateInput(-1.0, 2), RecorderError);
+    EXPECT_THROW(Recorder::validateInput(44100.0, 0), RecorderFailure);
+    EXPECT_THROW(Recorder::validateInput(0.0, 2), RecorderFailure);
+    EXPECT_THROW(Recorder::validateInput(-1.0, 2), RecorderFailure);
     EXPECT_EQ(errorDescription(RecorderError::noInputDevice),
               "麦克风不可用(输入设备刚切换或已断开),请稍后再试 / "
               "Microphone unavailable \u2014 input device changed or disconnected");
 
     Recorder noAudioSystem([] { return std::unique_ptr<AudioEngine>(); });
-    EXPECT_THROW(noAudioSystem.start(), RecorderError);
+    EXPECT_THROW(noAudioSystem.start(), RecorderFailure);
 }
 
 TEST(Recorder, AnEngineThatFailsToStartPassesItsErrorOn) {

@@ -1,13 +1,11 @@
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/StatusHUD.h"
 #include "fakes/FakePanel.h"
 #include "fakes/FakeScreens.h"
-#include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
 namespace {
@@ -23,28 +21,21 @@ protected:
         screens.main = left;
     }
 
-    VirtualRunLoop loop;
     FakeScreens screens;
     PanelRecord panel;
-    StatusHUD hud{loop, screens, FakePanel::factory(panel)};
+    StatusHUD hud{screens, FakePanel::factory(panel)};
 };
 
-TEST_F(StatusHUDTest, HideBeforeShowBuildsNothing) {
+TEST_F(StatusHUDTest, ThePanelIsBuiltAtTheFirstShowOnlyAndHideKeepsIt) {
     hud.hide();
-    loop.runUntilIdle();
     EXPECT_EQ(panel.created, 0);
-}
-
-TEST_F(StatusHUDTest, ShowRunsLaterOnTheMainThreadAndBuildsOnce) {
     hud.show("🎤 Listening…");
-    EXPECT_EQ(panel.created, 0);
-    loop.runUntilIdle();
     hud.show("⏳ Transcribing…");
-    loop.runUntilIdle();
-    EXPECT_EQ(panel.created, 1);
-    EXPECT_TRUE(panel.visible);
-    EXPECT_EQ(panel.text, "⏳ Transcribing…");
     EXPECT_EQ(panel.shown, (std::vector<std::string>{"🎤 Listening…", "⏳ Transcribing…"}));
+    EXPECT_TRUE(panel.visible);
+    hud.hide();
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(panel.created, 1);
 }
 
 TEST_F(StatusHUDTest, PlacedCentred120AboveTheBottomOfTheScreenUnderTheMouseElseTheMainOne) {
@@ -60,39 +51,24 @@ TEST_F(StatusHUDTest, PlacedCentred120AboveTheBottomOfTheScreenUnderTheMouseElse
         {Point{3000, 700}, {300, 48}, {1920 + 1280 - 150, 30 + 1410 - 120 - 48}},
         // The shared edge belongs to the right monitor.
         {Point{1920, 10}, {220, 48}, {3200 - 110, 1440 - 120 - 48}},
-        // Outside every monitor: the main one.
+        // Outside every monitor, or the pointer's position unknown (Wayland): the main one.
         {Point{-50, 5000}, {220, 48}, {960 - 110, 1050 - 120 - 48}},
-        // The pointer's position unknown (Wayland): the main one.
         {std::nullopt, {220, 48}, {960 - 110, 1050 - 120 - 48}},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.mouse ? std::to_string(row.mouse->x) : "unknown");
         screens.mouse = row.mouse;
         panel.size = row.size;
         hud.show("x");
-        loop.runUntilIdle();
-        EXPECT_EQ(panel.origin, row.expected)
-            << (row.mouse ? std::to_string(row.mouse->x) + "," + std::to_string(row.mouse->y)
-                          : "unknown");
+        EXPECT_EQ(panel.origin, row.expected);
     }
-}
-
-TEST_F(StatusHUDTest, ShowThenHideFromAnotherThreadEndsHidden) {
-    std::jthread([&] {
-        hud.show("🎤 Listening…");
-        hud.hide();
-    }).join();
-    loop.runUntilIdle();
-    EXPECT_EQ(panel.created, 1);
-    EXPECT_FALSE(panel.visible);
-}
-
-TEST_F(StatusHUDTest, NoScreenAtAllStillShowsTheText) {
-    screens.all.clear();
+    screens.all.clear();  // no screen at all: still shown, where it was
     screens.main.reset();
-    hud.show("x");
-    loop.runUntilIdle();
+    hud.hide();
+    hud.show("y");
     EXPECT_TRUE(panel.visible);
-    EXPECT_EQ(panel.origin, (Point{0, 0}));
+    EXPECT_EQ(panel.text, "y");
+    EXPECT_EQ(panel.origin, rows[4].expected);
 }
 
 }  // namespace

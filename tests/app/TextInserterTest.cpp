@@ -9,7 +9,6 @@
 #include "fakes/FakeKeyboardEvents.h"
 #include "fakes/FakePasteboard.h"
 #include "fakes/FakeUserDefaults.h"
-#include "fakes/VirtualRunLoop.h"
 #include "platform/ModifierEvent.h"
 
 namespace sayloft::test {
@@ -18,160 +17,113 @@ namespace {
 class TextInserterTest : public ::testing::Test {
 protected:
     TextInserterTest() {
-        keyboard.onPost = [this](const KeyStroke&) { events.push_back("key"); };
-    }
-
-    std::vector<std::u16string> typedPieces() const {
-        std::vector<std::u16string> pieces;
-        for (const auto& stroke : keyboard.strokes) {
-            if (stroke.down) {
-                pieces.push_back(stroke.text);
+        keyboard.onPost = [this](const KeyStroke& stroke) {
+            if (stroke.down && stroke.virtualKey == TextInserter::carrierKey) {
+                events.push_back(stroke.text);
             }
-        }
-        return pieces;
+        };
     }
 
-    VirtualRunLoop loop;
+    // The text of each key-down, with the pauses between as "|".
+    std::u16string typed() const {
+        std::u16string text;
+        for (const auto& event : events) {
+            text += event;
+        }
+        return text;
+    }
+
     FakeUserDefaults defaults;
     FakePasteboard pasteboard;
     FakeKeyboardEvents keyboard;
-    std::vector<std::string> events;  // keys and pauses, interleaved as they happened
-    std::vector<std::chrono::microseconds> pauses;
-    TextInserter inserter{loop, defaults, pasteboard, keyboard,
-                          [this](std::chrono::microseconds pause) {
-                              pauses.push_back(pause);
-                              events.push_back("pause");
+    std::vector<std::u16string> events;
+    TextInserter inserter{defaults, pasteboard, keyboard, [this](std::chrono::microseconds pause) {
+                              EXPECT_EQ(pause, std::chrono::microseconds(8000));
+                              events.push_back(u"|");
                           }};
 };
 
-TEST_F(TextInserterTest, PastesByDefaultWithTheClipboardHoldingExactlyTheText) {
-    std::vector<std::optional<std::string>> clipboardAtKey;
-    keyboard.onPost = [&](const KeyStroke&) { clipboardAtKey.push_back(pasteboard.text); };
-    inserter.insert("héllo 世界");
-    EXPECT_TRUE(keyboard.strokes.empty());  // runs later, on the main thread
-    loop.runUntilIdle();
-    EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"héllo 世界"}));
-    // Shift+Insert, exactly Shift: terminals and text fields alike paste on it.
-    const std::vector<KeyStroke> chord = {{114, true, ModifierFlag::shift, {}},
-                                          {114, false, ModifierFlag::shift, {}}};
-    EXPECT_EQ(keyboard.strokes, chord);
-    EXPECT_EQ(clipboardAtKey.front(), "héllo 世界");  // set before the chord, nothing between
-    EXPECT_TRUE(pauses.empty());
+TEST_F(TextInserterTest, PastesByDefaultWithTheClipboardSetBeforeShiftInsert) {
+    for (const std::string text : {"héllo 世界", ""}) {
+        SCOPED_TRACE(text);
+        keyboard.strokes.clear();
+        keyboard.onPost = [&](const KeyStroke&) { EXPECT_EQ(pasteboard.text, text); };
+        inserter.insert(text);
+        EXPECT_EQ(pasteboard.history.back(), text);
+        const std::vector<KeyStroke> chord = {{114, true, ModifierFlag::shift, {}},
+                                              {114, false, ModifierFlag::shift, {}}};
+        EXPECT_EQ(keyboard.strokes, chord);
+    }
+    EXPECT_TRUE(events.empty());
 }
 
-TEST_F(TextInserterTest, TypesInPiecesOf20CharactersWithAPauseAfterEach) {
+TEST_F(TextInserterTest, TypesPiecesOf20CharactersAsDownUpPause) {
     defaults.setBoolean("insertByTyping", true);
-    struct Row {
-        std::string text;
-        std::vector<std::size_t> unitsPerPiece;
-    };
-    std::string emoji20;
-    for (int i = 0; i < 20; ++i) {
-        emoji20 += "😀";
-    }
-    std::string chinese21;
+    std::string emoji20, chinese21;
     for (int i = 0; i < 21; ++i) {
+        emoji20 += i < 20 ? "😀" : "";
         chinese21 += "字";
     }
-    const Row rows[] = {
-        {std::string(20, 'a'), {20}},
-        {std::string(21, 'a'), {20, 1}},
-        {std::string(45, 'a'), {20, 20, 5}},
-        {emoji20, {40}},  // 20 characters, 40 UTF-16 code units, one event
-        {chinese21, {20, 1}},
-        {"👍🏽" + std::string(19, 'b') + "c", {23, 1}},  // a modified emoji is one character
-        {"", {}},
+    const std::pair<std::string, std::u16string> rows[] = {
+        {std::string(21, 'a'), std::u16string(20, u'a') + u"|a|"},
+        {std::string(45, 'a'),
+         std::u16string(20, u'a') + u"|" + std::u16string(20, u'a') + u"|aaaaa|"},
+        {emoji20, UnicodeText::toUtf16(emoji20) + u"|"},  // 40 UTF-16 units, one event
+        {chinese21, std::u16string(20, u'字') + u"|字|"},
+        {"👍🏽" + std::string(19, 'b') + "c", u"👍🏽" + std::u16string(19, u'b') + u"|c|"},
+        {"", u""},
     };
-    for (const auto& row : rows) {
+    for (const auto& [text, expected] : rows) {
+        SCOPED_TRACE(text);
+        events.clear();
         keyboard.strokes.clear();
-        pauses.clear();
-        inserter.insert(row.text);
-        loop.runUntilIdle();
-        const auto pieces = typedPieces();
-        ASSERT_EQ(pieces.size(), row.unitsPerPiece.size()) << row.text;
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            EXPECT_EQ(pieces[i].size(), row.unitsPerPiece[i]) << row.text << " piece " << i;
-        }
-        EXPECT_EQ(pauses.size(), pieces.size()) << row.text;
-        for (const auto pause : pauses) {
-            EXPECT_EQ(pause, std::chrono::microseconds(8000));
+        inserter.insert(text);
+        EXPECT_EQ(typed(), expected);
+        for (std::size_t i = 1; i < keyboard.strokes.size(); i += 2) {
+            EXPECT_EQ(keyboard.strokes[i], (KeyStroke{0, false, 0, {}}));  // key-ups carry nothing
         }
     }
-    EXPECT_EQ(pasteboard.history.size(), 0u);
-}
-
-TEST_F(TextInserterTest, KeyUpsCarryNoTextAndEveryPieceIsDownUpPause) {
-    defaults.setBoolean("insertByTyping", true);
-    inserter.insert(std::string(25, 'x'));
-    loop.runUntilIdle();
-    EXPECT_EQ(events, (std::vector<std::string>{"key", "key", "pause", "key", "key", "pause"}));
-    ASSERT_EQ(keyboard.strokes.size(), 4u);
-    EXPECT_EQ(keyboard.strokes[0], (KeyStroke{0, true, 0, std::u16string(20, u'x')}));
-    EXPECT_EQ(keyboard.strokes[1], (KeyStroke{0, false, 0, {}}));
-    EXPECT_EQ(keyboard.strokes[2], (KeyStroke{0, true, 0, std::u16string(5, u'x')}));
-    EXPECT_EQ(keyboard.strokes[3], (KeyStroke{0, false, 0, {}}));
-}
-
-TEST_F(TextInserterTest, TheSettingIsReadAtEachInsertionInOrderAndNoClipboardMeansTyping) {
-    inserter.insert("one");
-    defaults.setBoolean("insertByTyping", true);  // changed before the first insertion runs
-    inserter.insert("two");
-    loop.runUntilIdle();
     EXPECT_TRUE(pasteboard.history.empty());
-    EXPECT_EQ(typedPieces(), (std::vector<std::u16string>{u"one", u"two"}));
-
-    keyboard.strokes.clear();
-    defaults.setText("insertByTyping", "yes");  // not a boolean: paste
-    inserter.insert("three");
-    loop.runUntilIdle();
-    EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
-
-    keyboard.strokes.clear();
-    pasteboard.settable = false;  // no clipboard to set in this session: typed whatever the setting
-    inserter.insert("four");
-    loop.runUntilIdle();
-    EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
-    EXPECT_EQ(typedPieces(), (std::vector<std::u16string>{u"four"}));
 }
 
-TEST_F(TextInserterTest, ASpaceFollowsTextOfSpacedScriptsOnlyWhenChosen) {
+// The settings are read at each insertion; a session without a settable clipboard types.
+TEST_F(TextInserterTest, SettingsDecideHowAndWhetherASpaceFollows) {
     struct Row {
         std::optional<bool> spaceAfter;
-        bool typing;
+        std::optional<bool> typing;
+        bool clipboard;
         const char* text;
         const char16_t* inserted;
+        bool typed;
     };
     const Row rows[] = {
-        {std::nullopt, false, "hello world", u"hello world"},  // off by default
-        {false, false, "hello world", u"hello world"},
-        {true, false, "hello world", u"hello world "},
-        {true, true, "good morning.", u"good morning. "},
-        {true, false, "你好。", u"你好。"},
-        {true, true, "こんにちは", u"こんにちは"},
-        {true, false, "hello ", u"hello "},
+        {std::nullopt, std::nullopt, true, "hello world", u"hello world", false},
+        {false, false, true, "hello world", u"hello world", false},
+        {true, false, true, "hello world", u"hello world ", false},
+        {true, true, true, "good morning.", u"good morning. |", true},
+        {true, false, true, "你好。", u"你好。", false},
+        {true, true, true, "こんにちは", u"こんにちは|", true},
+        {true, false, true, "hello ", u"hello ", false},
+        {false, false, false, "four", u"four|", true},
     };
     for (const auto& row : rows) {
-        if (row.spaceAfter) {
-            defaults.setBoolean("addSpaceAfterText", *row.spaceAfter);
-        } else {
-            defaults.remove("addSpaceAfterText");
+        SCOPED_TRACE(row.text);
+        for (const auto& [key, value] :
+             {std::pair{"addSpaceAfterText", row.spaceAfter}, {"insertByTyping", row.typing}}) {
+            value ? defaults.setBoolean(key, *value) : defaults.remove(key);
         }
-        defaults.setBoolean("insertByTyping", row.typing);
+        pasteboard.settable = row.clipboard;
         pasteboard.history.clear();
-        keyboard.strokes.clear();
+        events.clear();
         inserter.insert(row.text);
-        loop.runUntilIdle();
-        const std::u16string inserted =
-            row.typing ? typedPieces().at(0) : UnicodeText::toUtf16(pasteboard.history.at(0));
-        EXPECT_EQ(inserted, row.inserted) << row.text;
+        EXPECT_EQ(row.typed ? typed() : UnicodeText::toUtf16(pasteboard.history.at(0)),
+                  row.inserted);
+        EXPECT_EQ(pasteboard.history.empty(), row.typed);
     }
-}
-
-TEST_F(TextInserterTest, AnEmptyTextThroughPasteStillSetsTheClipboard) {
-    inserter.insert("");
-    loop.runUntilIdle();
-    EXPECT_EQ(pasteboard.text, "");
-    EXPECT_EQ(keyboard.strokes.size(), 2u);
+    defaults.setText("insertByTyping", "yes");  // not a Boolean: paste
+    pasteboard.settable = true;
+    inserter.insert("three");
+    EXPECT_EQ(pasteboard.history, (std::vector<std::string>{"three"}));
 }
 
 }  // namespace

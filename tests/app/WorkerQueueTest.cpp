@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/WorkerQueue.h"
 #include "TempHome.h"
+#include "app/WorkerQueue.h"
 #include "core/diagnostics/LatencyLog.h"
 
 namespace sayloft::test {

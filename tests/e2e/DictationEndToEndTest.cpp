@@ -21,6 +21,7 @@
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QStandardPaths>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -37,11 +38,12 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
-#include "qt/DBusMock.h"
 #include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TestKeyboard.h"
+#include "core/audio/Recorder.h"
 #include "core/audio/WavReader.h"
+#include "qt/DBusMock.h"
 #include "server/WordErrorRate.h"
 
 namespace sayloft {
@@ -155,23 +157,10 @@ void writeWithTail(const std::filesystem::path& from, const std::filesystem::pat
         samples.push_back(static_cast<std::int16_t>(s * 32767.0f));
     }
     samples.resize(samples.size() + wav->sampleRate / 2, 0);
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::ofstream out(to, std::ios::binary);
-    const auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    const auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    put32(36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(wav->sampleRate);
-    put32(wav->sampleRate * 2);
-    put16(2);
-    put16(16);
-    out.write("data", 4);
-    put32(dataBytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    const auto bytes16 = Recorder::encodeWav(samples, static_cast<std::int32_t>(wav->sampleRate));
+    std::ofstream(to, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes16.data()),
+               static_cast<std::streamsize>(bytes16.size()));
 }
 
 // One node of a com.canonical.dbusmenu layout: (ia{sv}av).
@@ -480,7 +469,8 @@ protected:
     }
 
     void TearDown() override {
-        // Ended in this order: the hotkey let go, the application, then what it used.
+        // The hotkey let go first; the members then end in reverse order of declaration: the
+        // application before what it used.
         if (virtualKeyboard_ && virtualKeyboard_->running()) {
             hotkey(false);
         }
@@ -489,15 +479,6 @@ protected:
             runToEnd("swaymsg", {"unbindcode --release 108"});
             runToEnd("swaymsg", {"unbindcode 108"});
         }
-        keyboard_.reset();
-        app_.reset();
-        portal_.reset();
-        field_.reset();
-        silence_.reset();
-        watcher_.reset();
-        notifications_.reset();
-        server_.reset();
-        home_.reset();
     }
 
     void startServer(int port) {
@@ -509,12 +490,7 @@ protected:
     }
 
     static bool hasLine(const Child& child, const QString& line) {
-        for (const auto& l : child.lines()) {
-            if (l == line) {
-                return true;
-            }
-        }
-        return false;
+        return std::ranges::find(child.lines(), line) != child.lines().end();
     }
 
     // The text field's content, as it last reported it.
@@ -595,6 +571,7 @@ protected:
     std::unique_ptr<Child> silence_;
     std::filesystem::path speech_;
     std::unique_ptr<Child> field_;
+    std::unique_ptr<DBusMock> portal_;
     std::unique_ptr<Child> app_;
     std::unique_ptr<TestKeyboard> keyboard_;
     const bool onSway_;
@@ -602,7 +579,6 @@ protected:
     const bool onXwaylandDesktop_;  // in either of them (both pass through Xwayland alike)
     const bool firstRun_;
     const bool portals_;
-    std::unique_ptr<DBusMock> portal_;
     std::unique_ptr<Child> virtualKeyboard_;
 };
 

@@ -24,7 +24,6 @@ public:
     bool failStart = false;  // the next engine's start() throws
     int enginesMade = 0;
     int tapRemovals = 0;
-    int engineStops = 0;
     std::size_t askedBufferFrames = 0;
     // What an engine still holds when stopped: its stop() hands it to the tap, if one is
     // installed then, as the contract asks of a stop from another thread.
@@ -97,7 +96,6 @@ private:
         }
         void stop() override {
             std::lock_guard lock(mic.mutex_);
-            ++mic.engineStops;
             if (started && tap && !mic.heldAtStop.empty()) {
                 const Tap running = tap;
                 running(std::exchange(mic.heldAtStop, {}));

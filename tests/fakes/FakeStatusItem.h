@@ -15,17 +15,13 @@ public:
     std::optional<Tint> tint;
     std::vector<std::string> iconHistory;
     Menu menu;
-    int menuUpdates = 0;
 
     void setIcon(const std::string& symbolName, std::optional<Tint> iconTint) override {
         icon = symbolName;
         tint = iconTint;
         iconHistory.push_back(symbolName);
     }
-    void setMenu(const Menu& newMenu) override {
-        menu = newMenu;
-        ++menuUpdates;
-    }
+    void setMenu(const Menu& newMenu) override { menu = newMenu; }
 
     const MenuItem* item(int tag) const { return menu.find(tag); }
 

@@ -52,22 +52,11 @@ public:
 
     TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
                                 double audioSeconds, std::stop_token) override {
-        Answer answer = TranscribeResult{};
         {
             std::lock_guard lock(mutex_);
             calls_.push_back({token, {wav.begin(), wav.end()}, audioSeconds});
-            if (!answers_.empty()) {
-                answer = std::move(answers_.front());
-                answers_.pop_front();
-            }
         }
-        if (const auto* error = std::get_if<APIError>(&answer)) {
-            throw APIFailure(*error);
-        }
-        if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
-            std::rethrow_exception(*other);
-        }
-        return std::get<TranscribeResult>(answer);
+        return next(answers_, TranscribeResult{});
     }
 
     // With streams set, every openStream() hands out a stream answering the next scripted stream
@@ -100,12 +89,20 @@ public:
 
     std::string registerDevice(std::stop_token) override {
         ++registrationCalls_;
-        Registration answer = std::string("registered-token");
+        return next(registrations_, std::string("registered-token"));
+    }
+
+private:
+    // The next scripted answer (the fallback when none is left): returned, or thrown.
+    template <typename Value>
+    Value next(std::deque<std::variant<Value, APIError, std::exception_ptr>>& script,
+               Value fallback) {
+        std::variant<Value, APIError, std::exception_ptr> answer = std::move(fallback);
         {
             std::lock_guard lock(mutex_);
-            if (!registrations_.empty()) {
-                answer = std::move(registrations_.front());
-                registrations_.pop_front();
+            if (!script.empty()) {
+                answer = std::move(script.front());
+                script.pop_front();
             }
         }
         if (const auto* error = std::get_if<APIError>(&answer)) {
@@ -114,10 +111,9 @@ public:
         if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
             std::rethrow_exception(*other);
         }
-        return std::get<std::string>(answer);
+        return std::get<Value>(std::move(answer));
     }
 
-private:
     mutable std::mutex mutex_;
     std::deque<Answer> answers_;
     std::vector<Call> calls_;

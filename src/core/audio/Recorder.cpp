@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "core/audio/PcmConverter.h"
-#include "core/audio/RecorderError.h"
+#include "core/audio/RecorderFailure.h"
 #include "core/config/Config.h"
 
 namespace sayloft {
@@ -69,7 +69,7 @@ Recorder::~Recorder() {
 
 void Recorder::validateInput(double sampleRate, std::uint32_t channels) {
     if (!(sampleRate > 0) || channels == 0) {
-        throw RecorderError::noInputDevice;
+        throw RecorderFailure(RecorderError::noInputDevice);
     }
 }
 
@@ -91,7 +91,7 @@ void Recorder::start() {
 
     engine_ = makeEngine_ ? makeEngine_() : nullptr;
     if (!engine_) {
-        throw RecorderError::noInputDevice;
+        throw RecorderFailure(RecorderError::noInputDevice);
     }
     const AudioFormat format = engine_->inputFormat();
     validateInput(format.sampleRate, format.channels);

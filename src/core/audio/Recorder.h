@@ -33,7 +33,7 @@ public:
     Recorder& operator=(const Recorder&) = delete;
 
     // Begins a capture with a new engine, discarding anything not taken by stop(). Throws
-    // RecorderError::noInputDevice (the enum value itself) when the input has no usable format,
+    // RecorderFailure(noInputDevice) when the input has no usable format,
     // and lets the engine's own exception through unchanged when it cannot start; either way the
     // recorder is left idle with no samples.
     void start();
@@ -55,7 +55,7 @@ public:
     // is kept. A second call without a new start() returns nothing.
     std::vector<std::int16_t> stop();
 
-    // Throws RecorderError::noInputDevice unless sampleRate > 0 (NaN is not) and channels != 0.
+    // Throws RecorderFailure(noInputDevice) unless sampleRate > 0 (NaN is not) and channels != 0.
     static void validateInput(double sampleRate, std::uint32_t channels);
 
     // Wraps signed 16-bit mono samples in a canonical 44-byte RIFF/WAVE header: exactly

@@ -8,7 +8,7 @@
 
 #include <pulse/pulseaudio.h>
 
-#include "core/audio/RecorderError.h"
+#include "core/audio/RecorderFailure.h"
 
 namespace sayloft {
 
@@ -57,10 +57,10 @@ void PulseAudioEngine::start() {
     }
     if (!source_ || source_->format.sampleRate <= 0 || source_->format.channels == 0 ||
         source_->format.channels > PA_CHANNELS_MAX) {
-        throw RecorderError::noInputDevice;
+        throw RecorderFailure(RecorderError::noInputDevice);
     }
     if (!connection_->connect()) {
-        throw RecorderError::noInputDevice;
+        throw RecorderFailure(RecorderError::noInputDevice);
     }
 
     PulseConnection::Lock lock(*connection_);
@@ -70,7 +70,7 @@ void PulseAudioEngine::start() {
     closeStream();
     pa_context* context = connection_->context();
     if (context == nullptr || pa_context_get_state(context) != PA_CONTEXT_READY) {
-        throw RecorderError::noInputDevice;
+        throw RecorderFailure(RecorderError::noInputDevice);
     }
 
     const auto channels = static_cast<std::uint8_t>(source_->format.channels);
@@ -136,7 +136,8 @@ void PulseAudioEngine::start() {
         throw std::runtime_error("PulseAudio did not open the microphone in time");
     }
     if (serverGone || error == PA_ERR_NOENTITY) {
-        throw RecorderError::noInputDevice;  // the server or the source went away meanwhile
+        throw RecorderFailure(
+            RecorderError::noInputDevice);  // the server or the source went away meanwhile
     }
     throw std::runtime_error(std::string("PulseAudio could not open the microphone: ") +
                              pa_strerror(error));

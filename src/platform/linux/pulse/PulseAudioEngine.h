@@ -26,7 +26,7 @@ namespace sayloft {
 // held; so a recording keeps its last syllable.
 //
 // Failures: no server or no default source reads as a zero inputFormat(), and start() then
-// throws RecorderError::noInputDevice (also when the source vanishes between the two calls);
+// throws RecorderFailure(noInputDevice) (also when the source vanishes between the two calls);
 // any other refusal to open the stream throws std::runtime_error saying why.
 class PulseAudioEngine final : public AudioEngine {
 public:

@@ -20,7 +20,7 @@
 #include "ChildProcess.h"
 #include "TonePlayer.h"
 #include "core/audio/Recorder.h"
-#include "core/audio/RecorderError.h"
+#include "core/audio/RecorderFailure.h"
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 
@@ -271,8 +271,8 @@ TEST(PulseNoServer, IsNoInputDevice) {
             try {
                 start();
                 ADD_FAILURE() << "started without a server";
-            } catch (RecorderError error) {
-                EXPECT_EQ(error, RecorderError::noInputDevice);
+            } catch (const RecorderFailure& failure) {
+                EXPECT_EQ(failure.error, RecorderError::noInputDevice);
             }
             EXPECT_TRUE(recorder.stop().empty());
         }

@@ -19,7 +19,7 @@ public:
     QtRunLoop loop;
     QtScreens screens;
     Panel* shown = nullptr;
-    StatusHUD hud{loop, screens, [this] {
+    StatusHUD hud{screens, [this] {
                       std::unique_ptr<Panel> panel;
                       if constexpr (std::is_constructible_v<Panel, const QtScreens&>) {
                           panel = std::make_unique<Panel>(screens);
