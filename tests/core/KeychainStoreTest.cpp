@@ -23,9 +23,10 @@ mode_t modeOf(const fs::path& file) {
     return info.st_mode & 07777;
 }
 
-TEST(KeychainStore, SaveThenLoadIsPrivate) {
+TEST(KeychainStore, SaveThenLoadIsPrivateAndDeleteForgetsBothCopies) {
     test::TempHome home;
     KeychainStore store(home.path());
+    EXPECT_TRUE(store.deleteToken());  // nothing to forget is not a failure
     ASSERT_TRUE(store.saveToken("abc.def"));
     EXPECT_EQ(store.loadToken(), "abc.def");
     EXPECT_EQ(modeOf(store.tokenFile()), 0600u);
@@ -38,6 +39,10 @@ TEST(KeychainStore, SaveThenLoadIsPrivate) {
     EXPECT_EQ(std::distance(fs::directory_iterator(store.tokenFile().parent_path()),
                             fs::directory_iterator()),
               1);
+
+    home.write("Wordcast/device_token", "old", fs::perms(0600));
+    EXPECT_TRUE(store.deleteToken());
+    EXPECT_EQ(store.loadToken(), std::nullopt);  // and the earlier token does not come back
 }
 
 TEST(KeychainStore, FileContents) {
@@ -125,16 +130,6 @@ TEST(KeychainStore, CarriesTheEarlierTokenOverPrivatelyAndThenIgnoresIt) {
     // once the new file exists the earlier one is never read again
     home.write("Wordcast/device_token", "changed", fs::perms(0600));
     EXPECT_EQ(store.loadToken(), "old-token");
-}
-
-TEST(KeychainStore, DeleteForgetsBothCopies) {
-    test::TempHome home;
-    KeychainStore store(home.path());
-    EXPECT_TRUE(store.deleteToken());  // nothing to forget is not a failure
-    home.write("Wordcast/device_token", "old", fs::perms(0600));
-    ASSERT_TRUE(store.saveToken("rejected"));
-    EXPECT_TRUE(store.deleteToken());
-    EXPECT_EQ(store.loadToken(), std::nullopt);  // and the old token does not come back
 }
 
 TEST(KeychainStore, FailuresAnswerFalseOrNothing) {

@@ -138,18 +138,29 @@ TEST(APIClientTranscribeOnce, TurnsEveryAnswerIntoAResultOrAnError) {
     }
 }
 
-TEST(APIClientTranscribe, FinalErrorsReturnAtOnceWithoutAHedge) {
-    for (auto [status, error] :
-         {std::pair{401, APIError::unauthorized}, std::pair{429, APIError::rateLimited},
-          std::pair{200, APIError::badResponse}}) {
-        Rig rig([status = status](const auto&, auto& res, std::size_t) {
-            LoopbackServer::reply(res, status, "{");
+// A final error returns at once without a hedge (virtual time never moves); when both attempts
+// fail, the later error is given.
+TEST(APIClientTranscribe, FinalErrorsEndTheCallAndTransientOnesTryTheHedge) {
+    struct Row {
+        std::vector<int> statuses;  // of the attempts in turn; -1: drop the connection mid-answer
+        APIError expected;
+    };
+    for (const Row& row :
+         {Row{{401}, APIError::unauthorized}, Row{{429}, APIError::rateLimited},
+          Row{{200}, APIError::badResponse}, Row{{503, 503}, APIError::asrFailed},
+          Row{{-1, 503}, APIError::asrFailed}, Row{{500, -1}, APIError::network}}) {
+        SCOPED_TRACE(row.statuses.front());
+        Rig rig([&row](const auto&, auto& res, std::size_t index) {
+            if (row.statuses.at(index) < 0) {
+                LoopbackServer::dropMidAnswer(res);
+            } else {
+                LoopbackServer::reply(res, row.statuses.at(index), "{");
+            }
         });
-        // Virtual time never moves: no hedge delay is waited for.
         EXPECT_EQ(outcomeOf([&] { return rig.client.transcribe("t", someWav, 10.0); }),
-                  Outcome(error));
-        EXPECT_EQ(rig.server.requestCount(), 1u);
-        EXPECT_EQ(rig.hedgeSessionsMade, 0);
+                  Outcome(row.expected));
+        EXPECT_EQ(rig.server.requestCount(), row.statuses.size());
+        EXPECT_EQ(rig.hedgeSessionsMade, static_cast<int>(row.statuses.size()) - 1);
     }
 }
 
@@ -167,28 +178,6 @@ TEST(APIClientTranscribe, ATransientFailureStartsTheHedgeAtOnceOnItsOwnConnectio
     EXPECT_EQ(rig.hedgeSessionsMade, 1);
     EXPECT_EQ(rig.hedgeSessionsOpen, 0);  // closed when its attempt ended
     EXPECT_EQ(rig.clock.now(), 0ns);
-}
-
-TEST(APIClientTranscribe, BothAttemptsFailingGiveTheLaterError) {
-    struct Row {
-        std::pair<int, int> statuses;  // -1: drop the connection mid-answer
-        APIError expected;
-    };
-    for (Row row : {Row{{503, 503}, APIError::asrFailed}, Row{{-1, 503}, APIError::asrFailed},
-                    Row{{500, -1}, APIError::network}}) {
-        SCOPED_TRACE(row.statuses.first);
-        Rig rig([&row](const auto&, auto& res, std::size_t index) {
-            const int status = index == 0 ? row.statuses.first : row.statuses.second;
-            if (status < 0) {
-                LoopbackServer::dropMidAnswer(res);
-            } else {
-                LoopbackServer::reply(res, status, "");
-            }
-        });
-        EXPECT_EQ(outcomeOf([&] { return rig.client.transcribe("t", someWav, 10.0); }),
-                  Outcome(row.expected));
-        EXPECT_EQ(rig.server.requestCount(), 2u);
-    }
 }
 
 TEST(APIClientTranscribe, TheHedgeRacesAStalledFirstAttemptAndWins) {
@@ -210,42 +199,30 @@ TEST(APIClientTranscribe, TheHedgeRacesAStalledFirstAttemptAndWins) {
     EXPECT_EQ(rig.hedgeSessionsOpen, 0);
 }
 
-TEST(APIClientTranscribe, GivesUpAtTheDeadlineWithTimedOut) {
-    Rig rig([&](const auto&, auto& res, std::size_t index) {
-        rig.server.gate(index).wait();
-        LoopbackServer::reply(res, 200, R"({"text":"late","duration":1})");
-    });
-    auto call = std::async(std::launch::async, [&] {
-        return outcomeOf([&] { return rig.client.transcribe("t", someWav, 10.0); });
-    });
-    rig.clock.waitForSleeps(1);
-    rig.clock.advanceTo(5500ms);
-    rig.server.waitForRequests(2);
-    rig.clock.advanceTo(13s);
-    EXPECT_EQ(call.get(), Outcome(APIError::timedOut));
-    EXPECT_EQ(rig.hedgeSessionsOpen, 0);
-}
-
-TEST(APIClientTranscribe, CancellationEndsTheCallPromptly) {
-    Rig rig([&](const auto&, auto& res, std::size_t index) {
-        rig.server.gate(index).wait();
-        LoopbackServer::reply(res, 200, "{}");
-    });
-    std::stop_source stop;
-    auto call = std::async(std::launch::async, [&] {
-        try {
-            rig.client.transcribe("t", someWav, 10.0, stop.get_token());
-        } catch (const RequestCancelled&) {
-            return true;
-        }
-        return false;
-    });
-    rig.clock.waitForSleeps(1);
-    rig.clock.advanceTo(5500ms);
-    rig.server.waitForRequests(2);
-    stop.request_stop();
-    EXPECT_TRUE(call.get());
-    EXPECT_EQ(rig.hedgeSessionsOpen, 0);
+// Both attempts stall; the deadline or the caller's stop ends the call and its hedge session.
+TEST(APIClientTranscribe, TheDeadlineOrAStopEndsAStalledCall) {
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped);
+        Rig rig([&](const auto&, auto& res, std::size_t index) {
+            rig.server.gate(index).wait();
+            LoopbackServer::reply(res, 200, R"({"text":"late","duration":1})");
+        });
+        std::stop_source stop;
+        auto call = std::async(std::launch::async, [&]() -> std::optional<Outcome> {
+            try {
+                return outcomeOf(
+                    [&] { return rig.client.transcribe("t", someWav, 10.0, stop.get_token()); });
+            } catch (const RequestCancelled&) {
+                return std::nullopt;
+            }
+        });
+        rig.clock.waitForSleeps(1);
+        rig.clock.advanceTo(5500ms);
+        rig.server.waitForRequests(2);
+        stopped ? (void)stop.request_stop() : rig.clock.advanceTo(13s);
+        EXPECT_EQ(call.get(), stopped ? std::nullopt : std::optional(Outcome(APIError::timedOut)));
+        EXPECT_EQ(rig.hedgeSessionsOpen, 0);
+    }
 }
 
 TEST(APIClientReportCrash, UploadsTheExactBodyAndRetriesA5xx) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,26 +12,25 @@
 namespace sayloft::testing {
 namespace {
 
-// Reads more bytes into inbox; false once the peer closed or the socket failed.
-bool receive(int fd, std::string& inbox) {
-    char buffer[4096];
-    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got <= 0) {
-        return false;
-    }
-    inbox.append(buffer, static_cast<std::size_t>(got));
-    return true;
-}
-
-// Waits until inbox holds delimiter; returns its position, or npos when the peer went away.
-std::size_t receiveUntil(int fd, std::string& inbox, std::string_view delimiter) {
+// The body decoded from the complete chunks in bytes; final says whether the last chunk came.
+std::string decodeChunks(std::string_view bytes, bool& final) {
+    std::string body;
+    final = false;
     for (;;) {
-        if (const auto at = inbox.find(delimiter); at != std::string::npos) {
-            return at;
+        const auto lineEnd = bytes.find("\r\n");
+        if (lineEnd == std::string_view::npos) {
+            return body;
         }
-        if (!receive(fd, inbox)) {
-            return std::string::npos;
+        const std::size_t size = std::stoul(std::string(bytes.substr(0, lineEnd)), nullptr, 16);
+        if (bytes.size() < lineEnd + size + 4) {
+            return body;
         }
+        final = size == 0;
+        if (final) {
+            return body;
+        }
+        body.append(bytes.substr(lineEnd + 2, size));
+        bytes.remove_prefix(lineEnd + size + 4);
     }
 }
 
@@ -38,24 +38,24 @@ std::size_t receiveUntil(int fd, std::string& inbox, std::string_view delimiter)
 
 ChunkedUploadServer::ChunkedUploadServer(Script script, std::filesystem::path unixSocket)
     : script_(std::move(script)), unixSocket_(std::move(unixSocket)) {
+    sockaddr_in inet{};
+    sockaddr_un local{};
     if (unixSocket_.empty()) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        inet.sin_family = AF_INET;
+        inet.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof inet;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&inet), sizeof inet) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&inet), &length) != 0) {
             throw std::runtime_error("test server: cannot bind");
         }
-        port_ = ntohs(address.sin_port);
+        port_ = ntohs(inet.sin_port);
     } else {
         listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        unixSocket_.native().copy(address.sun_path, sizeof address.sun_path - 1);
+        local.sun_family = AF_UNIX;
+        unixSocket_.native().copy(local.sun_path, sizeof local.sun_path - 1);
         std::filesystem::remove(unixSocket_);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
             throw std::runtime_error("test server: cannot bind " + unixSocket_.string());
         }
     }
@@ -103,93 +103,55 @@ Url ChunkedUploadServer::url() const {
                                            : std::string("http://localhost"));
 }
 
+// Decodes what arrived after every read, answers once the script's moment came, and keeps the
+// connection until the client closes it (or the server stops).
 void ChunkedUploadServer::serve(int connection) {
     std::string inbox;
-    const auto headEnd = receiveUntil(connection, inbox, "\r\n\r\n");
-    if (headEnd == std::string::npos) {
-        return;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        upload_.head = inbox.substr(0, headEnd + 2);
-    }
-    inbox.erase(0, headEnd + 4);
     bool answered = false;
-    auto answerWhen = [&](bool due) {
+    for (;;) {
+        bool due = false;
+        if (const auto headEnd = inbox.find("\r\n\r\n"); headEnd != std::string::npos) {
+            std::lock_guard lock(mutex_);
+            upload_.head = inbox.substr(0, headEnd + 2);
+            upload_.body =
+                decodeChunks(std::string_view(inbox).substr(headEnd + 4), upload_.finalChunk);
+            upload_.ended = upload_.finalChunk;
+            changed_.notify_all();
+            due = script_.when == When::atHead ||
+                  (script_.when == When::afterBytes && upload_.body.size() >= script_.afterBytes) ||
+                  (script_.when == When::afterEnd && upload_.finalChunk);
+        }
         if (due && !answered) {
             answered = true;
-            answer(connection);
-        }
-        return !(answered && script_.reset);
-    };
-    if (!answerWhen(script_.when == When::atHead)) {
-        return;
-    }
-    for (;;) {
-        const auto lineEnd = receiveUntil(connection, inbox, "\r\n");
-        if (lineEnd == std::string::npos) {
-            return;
-        }
-        const std::size_t size = std::stoul(inbox.substr(0, lineEnd), nullptr, 16);
-        inbox.erase(0, lineEnd + 2);
-        while (inbox.size() < size + 2) {
-            if (!receive(connection, inbox)) {
+            if (script_.reset) {
+                const linger abort{1, 0};
+                ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                std::lock_guard lock(mutex_);
+                ::close(connection);
+                connection_ = -1;
                 return;
             }
+            const std::string reply =
+                "HTTP/1.1 " + std::to_string(script_.status) +
+                " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
+                std::to_string(script_.body.size()) + "\r\n\r\n" + script_.body;
+            ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
         }
-        std::size_t bodySize = 0;
-        {
-            std::lock_guard lock(mutex_);
-            upload_.body.append(inbox, 0, size);
-            upload_.finalChunk = size == 0;
-            upload_.ended = size == 0;
-            bodySize = upload_.body.size();
-            changed_.notify_all();
-        }
-        inbox.erase(0, size + 2);
-        if (!answerWhen(size == 0
-                            ? script_.when == When::afterEnd
-                            : script_.when == When::afterBytes && bodySize >= script_.afterBytes)) {
+        char buffer[4096];
+        const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+        if (got <= 0) {
             return;
         }
-        if (size == 0) {
-            break;
-        }
+        inbox.append(buffer, static_cast<std::size_t>(got));
     }
-    // Keeps the connection until the client closes it (or the server stops).
-    while (receive(connection, inbox)) {
-    }
-}
-
-void ChunkedUploadServer::answer(int connection) {
-    if (script_.reset) {
-        const linger abort{1, 0};
-        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        std::lock_guard lock(mutex_);
-        ::close(connection);
-        connection_ = -1;
-        return;
-    }
-    const std::string reply = "HTTP/1.1 " + std::to_string(script_.status) +
-                              " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
-                              std::to_string(script_.body.size()) + "\r\n\r\n" + script_.body;
-    ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
-}
-
-ChunkedUploadServer::Upload ChunkedUploadServer::waitUntil(std::size_t bodyBytes) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-        return upload_.ended || (!upload_.head.empty() && upload_.body.size() >= bodyBytes);
-    });
-    return upload_;
 }
 
 ChunkedUploadServer::Upload ChunkedUploadServer::waitForBody(std::size_t n) {
-    return waitUntil(n);
-}
-
-ChunkedUploadServer::Upload ChunkedUploadServer::waitForEnd() {
-    return waitUntil(std::string::npos);
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+        return upload_.ended || (!upload_.head.empty() && upload_.body.size() >= n);
+    });
+    return upload_;
 }
 
 }  // namespace sayloft::testing

@@ -12,25 +12,19 @@
 namespace sayloft::testing {
 
 // An HTTP server on a raw socket for streamed uploads, where LoopbackServer's library cannot go
-// (a Unix socket, a reset, an answer in the middle of a body): it accepts one connection, reads
-// the request head, decodes the chunked body as it arrives and answers as scripted.
+// (a Unix socket, a reset, an answer in the middle of a body): it accepts one connection, decodes
+// the chunked body as it arrives and answers as scripted.
 class ChunkedUploadServer {
 public:
-    enum class When {
-        afterEnd,    // once the final chunk arrived
-        atHead,      // as soon as the head arrived, before any of the body
-        afterBytes,  // once the body holds Script::afterBytes bytes
-        never,       // reads everything and never answers
-    };
+    enum class When { afterEnd, atHead, afterBytes, never };
     struct Script {
         When when = When::afterEnd;
-        std::size_t afterBytes = 0;
+        std::size_t afterBytes = 0;  // for When::afterBytes: the body bytes to wait for
         int status = 200;
         std::string body = R"({"text":"hello","duration":1.5})";
         bool reset = false;  // at the answer's moment, drops the connection with a reset instead
     };
-    // What the client sent: the head, the decoded body, and whether the final chunk came (false:
-    // the client closed the connection before the end).
+    // What the client sent so far.
     struct Upload {
         std::string head;
         std::string body;
@@ -49,16 +43,12 @@ public:
     Url url() const;
     const std::filesystem::path& unixSocket() const { return unixSocket_; }
 
-    // What arrived once the head and at least n bytes of the body did, or the upload ended
-    // (bounded: 10 s).
+    // What arrived once the head and n body bytes did or the upload ended (bounded: 10 s).
     Upload waitForBody(std::size_t n);
-    // What arrived once the upload ended (bounded: 10 s; ended says whether it did).
-    Upload waitForEnd();
+    Upload waitForEnd() { return waitForBody(std::string::npos); }
 
 private:
     void serve(int connection);
-    void answer(int connection);
-    Upload waitUntil(std::size_t bodyBytes);
 
     Script script_;
     std::filesystem::path unixSocket_;

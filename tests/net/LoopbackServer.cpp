@@ -129,22 +129,21 @@ void LoopbackServer::dropMidAnswer(httplib::Response& res) {
                              });
 }
 
+namespace {
+
+std::size_t entriesIn(const char* folder) {
+    const std::filesystem::directory_iterator entries(folder);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+}  // namespace
+
 std::size_t threadCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
+    return entriesIn("/proc/self/task");
 }
 
 std::size_t openDescriptorCount() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    return entriesIn("/proc/self/fd");
 }
 
 int unusedPort() {

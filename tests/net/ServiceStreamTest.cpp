@@ -33,14 +33,6 @@ APIClient clientFor(const ChunkedUploadServer& server) {
     return APIClient(ServiceEndpoint{server.url(), server.unixSocket()});
 }
 
-// A stream whose stall limit is short enough to wait for.
-std::unique_ptr<TranscriptionStream> quickStream(const ChunkedUploadServer& server) {
-    CurlSession::Options options;
-    options.unixSocket = server.unixSocket();
-    return std::make_unique<ServiceStream>(clientFor(server).streamRequest("tok"),
-                                           std::make_unique<CurlSession>(options), 200ms);
-}
-
 // The failure of finish(), or nullopt when it returned a transcript.
 std::optional<StreamFailed> failureOf(TranscriptionStream& stream, std::stop_token stop = {}) {
     try {
@@ -119,7 +111,9 @@ TEST(ServiceStream, TheAnswerDecidesWheneverItComes) {
 
 TEST(ServiceStream, FailsWhenNothingMovesForTheStallLimitAfterTheEnd) {
     ChunkedUploadServer server({When::never});
-    const auto stream = quickStream(server);
+    // a stall limit short enough to wait for
+    const auto stream = std::make_unique<ServiceStream>(clientFor(server).streamRequest("tok"),
+                                                        std::make_unique<CurlSession>(), 200ms);
     stream->append(samples);
     const auto failed = failureOf(*stream);
     ASSERT_TRUE(failed);

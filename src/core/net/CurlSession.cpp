@@ -1,7 +1,6 @@
 #include "core/net/CurlSession.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdint>
@@ -169,7 +168,6 @@ struct CurlSession::Impl {
     bool closing = false;
     std::uint64_t nextId = 1;
 
-    std::atomic<std::size_t> connections{0};
     std::thread worker;
 
     explicit Impl(Options opts) : options(std::move(opts)) {
@@ -200,11 +198,8 @@ struct CurlSession::Impl {
         curl_multi_remove_handle(multi, transfer->easy);
         long status = 0;
         long osErrno = 0;
-        long connects = 0;
         curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osErrno);
-        curl_easy_getinfo(transfer->easy, CURLINFO_NUM_CONNECTS, &connects);
-        connections += static_cast<std::size_t>(std::max(0L, connects));
         std::lock_guard lock(transfer->mutex);
         transfer->result = result;
         transfer->cancelled = cancelled;
@@ -370,10 +365,6 @@ CurlSession::CurlSession(Options options) : impl_(std::make_unique<Impl>(std::mo
 }
 
 CurlSession::~CurlSession() = default;
-
-std::size_t CurlSession::connectionsOpened() const {
-    return impl_->connections.load();
-}
 
 HttpResponse CurlSession::perform(const HttpRequest& request, std::stop_token stop) {
     if (stop.stop_requested()) {

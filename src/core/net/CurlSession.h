@@ -53,9 +53,6 @@ public:
 
     HttpResponse perform(const HttpRequest& request, std::stop_token stop) override;
 
-    // Connections this session has opened so far (a reused connection does not count).
-    std::size_t connectionsOpened() const;
-
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
