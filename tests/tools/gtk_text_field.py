@@ -8,9 +8,9 @@ that sayloft_linux_x11_tests starts with --text-field, and speaking the same pro
     click            at each press of a mouse button on the field
     inactive         when the window loses the keyboard focus after "ready"
 
-Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--text-view] [--title TITLE]
-  --text-view    a multi-line Gtk.TextView instead of a single-line Gtk.Entry
+Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--maximize] [--app-id ID]
   --maximize     the window maximised, so that the field lies under any point of the screen
+  --app-id       the program name, which is the Wayland app_id and the window's title
 The backend follows GDK_BACKEND (x11 or wayland). Run it with Debian's /usr/bin/python3: the
 GObject bindings (python3-gi, gir1.2-gtk-3.0) are Debian modules. Ends on SIGTERM or SIGINT.
 """
@@ -37,26 +37,17 @@ def say(line):
 
 def main():
     parser = argparse.ArgumentParser(description="A GTK text field for tests")
-    parser.add_argument("--text-view", action="store_true", help="a multi-line text view")
     parser.add_argument("--maximize", action="store_true", help="maximise the window")
-    parser.add_argument("--title", default="Sayloft GTK text field")
+    parser.add_argument("--app-id", default="Sayloft GTK text field")
     options = parser.parse_args()
 
-    window = Gtk.Window(title=options.title)
-    window.set_default_size(600, 200 if options.text_view else 40)
+    GLib.set_prgname(options.app_id)
+    window = Gtk.Window(title=options.app_id)
+    window.set_default_size(600, 40)
     window.connect("destroy", Gtk.main_quit)
 
-    if options.text_view:
-        field = Gtk.TextView()
-        buffer = field.get_buffer()
-
-        def current_text():
-            return buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)
-
-        buffer.connect("changed", lambda _buffer: say("text " + current_text().encode().hex()))
-    else:
-        field = Gtk.Entry()
-        field.connect("changed", lambda entry: say("text " + entry.get_text().encode().hex()))
+    field = Gtk.Entry()
+    field.connect("changed", lambda entry: say("text " + entry.get_text().encode().hex()))
     field.connect("button-press-event", lambda *_args: say("click") or False)
     window.add(field)
 

@@ -9,7 +9,6 @@ Commands (arguments, each a single word with ':' between parts, or lines on stdi
     press CODE / press:CODE        key down (evdev code, e.g. 100 = Right Alt, 42 = Left Shift)
     release CODE / release:CODE    key up
     tap CODE / tap:CODE            down then up
-    modifiers D L K G              the modifier state (depressed, latched, locked masks, group)
     click X Y WIDTH HEIGHT         the left button pressed and released at (X, Y) of a layout
                                    WIDTH x HEIGHT in size, by a virtual pointer
                                    (zwlr_virtual_pointer_manager_v1, made at the first click: the
@@ -180,9 +179,6 @@ class VirtualKeyboard:
     def key(self, code, pressed):
         self.connection.send(self.keyboard, 1, struct.pack("<III", self.millis(), code, 1 if pressed else 0))
 
-    def modifiers(self, depressed, latched, locked, group):
-        self.connection.send(self.keyboard, 2, struct.pack("<IIII", depressed, latched, locked, group))
-
     def run(self, words):
         command, args = words[0], [int(word, 0) for word in words[1:]]
         if command == "press" and len(args) == 1:
@@ -192,8 +188,6 @@ class VirtualKeyboard:
         elif command == "tap" and len(args) == 1:
             self.key(args[0], True)
             self.key(args[0], False)
-        elif command == "modifiers" and len(args) == 4:
-            self.modifiers(*args)
         elif command == "click" and len(args) == 4:
             self.click(*args)
         elif command == "hold" and not args:

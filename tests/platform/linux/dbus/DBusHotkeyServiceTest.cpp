@@ -10,9 +10,9 @@
 #include <QtDBus/QDBusVirtualObject>
 #include <gtest/gtest.h>
 
-#include "qt/DBusMock.h"
 #include "core/hotkey/HotkeyCookie.h"
 #include "platform/linux/dbus/DBusHotkeyService.h"
+#include "qt/DBusMock.h"
 
 namespace sayloft {
 namespace {

@@ -8,10 +8,10 @@
 #include <QtDBus/QDBusVariant>
 #include <gtest/gtest.h>
 
-#include "qt/DBusMock.h"
 #include "app/MediaController.h"
 #include "app/WorkerQueue.h"
 #include "platform/linux/dbus/MprisMediaPlayers.h"
+#include "qt/DBusMock.h"
 
 namespace sayloft {
 namespace {

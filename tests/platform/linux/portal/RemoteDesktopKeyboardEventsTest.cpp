@@ -148,7 +148,6 @@ TEST_F(RemoteDesktopTest, WithoutASessionTheTextGoesToTheClipboardAndANotificati
     const Row rows[] = {
         {"no portal", nullptr},
         {"no interface", R"({"remotedesktop_version": 0})"},
-        {"dialog cancelled", R"({"start_response": 1})"},
         {"refused", R"({"start_response": 2})"},
         {"session closed", "{}", true},
     };

@@ -16,8 +16,7 @@ constexpr std::size_t chunkFrames = 480;  // 10 ms at 48 kHz
 
 }  // namespace
 
-TonePlayer::TonePlayer(std::string sink, double hz, double amplitude, unsigned rate)
-    : hz_(hz), amplitude_(amplitude), rate_(rate) {
+TonePlayer::TonePlayer(std::string sink, unsigned rate) : rate_(rate) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, rate, 2};
     // A short target buffer: the tone reaches the sink promptly and stops promptly.
     pa_buffer_attr attributes{};
@@ -42,10 +41,10 @@ TonePlayer::~TonePlayer() {
     pa_simple_free(static_cast<pa_simple*>(simple_));
 }
 
-bool TonePlayer::playBurst(double hz, double amplitude, std::size_t frames,
+bool TonePlayer::playBurst(double hz, double amplitude, std::size_t frames, bool keep,
                            std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    burst_ = Burst{hz, amplitude, frames, true};
+    burst_ = Burst{hz, amplitude, frames, keep, true};
     return burstPlayed_.wait_for(lock, limit, [this] { return !burst_.pending; });
 }
 
@@ -73,7 +72,8 @@ void TonePlayer::playPendingBurst() {
         }
         burst = burst_;
     }
-    setTone(burst.hz, burst.amplitude);
+    hz_ = burst.hz;
+    amplitude_ = burst.amplitude;
     phase_ = 0;
     for (std::size_t left = burst.frames; left > 0 && !stop_;) {
         const std::size_t frames = std::min<std::size_t>(left, chunkFrames);
@@ -82,7 +82,10 @@ void TonePlayer::playPendingBurst() {
         }
         left -= frames;
     }
-    setTone(0, 0);
+    if (!burst.keep) {
+        hz_ = 0;
+        amplitude_ = 0;
+    }
     // The burst ends exactly at the last written frame; the drain returns when it was played.
     pa_simple_drain(static_cast<pa_simple*>(simple_), nullptr);
     {

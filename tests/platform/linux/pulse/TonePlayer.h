@@ -10,30 +10,24 @@
 
 namespace sayloft::test {
 
-// Plays a continuous stereo sine into a PulseAudio sink from its own thread until destroyed,
-// so that the sink's monitor (the test microphone) hears it. Throws std::runtime_error when the
+// Plays stereo sines (or silence) into a PulseAudio sink from its own thread until destroyed,
+// so that the sink's monitor (the test microphone) hears them. Throws std::runtime_error when the
 // playback stream cannot be opened.
 //
-// One player kept for several recordings, with setTone() between them, also keeps the null
-// sink busy: an idle null sink renders in bursts of two seconds and a new recording on its
-// monitor may then wait that long for its first block.
+// One player kept for several recordings also keeps the null sink busy: an idle null sink renders
+// in bursts of two seconds and a new recording on its monitor may then wait that long for its first
+// block.
 class TonePlayer {
 public:
-    TonePlayer(std::string sink, double hz, double amplitude, unsigned rate = 48000);
+    explicit TonePlayer(std::string sink, unsigned rate = 48000);
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
 
-    // Takes effect within a few milliseconds (the stream's short buffer).
-    void setTone(double hz, double amplitude) {
-        hz_ = hz;
-        amplitude_ = amplitude;
-    }
-
-    // Plays hz at amplitude for exactly `frames` frames, then silence. Returns once the server
-    // has played the last of those frames (the sink has rendered it, so its monitor has it), or
-    // false when that took longer than limit.
-    bool playBurst(double hz, double amplitude, std::size_t frames,
+    // Plays hz at amplitude for `frames` frames, then silence, or the same tone on when `keep`.
+    // Returns once the server has played the last of those frames (the sink has rendered them,
+    // so its monitor has them), or false when that took longer than limit.
+    bool playBurst(double hz, double amplitude, std::size_t frames, bool keep = false,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 private:
@@ -45,12 +39,13 @@ private:
         double hz = 0;
         double amplitude = 0;
         std::size_t frames = 0;
+        bool keep = false;
         bool pending = false;
     };
 
     void* simple_;  // pa_simple
-    std::atomic<double> hz_;
-    std::atomic<double> amplitude_;
+    std::atomic<double> hz_{0};
+    std::atomic<double> amplitude_{0};
     unsigned rate_;
     double phase_ = 0;  // radians, kept across tone changes so that a change makes no click
     std::mutex mutex_;

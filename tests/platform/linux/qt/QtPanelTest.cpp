@@ -1,14 +1,10 @@
 // The panel on a real X server (scripts/desktop-session): placed by the status panel's rule,
 // shown without taking the focus from the focused application, and transparent to clicks.
-// Another application is played by xterm; the X state is read with xdotool and xwininfo. The emoji
-// of the panel's texts have a glyph (fonts-noto-color-emoji), not the missing-glyph box.
+// Another application is played by xterm; the X state is read with xdotool and xwininfo.
 
 #include <QApplication>
-#include <QGlyphRun>
-#include <QList>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QTextLayout>
 #include <QWidget>
 #include <optional>
 #include <regex>
@@ -19,7 +15,6 @@
 
 #include "ChildProcess.h"
 #include "HudWith.h"
-#include "app/Texts.h"
 #include "platform/linux/qt/QtPanel.h"
 #include "qt/QtWait.h"
 
@@ -147,38 +142,6 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
 
     xterm.terminate();
     xterm.waitForFinished(5000);
-}
-
-// Whether Qt finds a glyph for every character of text in the font or its fallback fonts, as
-// the panel draws it: glyph 0 of a font is its missing-glyph box.
-bool hasEveryGlyph(const QFont& font, const QString& text) {
-    QTextLayout layout(text, font);
-    layout.beginLayout();
-    layout.createLine();
-    layout.endLayout();
-    const QList<QGlyphRun> runs = layout.glyphRuns();
-    if (runs.isEmpty()) {
-        return false;
-    }
-    for (const QGlyphRun& run : runs) {
-        for (const quint32 glyph : run.glyphIndexes()) {
-            if (glyph == 0) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-TEST_F(QtPanelOnX, DrawsTheEmojiOfItsTextsNotMissingGlyphBoxes) {
-    for (const std::string& text : {Texts::english().listening, Texts::english().transcribing}) {
-        QtPanel panel;
-        panel.setText(text);
-        const QString emoji = QString::fromStdString(text.substr(0, text.find(' ')));
-        EXPECT_TRUE(hasEveryGlyph(panel.widget()->font(), emoji)) << text;
-    }
-    // The check itself: a code point that no font has gets the box.
-    EXPECT_FALSE(hasEveryGlyph(QtPanel().widget()->font(), QString(QChar(0x0378))));
 }
 
 }  // namespace

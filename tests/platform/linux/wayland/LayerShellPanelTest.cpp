@@ -34,13 +34,11 @@ int colouredPixels(const QImage& image, const QRect& area) {
     return count;
 }
 
-TEST(LayerShellPanel, WithoutACompositorKeepsItsSizeAndShowsNothing) {
+TEST(LayerShellPanel, WithoutACompositorShowsNothing) {
     QtScreens screens;
     LayerShellPanel panel(screens, "sayloft-no-such-display");
     EXPECT_FALSE(panel.isAvailable());
-    panel.setText(std::string(60, 'W'));
-    EXPECT_GT(panel.size().width, 220);
-    EXPECT_EQ(panel.size().height, 48);
+    panel.setText("Listening");
     panel.orderFront();
     EXPECT_FALSE(panel.isShown());
     panel.orderOut();

@@ -93,23 +93,45 @@ TextReceiver::TextReceiver(Kind kind) {
                 "stty -icanon -echo && touch '" + ready + "' && exec cat > '" + out + "'"},
             std::map<std::string, std::string>{{"LC_ALL", "C.UTF-8"}});
     } else {
+        // The field's lines ("ready", "text <hex>") go to the out file.
         process_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"/usr/bin/python3", SAYLOFT_GTK_ENTRY_SCRIPT, appId_, out,
-                                     ready},
+            std::vector<std::string>{"sh", "-c",
+                                     "exec /usr/bin/python3 '" SAYLOFT_TEST_TOOLS
+                                     "/gtk_text_field.py' --app-id '" +
+                                         appId_ + "' > '" + out + "'"},
             std::map<std::string, std::string>{{"GDK_BACKEND", "wayland"}, {"LC_ALL", "C.UTF-8"}});
     }
+    gtk_ = kind == Kind::gtk;
+}
+
+// What the field holds: foot's cat writes it as it comes, the GTK field as its last text line.
+std::string TextReceiver::received() const {
+    const std::string out = readAll(home_.path() / "out");
+    if (!gtk_) {
+        return out;
+    }
+    const auto line = out.rfind("text ");
+    const std::string hex =
+        line == std::string::npos ? "" : out.substr(line + 5, out.find('\n', line) - line - 5);
+    std::string text;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        text += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return text;
 }
 
 bool TextReceiver::waitUntilFocused() {
     return waitUntil([&] {
-        return std::filesystem::exists(home_.path() / "ready") && lower(focusedAppId()) == appId_;
+        const bool ready = gtk_ ? readAll(home_.path() / "out").starts_with("ready\n")
+                                : std::filesystem::exists(home_.path() / "ready");
+        return ready && lower(focusedAppId()) == appId_;
     });
 }
 
 std::string TextReceiver::waitForText(const std::string& expected) {
     std::string last;
     waitUntil([&] {
-        last = readAll(home_.path() / "out");
+        last = received();
         return last == expected;
     });
     return last;

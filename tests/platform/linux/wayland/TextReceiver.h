@@ -9,8 +9,8 @@
 namespace sayloft::test {
 
 // A native Wayland application with a text field, started for one test, that writes what it
-// receives to a file: foot running `cat` on a terminal without line editing or echo, or a GTK 3
-// entry (GDK_BACKEND=wayland, Debian's /usr/bin/python3).
+// receives to a file: foot running `cat` on a terminal without line editing or echo, or the GTK 3
+// field of tests/tools (GDK_BACKEND=wayland, Debian's /usr/bin/python3).
 class TextReceiver {
 public:
     enum class Kind { foot, gtk };
@@ -25,9 +25,12 @@ public:
     static const char* name(Kind kind) { return kind == Kind::foot ? "foot" : "GTK entry"; }
 
 private:
+    std::string received() const;
+
     TempHome home_;  // the ready and out files
     std::string appId_;
     std::unique_ptr<ChildProcess> process_;
+    bool gtk_ = false;
 };
 
 // The app_id of the window sway has focused, "" when none (asks sway over its IPC socket).

@@ -56,11 +56,7 @@ std::string distinctIdeographs(int count) {
 TEST(VirtualKeyboardEventsTableTest, VirtualKeysMapToUsEvdevCodes) {
     const std::pair<std::uint16_t, std::uint32_t> rows[] = {
         {114, 110},  // Insert, for the paste chord
-        {9, 47},     // V
         {36, 28},    // Return
-        {0, 30},     // A
-        {56, 42},    // Left Shift
-        {59, 29},    // Left Ctrl
         {61, 100},   // Right Alt
         {55, 125},   // Left Super
     };
@@ -133,9 +129,6 @@ TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
          TextReceiver::Kind::foot,
          {"测试中文🙂", "测试中文🙂", mixed, "测试中文🙂", "测试中文🙂",
           mixed, "测试中文🙂", "测试中文🙂"}},
-        {"120 distinct CJK characters in one piece",
-         TextReceiver::Kind::foot,
-         {distinctIdeographs(120) + "\n"}},
         {"more distinct characters than one keymap holds",
          TextReceiver::Kind::foot,
          {distinctIdeographs(400)}},
