@@ -49,29 +49,26 @@ AppDelegate::~AppDelegate() {
     }
 }
 
-std::function<void()> AppDelegate::guarded(std::function<void(AppDelegate&)> fn) {
-    return weak_.bindWeak(std::move(fn));
-}
 
 void AppDelegate::applicationDidFinishLaunching() {
     installEditMenu();
-    menuBar_.onQuit = guarded([](AppDelegate& self) { self.deps_.runLoop.quit(); });
-    menuBar_.onRetry = guarded([](AppDelegate& self) { self.retry(); });
+    menuBar_.onQuit = weak_.bindWeak([](AppDelegate& self) { self.deps_.runLoop.quit(); });
+    menuBar_.onRetry = weak_.bindWeak([](AppDelegate& self) { self.retry(); });
     menuBar_.onCopyRecent = weak_.bindWeak(
         [](AppDelegate& self, const std::string& text) { self.deps_.pasteboard.setText(text); });
-    menuBar_.onCheckUpdates = guarded([](AppDelegate& self) {
+    menuBar_.onCheckUpdates = weak_.bindWeak([](AppDelegate& self) {
         if (self.deps_.checkForUpdates) {
             self.deps_.checkForUpdates();
         }
     });
     menuBar_.setUpdateCheckShown(static_cast<bool>(deps_.checkForUpdates));
     deps_.notifications.requestAuthorization();
-    onboarding_.onAccessibilityGranted = guarded([](AppDelegate& self) {
+    onboarding_.onAccessibilityGranted = weak_.bindWeak([](AppDelegate& self) {
         self.axWarned_ = false;
         self.hotkey_.ensureAlive();
         self.menuBar_.set(AppState::idle);
     });
-    onboarding_.runIfNeeded(guarded([](AppDelegate& self) {
+    onboarding_.runIfNeeded(weak_.bindWeak([](AppDelegate& self) {
         self.startHotkey();
         self.startKeepAlive();
         self.reportCrashesIfAny();
@@ -79,10 +76,10 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::startHotkey() {
-    hotkey_.onPress = guarded([](AppDelegate& self) { self.beginRecording(); });
-    hotkey_.onRelease = guarded([](AppDelegate& self) { self.endRecordingAndTranscribe(); });
-    hotkey_.onAbort = guarded([](AppDelegate& self) { self.abortRecording(); });
-    hotkey_.onUnavailable = guarded([](AppDelegate& self) { self.hotkeyUnavailable(); });
+    hotkey_.onPress = weak_.bindWeak([](AppDelegate& self) { self.beginRecording(); });
+    hotkey_.onRelease = weak_.bindWeak([](AppDelegate& self) { self.endRecordingAndTranscribe(); });
+    hotkey_.onAbort = weak_.bindWeak([](AppDelegate& self) { self.abortRecording(); });
+    hotkey_.onUnavailable = weak_.bindWeak([](AppDelegate& self) { self.hotkeyUnavailable(); });
     hotkey_.start();
 }
 
@@ -277,7 +274,7 @@ void AppDelegate::startKeepAlive() {
         keepAliveTimer_->invalidate();
     }
     keepAliveTimer_ = deps_.runLoop.schedule(
-        keepAliveSeconds, true, guarded([](AppDelegate& self) { self.keepAliveTick(); }));
+        keepAliveSeconds, true, weak_.bindWeak([](AppDelegate& self) { self.keepAliveTick(); }));
     ping();
 }
 

@@ -153,7 +153,6 @@ private:
     void hotkeyUnavailable();
     void keepAliveTick();
     void ping();
-    std::function<void()> guarded(std::function<void(AppDelegate&)> fn);
 
     Dependencies deps_;
     MenuBarController menuBar_;

@@ -56,10 +56,6 @@ MenuBarController::~MenuBarController() {
     }
 }
 
-MenuBarController::Callback MenuBarController::guarded(
-    std::function<void(MenuBarController&)> fn) const {
-    return weak_.bindWeak(std::move(fn));
-}
 
 void MenuBarController::set(AppState state) {
     mainThread_.assertMainThread();
@@ -99,7 +95,7 @@ void MenuBarController::fillRecent(MenuItem& item) const {
         MenuItem entry;
         entry.title = UnicodeText::oneLine(text, recentTitleLength);
         entry.tag = tag++;
-        entry.action = guarded([text](MenuBarController& self) {
+        entry.action = weak_.bindWeak([text](MenuBarController& self) {
             if (self.onCopyRecent) {
                 self.onCopyRecent(text);
             }
@@ -118,7 +114,7 @@ void MenuBarController::apply(AppState state) {
     if (state == AppState::error) {
         errorResetTimer_ =
             runLoop_.schedule(errorResetSeconds, false,
-                              guarded([](MenuBarController& self) { self.apply(AppState::idle); }));
+                              weak_.bindWeak([](MenuBarController& self) { self.apply(AppState::idle); }));
     }
 }
 
@@ -127,7 +123,7 @@ void MenuBarController::buildMenu() {
     retry.title = texts_.retryItem;
     retry.tag = retryTag;
     retry.hidden = true;
-    retry.action = guarded([](MenuBarController& self) {
+    retry.action = weak_.bindWeak([](MenuBarController& self) {
         if (self.onRetry) {
             self.onRetry();
         }
@@ -141,7 +137,7 @@ void MenuBarController::buildMenu() {
         entry.title = choice.title;
         entry.tag = choice.keyCode;
         const std::uint16_t code = choice.keyCode;
-        entry.action = guarded([code](MenuBarController& self) { self.selectHotkey(code); });
+        entry.action = weak_.bindWeak([code](MenuBarController& self) { self.selectHotkey(code); });
         hotkey.submenu.push_back(std::move(entry));
     }
 
@@ -153,19 +149,19 @@ void MenuBarController::buildMenu() {
     MenuItem pasting;
     pasting.title = texts_.insertByPastingItem;
     pasting.tag = insertByPastingTag;
-    pasting.action = guarded([](MenuBarController& self) {
+    pasting.action = weak_.bindWeak([](MenuBarController& self) {
         self.selectInsertion(InsertionSettings::byTypingKey, false);
     });
     MenuItem typing;
     typing.title = texts_.insertByTypingItem;
     typing.tag = insertByTypingTag;
-    typing.action = guarded([](MenuBarController& self) {
+    typing.action = weak_.bindWeak([](MenuBarController& self) {
         self.selectInsertion(InsertionSettings::byTypingKey, true);
     });
     MenuItem space;
     space.title = texts_.spaceAfterTextItem;
     space.tag = spaceAfterTextTag;
-    space.action = guarded([](MenuBarController& self) {
+    space.action = weak_.bindWeak([](MenuBarController& self) {
         self.selectInsertion(InsertionSettings::spaceAfterKey,
                              !InsertionSettings::spaceAfter(self.defaults_));
     });
@@ -177,7 +173,7 @@ void MenuBarController::buildMenu() {
     MenuItem updates;
     updates.title = texts_.checkUpdatesItem;
     updates.tag = checkUpdatesTag;
-    updates.action = guarded([](MenuBarController& self) {
+    updates.action = weak_.bindWeak([](MenuBarController& self) {
         if (self.onCheckUpdates) {
             self.onCheckUpdates();
         }
@@ -188,7 +184,7 @@ void MenuBarController::buildMenu() {
     // Ctrl+Q. Appended, not assigned from a literal: GCC 12 at -O3 warns of an overlap that
     // cannot happen (-Wrestrict) when a short literal is assigned to a string here.
     quit.shortcut.push_back('q');
-    quit.action = guarded([](MenuBarController& self) {
+    quit.action = weak_.bindWeak([](MenuBarController& self) {
         if (self.onQuit) {
             self.onQuit();
         }

@@ -90,8 +90,6 @@ private:
     void selectHotkey(std::uint16_t keyCode);
     void selectInsertion(const char* key, bool value);
     void fillRecent(MenuItem& item) const;
-    // Runs fn on this controller if it still exists (menu actions may outlive it).
-    Callback guarded(std::function<void(MenuBarController&)> fn) const;
 
     RunLoop& runLoop_;
     StatusItem& item_;

@@ -19,9 +19,6 @@ Onboarding::~Onboarding() {
     }
 }
 
-Onboarding::Callback Onboarding::guarded(std::function<void(Onboarding&)> fn) {
-    return weak_.bindWeak(std::move(fn));
-}
 
 const std::string& Onboarding::consentText(const Url& service, const Texts& texts) {
     return service.isLoopback() ? texts.consentBodyLocal : texts.consentBodyRemote;
@@ -30,13 +27,13 @@ const std::string& Onboarding::consentText(const Url& service, const Texts& text
 void Onboarding::runIfNeeded(Callback done) {
     const bool consented = deps_.defaults.boolean(consentKey).value_or(false);
     if (consented && deps_.keychain.loadToken().has_value()) {
-        deps_.runLoop.post(guarded([](Onboarding& self) { self.recheckPermissions(); }));
+        deps_.runLoop.post(weak_.bindWeak([](Onboarding& self) { self.recheckPermissions(); }));
         if (done) {
             done();
         }
         return;
     }
-    deps_.runLoop.post(guarded([done = std::move(done)](Onboarding& self) {
+    deps_.runLoop.post(weak_.bindWeak([done = std::move(done)](Onboarding& self) {
         if (!self.deps_.defaults.boolean(consentKey).value_or(false)) {
             if (!self.consent()) {
                 self.deps_.runLoop.quit();  // nothing stored: the notice comes again next time
@@ -95,7 +92,7 @@ void Onboarding::promptAccessibility(bool reauth) {
     // noticed without a restart. One poll per launch at most.
     if (!pollTimer_) {
         pollTimer_ = deps_.runLoop.schedule(pollSeconds, true,
-                                            guarded([](Onboarding& self) { self.pollTick(); }));
+                                            weak_.bindWeak([](Onboarding& self) { self.pollTick(); }));
     }
 }
 

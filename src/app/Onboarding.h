@@ -91,8 +91,6 @@ private:
     void registerDevice(Callback done);
     void finishRegistration(const Registration& registration, Callback done);
     void tokenStepFailed(TokenFailure failure, const std::string& details, Callback done);
-    // Runs fn on this object if it still exists.
-    Callback guarded(std::function<void(Onboarding&)> fn);
 
     Dependencies deps_;
     std::shared_ptr<RunLoopTimer> pollTimer_;

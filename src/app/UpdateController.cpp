@@ -30,19 +30,16 @@ UpdateController::~UpdateController() {
     }
 }
 
-std::function<void()> UpdateController::guarded(std::function<void(UpdateController&)> fn) {
-    return weak_.bindWeak(std::move(fn));
-}
 
 void UpdateController::startScheduledChecks() {
     if (firstTimer_) {
         return;
     }
     firstTimer_ = deps_.runLoop.schedule(
-        firstCheckSeconds, false, guarded([](UpdateController& self) {
+        firstCheckSeconds, false, weak_.bindWeak([](UpdateController& self) {
             self.check(false);
             self.dailyTimer_ = self.deps_.runLoop.schedule(
-                checkIntervalSeconds, true, self.guarded([](auto& s) { s.check(false); }));
+                checkIntervalSeconds, true, self.weak_.bindWeak([](auto& s) { s.check(false); }));
         }));
 }
 

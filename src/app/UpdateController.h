@@ -83,7 +83,6 @@ private:
     void page(std::string title, std::string message, bool busy,
               std::vector<std::pair<std::string, std::function<void()>>> buttons);
     static std::string failureText(const std::exception_ptr& error, const UpdateTexts& texts);
-    std::function<void()> guarded(std::function<void(UpdateController&)> fn);
 
     Dependencies deps_;
     std::shared_ptr<RunLoopTimer> firstTimer_;
