@@ -64,22 +64,5 @@ TEST(AppDelegateWithRealClient, TranscribesAndInsertsThroughTheMainLoop) {
     EXPECT_EQ(transcriptions, 3u);
 }
 
-TEST(AppDelegateWithRealClient, AnUnauthorizedAnswerForgetsTheToken) {
-    LoopbackServer server([](const httplib::Request&, httplib::Response& res, std::size_t) {
-        LoopbackServer::reply(res, 401, R"({"error":"unknown device"})");
-    });
-    APIClient client(server.url());
-    APIClientService service(client);
-    ThreadBackgroundTasks tasks;
-    AppHarness h(service, tasks);
-    h.launch();
-    h.dictate(1.0);
-    ASSERT_TRUE(waitUntilIdle(h));
-    ASSERT_EQ(h.notifications.posted.size(), 1u);
-    EXPECT_EQ(h.notifications.posted[0].title, "Device not authorized");
-    EXPECT_FALSE(h.keychain.loadToken());
-    EXPECT_FALSE(h.app->pending());
-}
-
 }  // namespace
 }  // namespace sayloft::test

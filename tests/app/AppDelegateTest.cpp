@@ -15,29 +15,6 @@ using Posted = FakeNotifications::Posted;
 
 class AppDelegateTest : public ::testing::Test, protected FakeApp {};
 
-TEST_F(AppDelegateTest, LaunchStartsHotkeyKeepAliveAndOnePing) {
-    h.launch();
-    EXPECT_EQ(h.notifications.authorizationRequests, 1);
-    EXPECT_EQ(h.keys.installed(), 1u);
-    EXPECT_EQ(h.session.observers(), 1u);
-    EXPECT_EQ(h.item.icon, "mic");
-    EXPECT_EQ(h.loop.activeTimers(), 1u);  // the keep-alive timer
-    tasks.runAll();
-    EXPECT_EQ(service.pings(), 1);
-}
-
-TEST_F(AppDelegateTest, WithoutATokenNothingStartsBeforeOneIsRegistered) {
-    h.keychain.deleteToken();
-    h.launch();
-    EXPECT_EQ(h.keys.installs, 0);
-    EXPECT_EQ(h.loop.activeTimers(), 0u);
-    EXPECT_EQ(tasks.size(), 1u);  // the registration, no ping
-    finishTranscription();
-    EXPECT_EQ(h.keychain.loadToken(), "registered-token");
-    EXPECT_EQ(h.keys.installed(), 1u);
-    EXPECT_EQ(h.loop.activeTimers(), 1u);
-}
-
 // The service forgets a token with a 401: "Reopen the app" is true, because the next launch
 // registers a new one without asking anything.
 TEST_F(AppDelegateTest, AfterA401TheNextLaunchRegistersAgain) {
@@ -98,30 +75,6 @@ TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
     EXPECT_TRUE(h.notifications.posted.empty());
     const std::string log = h.latencyLogText();
     EXPECT_NE(log.find("\taudio=1.4s\ttotal=1234ms\n"), std::string::npos) << log;
-}
-
-TEST_F(AppDelegateTest, TheLatencyLineIsWrittenOnTheLogQueueNotOnTheMainThread) {
-    h.launch();
-    service.scriptText("hello", 1.0);
-    h.dictate();
-    tasks.runAll();
-    h.loop.runUntilIdle();
-    EXPECT_EQ(h.pasteboard.text, "hello");
-    EXPECT_EQ(h.latencyLogText(), "");
-    EXPECT_EQ(h.logQueue.size(), 1u);
-    h.logQueue.runAll();
-    EXPECT_NE(h.latencyLogText().find("\taudio=1.0s\t"), std::string::npos);
-}
-
-TEST_F(AppDelegateTest, ReleaseAndAbortInIdleDoNothing) {
-    h.launch();
-    h.app->endRecordingAndTranscribe();
-    h.keys.send(61, 0);
-    h.session.wake();
-    h.settle();
-    EXPECT_EQ(h.item.iconHistory, (std::vector<std::string>{"mic"}));
-    EXPECT_EQ(h.mic.enginesMade, 0);
-    EXPECT_TRUE(service.calls().empty());
 }
 
 TEST(AppDelegateFailedStart, ReportsResumesTheMediaAndIgnoresTheRelease) {
@@ -247,79 +200,50 @@ TEST_F(AppDelegateTest, A75SecondHoldSendsTheFirst60Seconds) {
     EXPECT_EQ(calls[0].wav.size(), 44u + 1920000u);
 }
 
-TEST_F(AppDelegateTest, A95SecondHoldIsAbortedByTheKeepAliveTick) {
-    h.launch();
-    h.loop.advance(25.0);
-    h.press();
-    h.speak(1.0);
-    h.loop.advance(60.0);  // tick at 60 s: held 35 s, nothing happens
-    EXPECT_TRUE(h.app->isRecording());
-    h.loop.advance(35.0);  // tick at 120 s: held 95 s, aborted
-    EXPECT_FALSE(h.app->isRecording());
-    EXPECT_EQ(h.item.icon, "mic");
-    h.release();
-    tasks.runAll();
-    EXPECT_TRUE(service.calls().empty());
-}
-
-struct FailureRow {
-    std::optional<APIError> error;  // nullopt: a failure that is not an APIError
-    bool kept;
-    Posted english;
-    Posted chinese;
-};
-
-const std::string savedEn =
-    "Recording saved \u2014 click the mic icon in the system tray \u2192 \"Retry Last Recording\"";
-const std::string savedZh = "录音已保存,点系统托盘里的话筒图标 \u2192「重试上次录音」";
-
-const FailureRow failureRows[] = {
-    {APIError::network, true, {"Network too slow", savedEn}, {"网络不佳,没转出来", savedZh}},
-    {APIError::timedOut, true, {"Network too slow", savedEn}, {"网络不佳,没转出来", savedZh}},
-    {APIError::asrFailed, true, {"Transcription failed", savedEn}, {"识别失败", savedZh}},
-    {APIError::badResponse, true, {"Transcription failed", savedEn}, {"识别失败", savedZh}},
-    {APIError::unauthorized,
-     false,
-     {"Device not authorized", "Reopen the app"},
-     {"设备未授权", "请重新打开 App"}},
-    {APIError::rateLimited,
-     false,
-     {"Too many requests", "Try again later"},
-     {"请求太频繁", "稍后重试"}},
-    {std::nullopt, false, {"Transcription failed", "Please try again"}, {"识别失败", "请重试"}},
-};
-
-TEST(AppDelegateFailures, EveryRowInBothLanguages) {
-    for (const auto& row : failureRows) {
-        for (const bool zh : {false, true}) {
-            SCOPED_TRACE(std::string(row.error ? toString(*row.error) : "other") +
-                         (zh ? " zh" : " en"));
-            FakeApp app;
-            auto& [service, tasks, h] = app;
-            h.launch(zh ? Texts::chinese() : Texts::english());
-            if (row.error) {
-                service.script(*row.error);
-            } else {
-                service.script(std::make_exception_ptr(std::runtime_error("deadline exceeded")));
-            }
-            h.dictate();
-            app.finishTranscription();
-            EXPECT_EQ(h.notifications.posted,
-                      (std::vector<Posted>{zh ? row.chinese : row.english}));
-            EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
-            EXPECT_FALSE(h.panel.visible);
-            EXPECT_FALSE(h.app->busy());
-            EXPECT_EQ(h.app->pending().has_value(), row.kept);
-            EXPECT_EQ(h.retryShown(), row.kept);
-            if (row.kept) {
-                EXPECT_EQ(*h.app->pending()->wav, service.calls()[0].wav);
-            }
-            // After unauthorized the token is forgotten, so that a reopened app asks anew.
-            EXPECT_EQ(h.keychain.loadToken().has_value(), row.error != APIError::unauthorized);
-            EXPECT_TRUE(h.pasteboard.history.empty());
-            h.loop.advance(3.0);
-            EXPECT_EQ(h.item.icon, "mic");
+// Each failure of the service: what the user is told and whether the recording is kept.
+TEST(AppDelegateFailures, EachIsToldAndOnlyRetryableOnesKeepTheRecording) {
+    struct Row {
+        std::optional<APIError> error;  // nullopt: a failure that is not an APIError
+        bool kept;
+        Posted told;
+    };
+    const std::string saved =
+        "Recording saved \u2014 click the mic icon in the system tray "
+        "\u2192 \"Retry Last Recording\"";
+    const Row rows[] = {
+        {APIError::network, true, {"Network too slow", saved}},
+        {APIError::timedOut, true, {"Network too slow", saved}},
+        {APIError::asrFailed, true, {"Transcription failed", saved}},
+        {APIError::badResponse, true, {"Transcription failed", saved}},
+        {APIError::unauthorized, false, {"Device not authorized", "Reopen the app"}},
+        {APIError::rateLimited, false, {"Too many requests", "Try again later"}},
+        {std::nullopt, false, {"Transcription failed", "Please try again"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error ? toString(*row.error) : "other");
+        FakeApp app;
+        auto& [service, tasks, h] = app;
+        h.launch();
+        if (row.error) {
+            service.script(*row.error);
+        } else {
+            service.script(std::make_exception_ptr(std::runtime_error("deadline exceeded")));
         }
+        h.dictate();
+        app.finishTranscription();
+        EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{row.told}));
+        EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+        EXPECT_FALSE(h.panel.visible);
+        EXPECT_EQ(h.app->pending().has_value(), row.kept);
+        EXPECT_EQ(h.retryShown(), row.kept);
+        if (row.kept) {
+            EXPECT_EQ(*h.app->pending()->wav, service.calls().back().wav);
+        }
+        // After unauthorized the token is forgotten, so that a reopened app asks anew.
+        EXPECT_EQ(h.keychain.loadToken().has_value(), row.error != APIError::unauthorized);
+        EXPECT_TRUE(h.pasteboard.history.empty());
+        h.loop.advance(3.0);
+        EXPECT_EQ(h.item.icon, "mic");
     }
 }
 
@@ -349,31 +273,6 @@ TEST_F(AppDelegateTest, RetryKeepsTheSameRecordingUntilItSucceeds) {
     EXPECT_FALSE(h.app->pending());
     EXPECT_FALSE(h.retryShown());
     EXPECT_EQ(h.item.icon, "mic");
-}
-
-TEST_F(AppDelegateTest, RetryDoesNothingWhileRecordingOrWithoutPendingOrToken) {
-    h.launch();
-    tasks.runAll();
-    h.app->retry();  // nothing pending
-    EXPECT_EQ(tasks.size(), 0u);
-
-    service.script(APIError::network);
-    h.dictate();
-    finishTranscription();
-    h.press();
-    h.app->retry();  // recording
-    EXPECT_FALSE(h.app->busy());
-    h.speak(1.0);
-    h.app->retry();
-    h.session.wake();  // abort this one
-    h.settle();
-
-    h.keychain.deleteToken();
-    h.app->retry();  // no token: nothing, no message
-    EXPECT_FALSE(h.app->busy());
-    EXPECT_EQ(h.notifications.posted.size(), 1u);
-    tasks.runAll();
-    EXPECT_EQ(service.calls().size(), 1u);
 }
 
 TEST_F(AppDelegateTest, PendingRecordingIsReplacedOnlyByANewerRetryableFailure) {
@@ -444,18 +343,6 @@ TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
     EXPECT_EQ(h.item.icon, "mic");
 }
 
-TEST_F(AppDelegateTest, AKeyMonitorThatFailsLaterIsReportedAtOnce) {
-    h.launch();
-    h.settle();
-    ASSERT_TRUE(h.notifications.posted.empty());
-    h.keys.trusted = false;  // the desktop refused to bind the hotkey after all
-    h.app->keyMonitorChanged();
-    h.settle();
-    EXPECT_EQ(h.notifications.posted,
-              (std::vector<Posted>{{"Hotkey stopped working", Texts::english().hotkeyLostBody}}));
-    EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
-}
-
 TEST_F(AppDelegateTest, KeepAlivePingsOnlyWhenIdle) {
     h.launch();
     tasks.runAll();
@@ -481,12 +368,11 @@ TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
     EXPECT_FALSE(h.loop.quitRequested());
     h.item.chooseTitled("Quit");
     EXPECT_TRUE(h.loop.quitRequested());
-}
 
-TEST_F(AppDelegateTest, ABuildWithoutAnUpdateFeedHidesTheUpdateCommand) {
-    h.hasUpdateFeed = false;
-    h.launch();
-    EXPECT_TRUE(h.item.item(MenuBarController::checkUpdatesTag)->hidden);
+    FakeApp withoutFeed;  // a build without an update feed hides the command
+    withoutFeed.h.hasUpdateFeed = false;
+    withoutFeed.h.launch();
+    EXPECT_TRUE(withoutFeed.h.item.item(MenuBarController::checkUpdatesTag)->hidden);
 }
 
 TEST_F(AppDelegateTest, ActivationSaysSayloftIsAlreadyRunningInTheChosenLanguage) {

@@ -42,35 +42,6 @@ protected:
 
 using Events = std::vector<std::string>;
 
-TEST(HotkeyMonitorFlags, KeyCodeTable) {
-    struct Row {
-        std::uint16_t code;
-        std::optional<std::uint64_t> flag;
-    };
-    const Row rows[] = {{61, alt},
-                        {58, alt},
-                        {54, super},
-                        {55, super},
-                        {62, ctrl},
-                        {59, ctrl},
-                        {63, ModifierFlag::function},
-                        {56, std::nullopt},
-                        {60, std::nullopt},
-                        {57, std::nullopt},
-                        {0, std::nullopt}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(HotkeyMonitor::flagFor(row.code), row.flag) << "key " << row.code;
-    }
-}
-
-TEST_F(HotkeyMonitorTest, TheCallbackRunsAfterTheEventHasBeenHandled) {
-    monitor.start();
-    keys.send(61, alt);
-    EXPECT_TRUE(events.empty());  // posted, not called inside the event
-    loop.runUntilIdle();
-    EXPECT_EQ(events, (Events{"press"}));
-}
-
 TEST_F(HotkeyMonitorTest, TwinKeyRule) {
     monitor.start();
     // Left Alt pressed and released during a Right Alt hold: no event for 61, nothing happens.
@@ -98,13 +69,11 @@ TEST_F(HotkeyMonitorTest, StoredKeyCodesAreReadAtEveryEvent) {
     };
     const Row rows[] = {
         {54, 54, super, true},                   // Right Super
-        {62, 62, ctrl, true},                    // Right Ctrl
         {63, 63, ModifierFlag::function, true},  // Fn, where a keyboard reports it
         {63, 63, alt, false},                    // Fn is tested against its own flag
         {56, 56, ModifierFlag::shift, false},    // Shift is not in the table
         {70000, 61, alt, true},                  // out of range: the default
-        {-1, 61, alt, true},
-        {std::nullopt, 61, alt, true},  // Right Alt by default, not Left Alt
+        {std::nullopt, 61, alt, true},           // Right Alt by default, not Left Alt
         {std::nullopt, 58, alt, false},
     };
     monitor.start();
@@ -213,10 +182,6 @@ TEST(HotkeyRelayTest, BindingReportsDriveTheLatchInTheOrderTheyWereSent) {
         {"hold", 61, {{true, 10}, {false, 20}}, {"press", "release"}},
         {"release without a press is ignored", 61, {{false, 10}}, {}},
         {"a late press after its release is dropped", 61, {{false, 20}, {true, 10}}, {}},
-        {"repeated press is one hold",
-         61,
-         {{true, 10}, {true, 11}, {false, 12}},
-         {"press", "release"}},
         {"another chosen hotkey works the same", 54, {{true, 1}, {false, 2}}, {"press", "release"}},
         {"a key that is no hotkey never fires", 56, {{true, 1}, {false, 2}}, {}},
     };

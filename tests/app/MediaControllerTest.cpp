@@ -19,17 +19,6 @@ protected:
     MediaController media{players, queue};
 };
 
-TEST_F(MediaControllerTest, CallsReturnAtOnceAndTheWorkRunsOnTheQueue) {
-    players.nowPlaying = {"org.mpris.MediaPlayer2.vlc"};
-    media.pauseIfPlaying();
-    media.resumeIfPaused();
-    EXPECT_TRUE(players.calls.empty());
-    EXPECT_EQ(queue.size(), 2u);
-    queue.runAll();
-    EXPECT_EQ(players.calls, (Calls{"playing", "pause:org.mpris.MediaPlayer2.vlc",
-                                    "play:org.mpris.MediaPlayer2.vlc"}));
-}
-
 TEST_F(MediaControllerTest, PausesOnlyWhenSomethingPlaysAndResumesOnlyWhatItPaused) {
     // Nothing plays (the user paused the player by hand): nothing is started afterwards.
     media.pauseIfPlaying();
@@ -52,18 +41,6 @@ TEST_F(MediaControllerTest, PausesOnlyWhenSomethingPlaysAndResumesOnlyWhatItPaus
     media.resumeIfPaused();
     queue.runAll();
     EXPECT_TRUE(players.calls.empty());
-}
-
-TEST_F(MediaControllerTest, TwoQuickRecordingsKeepTheirOrder) {
-    players.nowPlaying = {"a"};
-    media.pauseIfPlaying();  // recording 1
-    media.resumeIfPaused();
-    media.pauseIfPlaying();  // recording 2, queued before the first work item has run
-    media.resumeIfPaused();
-    queue.runAll();
-    EXPECT_EQ(players.calls,
-              (Calls{"playing", "pause:a", "play:a", "playing", "pause:a", "play:a"}));
-    EXPECT_EQ(players.nowPlaying, (std::set<std::string>{"a"}));
 }
 
 TEST_F(MediaControllerTest, EveryPlayerCallCarriesAShortTimeOut) {

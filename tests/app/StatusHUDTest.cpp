@@ -26,18 +26,6 @@ protected:
     StatusHUD hud{screens, FakePanel::factory(panel)};
 };
 
-TEST_F(StatusHUDTest, ThePanelIsBuiltAtTheFirstShowOnlyAndHideKeepsIt) {
-    hud.hide();
-    EXPECT_EQ(panel.created, 0);
-    hud.show("🎤 Listening…");
-    hud.show("⏳ Transcribing…");
-    EXPECT_EQ(panel.shown, (std::vector<std::string>{"🎤 Listening…", "⏳ Transcribing…"}));
-    EXPECT_TRUE(panel.visible);
-    hud.hide();
-    EXPECT_FALSE(panel.visible);
-    EXPECT_EQ(panel.created, 1);
-}
-
 TEST_F(StatusHUDTest, PlacedCentred120AboveTheBottomOfTheScreenUnderTheMouseElseTheMainOne) {
     struct Row {
         std::optional<Point> mouse;

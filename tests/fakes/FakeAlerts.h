@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "fakes/Script.h"
 #include "platform/Alerts.h"
 
 namespace sayloft::test {
@@ -19,7 +19,7 @@ public:
     std::vector<Alert> shown;
     std::function<void(const Alert&)> onShown;
 
-    void answer(std::size_t button) { script_.push_back(button); }
+    void answer(std::size_t button) { script_.push({button}); }
 
     void activateApp() override { ++activations; }
 
@@ -28,12 +28,7 @@ public:
         if (onShown) {
             onShown(alert);
         }
-        if (script_.empty()) {
-            return 0;
-        }
-        const std::size_t chosen = script_.front();
-        script_.pop_front();
-        return chosen;
+        return script_.next(0);
     }
 
     std::vector<std::string> messages() const {
@@ -45,7 +40,7 @@ public:
     }
 
 private:
-    std::deque<std::size_t> script_;
+    Script<std::size_t> script_;
 };
 
 }  // namespace sayloft::test

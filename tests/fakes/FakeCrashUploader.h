@@ -1,12 +1,12 @@
 #pragma once
 
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/CrashUploader.h"
+#include "fakes/Script.h"
 
 namespace sayloft::test {
 
@@ -20,10 +20,7 @@ public:
         std::string osVersion;
     };
 
-    void failNext(std::exception_ptr error) {
-        std::lock_guard lock(mutex_);
-        failures_.push_back(std::move(error));
-    }
+    void failNext(std::exception_ptr error) { outcomes_.push({error}); }
 
     std::vector<Upload> uploads() const {
         std::lock_guard lock(mutex_);
@@ -32,24 +29,17 @@ public:
 
     void reportCrash(const std::string& token, std::span<const std::uint8_t> ips,
                      const std::string& osVersion, std::stop_token) override {
-        std::exception_ptr failure;
         {
             std::lock_guard lock(mutex_);
             uploads_.push_back({token, std::string(ips.begin(), ips.end()), osVersion});
-            if (!failures_.empty()) {
-                failure = failures_.front();
-                failures_.pop_front();
-            }
         }
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
+        outcomes_.next(true);
     }
 
 private:
     mutable std::mutex mutex_;
     std::vector<Upload> uploads_;
-    std::deque<std::exception_ptr> failures_;
+    Script<bool> outcomes_;
 };
 
 }  // namespace sayloft::test

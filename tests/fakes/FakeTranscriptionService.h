@@ -12,13 +12,13 @@
 #include "app/TranscriptionService.h"
 #include "core/model/APIFailure.h"
 #include "fakes/FakeTranscriptionStream.h"
+#include "fakes/Script.h"
 
 namespace sayloft::test {
 
 // Answers transcriptions from a script, in order: a result, an APIError (thrown as an APIFailure)
 // or another exception. With the script empty it answers an empty transcript. Registrations have a
-// script of their own (a token, an APIError or another exception); with it empty they answer
-// "registered-token". Records every call.
+// script of their own; with it empty they answer "registered-token". Records every call.
 class FakeTranscriptionService final : public TranscriptionService {
 public:
     using Answer = std::variant<TranscribeResult, APIError, std::exception_ptr>;
@@ -30,18 +30,11 @@ public:
         double audioSeconds;
     };
 
-    void script(Answer answer) {
-        std::lock_guard lock(mutex_);
-        answers_.push_back(std::move(answer));
-    }
+    void script(const Answer& answer) { answers_.push({scripted(answer)}); }
     void scriptText(const std::string& text, double duration = 1.0) {
         script(TranscribeResult{text, duration});
     }
-
-    void scriptRegistration(Registration answer) {
-        std::lock_guard lock(mutex_);
-        registrations_.push_back(std::move(answer));
-    }
+    void scriptRegistration(const Registration& answer) { registrations_.push({scripted(answer)}); }
     int registrationCalls() const { return registrationCalls_.load(); }
 
     std::vector<Call> calls() const {
@@ -56,7 +49,7 @@ public:
             std::lock_guard lock(mutex_);
             calls_.push_back({token, {wav.begin(), wav.end()}, audioSeconds});
         }
-        return next(answers_, TranscribeResult{});
+        return answers_.next(TranscribeResult{});
     }
 
     // With streams set, every openStream() hands out a stream answering the next scripted stream
@@ -89,35 +82,27 @@ public:
 
     std::string registerDevice(std::stop_token) override {
         ++registrationCalls_;
-        return next(registrations_, std::string("registered-token"));
+        return registrations_.next("registered-token");
     }
 
 private:
-    // The next scripted answer (the fallback when none is left): returned, or thrown.
+    // An APIError is thrown as the APIFailure the real client throws.
     template <typename Value>
-    Value next(std::deque<std::variant<Value, APIError, std::exception_ptr>>& script,
-               Value fallback) {
-        std::variant<Value, APIError, std::exception_ptr> answer = std::move(fallback);
-        {
-            std::lock_guard lock(mutex_);
-            if (!script.empty()) {
-                answer = std::move(script.front());
-                script.pop_front();
-            }
-        }
+    static typename Script<Value>::Answer scripted(
+        const std::variant<Value, APIError, std::exception_ptr>& answer) {
         if (const auto* error = std::get_if<APIError>(&answer)) {
-            throw APIFailure(*error);
+            return std::make_exception_ptr(APIFailure(*error));
         }
         if (const auto* other = std::get_if<std::exception_ptr>(&answer)) {
-            std::rethrow_exception(*other);
+            return *other;
         }
-        return std::get<Value>(std::move(answer));
+        return std::get<Value>(answer);
     }
 
     mutable std::mutex mutex_;
-    std::deque<Answer> answers_;
+    Script<TranscribeResult> answers_;
     std::vector<Call> calls_;
-    std::deque<Registration> registrations_;
+    Script<std::string> registrations_;
     std::deque<FakeStreamRecord::Answer> streamAnswers_;
     std::vector<std::shared_ptr<FakeStreamRecord>> streamsOpened_;
     std::atomic<int> pings_{0};

@@ -14,17 +14,12 @@ public:
 
     std::size_t size() const { return tasks_.size(); }
 
-    bool runNext() {
-        if (tasks_.empty()) {
-            return false;
-        }
-        Task task = std::move(tasks_.front());
-        tasks_.pop_front();
-        task(stop_.get_token());
-        return true;
-    }
+    // Runs the held work in order, and what that work adds meanwhile.
     void runAll() {
-        while (runNext()) {
+        while (!tasks_.empty()) {
+            Task task = std::move(tasks_.front());
+            tasks_.pop_front();
+            task(stop_.get_token());
         }
     }
 

@@ -110,9 +110,4 @@ std::size_t VirtualRunLoop::activeTimers() const {
                                                   [](const auto& timer) { return timer->valid; }));
 }
 
-std::size_t VirtualRunLoop::postedCount() const {
-    std::lock_guard lock(mutex_);
-    return tasks_.size();
-}
-
 }  // namespace sayloft::test

@@ -48,7 +48,6 @@ public:
 
     // Timers that are scheduled and still valid.
     std::size_t activeTimers() const;
-    std::size_t postedCount() const;
 
 private:
     struct Timer;
