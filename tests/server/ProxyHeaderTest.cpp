@@ -55,20 +55,16 @@ TEST(ProxyHeader, ReadsTheClientOrRefusesWithAReason) {
         std::size_t length;  // complete: the header's size; incomplete: bytes needed
         std::string client;  // complete: the client address, "local" for LOCAL; invalid: reason
     };
-    const Bytes tlv{0x04, 0x00, 0x02, 'h', 'i'};  // a NOOP TLV after the addresses
     const Row rows[] = {
         {"IPv4, request behind", header(0x21, 0x11, inet) + request, Status::complete, 28,
          "203.0.113.7"},
         {"IPv6", header(0x21, 0x21, inet6), Status::complete, 52, "2001:db8::5"},
-        {"IPv4 with a TLV", header(0x21, 0x11, inet + tlv), Status::complete, 33, "203.0.113.7"},
         {"LOCAL health check", header(0x20, 0x00, {}), Status::complete, 16, "local"},
         {"LOCAL ignores addresses", header(0x20, 0x11, inet), Status::complete, 28, "local"},
         {"nothing yet", {}, Status::incomplete, 16, ""},
-        {"part of the signature", prefix(signature, 7), Status::incomplete, 16, ""},
         {"addresses truncated", prefix(header(0x21, 0x11, inet), 20), Status::incomplete, 28, ""},
         {"bad signature", prefix(signature, 8) + text("UIZ\n    ") + inet, Status::invalid, 0,
          "signature"},
-        {"plain HTTP", request, Status::invalid, 0, "signature"},
         {"version 1 text", text("PROXY TCP4 203.0.113.7 127.0.0.1 51000 8177\r\n"), Status::invalid,
          0, "version 1"},
         {"version 3", header(0x31, 0x11, inet), Status::invalid, 0, "version 3"},
@@ -81,7 +77,6 @@ TEST(ProxyHeader, ReadsTheClientOrRefusesWithAReason) {
          "too short"},
         {"UNSPEC client", header(0x21, 0x00, {}), Status::invalid, 0, "without a client"},
         {"UNIX client", header(0x21, 0x31, Bytes(216, 0)), Status::invalid, 0, "not TCP"},
-        {"UDP client", header(0x21, 0x12, inet), Status::invalid, 0, "not TCP"},
     };
     for (const Row& row : rows) {
         const auto parsed = ProxyHeader::parse(row.bytes);
@@ -105,10 +100,8 @@ TEST(ProxyHeader, TellsAHeaderFromARequestByItsFirstBytes) {
         {prefix(signature, 5), true},
         {text("PROXY TCP4 "), true},
         {prefix(signature, 4), false},  // could be blank lines
-        {text("PROX"), false},
         {text("POST /v1/register HTTP/1.1"), false},
         {Bytes{0x16, 0x03, 0x01}, false},  // a TLS hello
-        {{}, false},
     };
     for (const auto& [bytes, expected] : rows) {
         EXPECT_EQ(ProxyHeader::looksLikeOne(bytes), expected)

@@ -34,13 +34,6 @@ TEST_F(RateLimiterTest, AllowsTheBurstThenRefillsAtTheRate) {
     EXPECT_FALSE(limiter.acquire("a").allowed);
 }
 
-TEST_F(RateLimiterTest, KeysHaveTheirOwnBuckets) {
-    RateLimiter limiter(0.01, 1, clock);
-    EXPECT_TRUE(limiter.acquire("a").allowed);
-    EXPECT_FALSE(limiter.acquire("a").allowed);
-    EXPECT_TRUE(limiter.acquire("b").allowed);
-}
-
 TEST_F(RateLimiterTest, ForgetsIdleKeysInsteadOfGrowingWithoutBound) {
     RateLimiter limiter(1, 2, clock, 3);
     for (const char* key : {"a", "b", "c"}) {

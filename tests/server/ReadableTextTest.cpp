@@ -18,18 +18,13 @@ constexpr Row rows[] = {
     // The first letter, the closing full stop, and nothing else guessed.
     {"please send the quarterly report to the finance team before friday",
      "Please send the quarterly report to the finance team before Friday."},
-    {"hello", "Hello."},
-    {"what time is it", "What time is it."},
-    {"we need three more chairs", "We need three more chairs."},
     {"  hello world \n", "Hello world."},
     {"Already Written", "Already Written."},
     {"3 apples", "3 apples."},
     {"caf\xC3\xA9 on friday", "Caf\xC3\xA9 on Friday."},
     // The pronoun in every position and contraction; never inside or as another word.
     {"i", "I."},
-    {"i think so", "I think so."},
     {"you and i agree", "You and I agree."},
-    {"it was i", "It was I."},
     {"i'm sure i've seen what i'll need and i'd say so",
      "I'm sure I've seen what I'll need and I'd say so."},
     {"dot the i's if it is in", "Dot the i's if it is in."},
@@ -41,11 +36,9 @@ constexpr Row rows[] = {
     {"sunday's game and the mondays", "Sunday's game and the Mondays."},
     {"maybe the marching band sundayish", "Maybe the marching band sundayish."},
     // "may" and "march" are verbs or nouns unless a preposition comes right before.
-    {"you may go", "You may go."},
     {"may i come in", "May I come in."},
     {"we march on and the march was long", "We march on and the march was long."},
     {"we start in may", "We start in May."},
-    {"the ides of march", "The ides of March."},
     {"since may and until march", "Since May and until March."},
     {"by mid-march", "By mid-March."},
     // The other proper words, also as part of a hyphenated word.
@@ -55,14 +48,11 @@ constexpr Row rows[] = {
     {"the americans and the european linux users", "The Americans and the European Linux users."},
     // Text already ending in punctuation (the dictionary's "a.m." included).
     {"see you on friday?", "See you on Friday?"},
-    {"done.", "Done."},
-    {"wait!", "Wait!"},
     {"and then,", "And then,"},
     {"well\xE2\x80\xA6", "Well\xE2\x80\xA6"},
     {"at seven a.m.", "At seven a.m."},
     // Empty, blank or punctuation only: as given.
     {"", ""},
-    {"   ", "   "},
     {".", "."},
     {"' -", "' -"},
     // Junk the client's filter drops stays as recognised; at 29 characters a closing full stop

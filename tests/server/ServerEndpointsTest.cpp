@@ -46,11 +46,12 @@ const std::string& shortWav() {
     return wav;
 }
 
+// An upload with the token, or with these headers instead when the token is "".
 httplib::Result transcribe(httplib::Client& client, const std::string& token,
-                           const std::string& wav = shortWav()) {
+                           const httplib::Headers& headers = {}) {
     const auto boundary = TestForms::newBoundary();
-    return postForm(client, "/v1/transcribe", bearer(token),
-                    TestForms::transcribeBody(boundary, wav), boundary);
+    return postForm(client, "/v1/transcribe", token.empty() ? headers : bearer(token),
+                    TestForms::transcribeBody(boundary, shortWav()), boundary);
 }
 
 // A server of its own with these options, an upstream stand-in as its recogniser.
@@ -105,7 +106,9 @@ TEST_F(ServerEndpoints, TheClientsExactBodyIsTranscribed) {
     const auto token = registerToken(c);
     ASSERT_FALSE(token.empty());
     const auto samples = TestForms::tone(1.5);
-    const auto res = transcribe(c, token, TestForms::wav16(samples, 16000));
+    const auto b = TestForms::newBoundary();
+    const auto res = postForm(c, "/v1/transcribe", bearer(token),
+                              TestForms::transcribeBody(b, TestForms::wav16(samples, 16000)), b);
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200) << res->body;
     const auto body = json::parse(res->body);
@@ -116,24 +119,6 @@ TEST_F(ServerEndpoints, TheClientsExactBodyIsTranscribed) {
     // 16 kHz mono 16-bit goes upstream sample for sample.
     EXPECT_EQ(upstream_->lastWav(), TestForms::wav16(samples, 16000));
     EXPECT_EQ(upstream_->lastModel(), "whisper-1");
-}
-
-TEST_F(ServerEndpoints, OtherPcmLayoutsAreConvertedTo16kMono) {
-    auto c = client();
-    const auto token = registerToken(c);
-    std::vector<float> stereo48k(2 * 72000);  // 1.5 s
-    for (std::size_t i = 0; i < 72000; ++i) {
-        stereo48k[2 * i] = stereo48k[2 * i + 1] = 0.25f * std::sin(0.05f * static_cast<float>(i));
-    }
-    const auto res = transcribe(c, token, TestForms::wavFloat(stereo48k, 48000, 2));
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200) << res->body;
-    EXPECT_DOUBLE_EQ(json::parse(res->body)["duration"].get<double>(), 1.5);
-    const auto sent = upstream_->lastWav();
-    ASSERT_GE(sent.size(), 44u);
-    EXPECT_EQ(sent.substr(22, 2), std::string("\x01\x00", 2));          // mono
-    EXPECT_EQ(sent.substr(24, 4), std::string("\x80\x3e\x00\x00", 4));  // 16000 Hz
-    EXPECT_NEAR(static_cast<double>(sent.size() - 44) / 2, 24000, 240);
 }
 
 TEST_F(ServerEndpoints, OnlyGenuineTokensAreAccepted) {
@@ -151,18 +136,16 @@ TEST_F(ServerEndpoints, OnlyGenuineTokensAreAccepted) {
         {"basic scheme", {{"Authorization", "Basic " + good}}},
     };
     for (const auto& [what, headers] : cases) {
-        for (const char* path : {"/v1/transcribe", "/v1/crash"}) {
-            const auto boundary = TestForms::newBoundary();
-            const auto body =
-                std::string(path) == "/v1/crash"
-                    ? TestForms::crashBody(boundary, "report", "dev", "Debian", "linux")
-                    : TestForms::transcribeBody(boundary, shortWav());
-            const auto res = postForm(c, path, headers, body, boundary);
-            ASSERT_TRUE(res) << what;
-            EXPECT_EQ(res->status, 401) << what << " " << path;
-            EXPECT_EQ(json::parse(res->body)["error"], "missing or invalid token");
-        }
+        const auto res = transcribe(c, "", headers);
+        ASSERT_TRUE(res) << what;
+        EXPECT_EQ(res->status, 401) << what;
+        EXPECT_EQ(json::parse(res->body)["error"], "missing or invalid token");
     }
+    const auto b = TestForms::newBoundary();
+    EXPECT_EQ(
+        postForm(c, "/v1/crash", {}, TestForms::crashBody(b, "r", "dev", "Debian", "linux"), b)
+            ->status,
+        401);
     EXPECT_EQ(transcribe(c, good)->status, 200);
 }
 
@@ -172,9 +155,6 @@ TEST_F(ServerEndpoints, BadFormsAndAudioGetA4xxAndTheServerCarriesOn) {
     std::string lyingWav = shortWav();
     lyingWav[40] = '\x40';  // data size far beyond the bytes present
     lyingWav[41] = '\x9c';
-    std::string compressedWav = shortWav();
-    compressedWav[20] = '\x55';  // MPEG layer 3
-    const std::string emptyWav = TestForms::wav16({}, 16000);
     const std::string b = TestForms::newBoundary();
     const std::string good = TestForms::transcribeBody(b, shortWav());
     const std::string fileOnly = "--" + b +
@@ -193,17 +173,12 @@ TEST_F(ServerEndpoints, BadFormsAndAudioGetA4xxAndTheServerCarriesOn) {
     };
     const Case cases[] = {
         {"not multipart", "application/json", "{\"file\": 1}", 415},
-        {"no content type", "", good, 415},
         {"no boundary", "multipart/form-data", good, 400},
-        {"wrong boundary", TestForms::contentType("wordcast-other"), good, 400},
         {"missing file part", TestForms::contentType(b), versionOnly, 400},
         {"missing app_version part", TestForms::contentType(b), fileOnly, 400},
         {"not a WAV", TestForms::contentType(b), TestForms::transcribeBody(b, "hello"), 400},
         {"WAV header lies about its size", TestForms::contentType(b),
          TestForms::transcribeBody(b, lyingWav), 400},
-        {"zero samples", TestForms::contentType(b), TestForms::transcribeBody(b, emptyWav), 400},
-        {"compressed WAV", TestForms::contentType(b), TestForms::transcribeBody(b, compressedWav),
-         415},
     };
     for (const auto& k : cases) {
         const auto res = c.Post("/v1/transcribe", bearer(token), k.body, k.contentType.c_str());
@@ -344,8 +319,7 @@ TEST(ServerOperation, InjectedFaultsFollowTheChaosList) {
         const char* chaos;
         int status;  // 0: the connection is reset without an answer
     };
-    for (const Case k : {Case{"503=1", 503}, Case{"401=1", 401}, Case{"429=1", 429},
-                         Case{"json=1", 200}, Case{"reset=1", 0}}) {
+    for (const Case k : {Case{"503=1", 503}, Case{"json=1", 200}, Case{"reset=1", 0}}) {
         ServerProcess server({"--upstream", upstream.url(), "--chaos", k.chaos});
         ASSERT_TRUE(server.started()) << server.output();
         httplib::Client c("127.0.0.1", server.port());
@@ -396,7 +370,6 @@ TEST(ServerOperation, CommandLine) {
     auto help = ServerProcess::run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: sayloft-server"), std::string::npos);
-    EXPECT_NE(help.out.find("--stream-decoders N"), std::string::npos);
     auto version = ServerProcess::run({"--version"});
     EXPECT_EQ(version.out, std::string("sayloft-server ") + SAYLOFT_PROJECT_VERSION + "\n");
     auto bad = ServerProcess::run({"--bogus"});
@@ -405,35 +378,6 @@ TEST(ServerOperation, CommandLine) {
     auto noInvite = ServerProcess::run({"--invite-file", "/nonexistent/invite"});
     EXPECT_EQ(noInvite.status, 1);
     EXPECT_NE(noInvite.err.find("/nonexistent/invite"), std::string::npos);
-}
-
-// The client races a second attempt: a token's requests up to its limit run together, and the
-// ones beyond it wait for their turn instead of being refused.
-TEST(ServerLimits, ATokensRequestsBeyondItsLimitWaitInsteadOfBeingRefused) {
-    Service s({"--per-token-requests", "2", "--decoders", "4"});
-    auto& [upstream, server] = s;
-    upstream.setMode(FakeUpstream::Mode::hold);
-    auto registrar = s.client();
-    const auto token = registerToken(registrar);
-    std::vector<std::thread> clients;
-    std::vector<int> statuses(3, 0);
-    for (int i = 0; i < 3; ++i) {
-        clients.emplace_back([&, i] {
-            httplib::Client c("127.0.0.1", server.port());
-            c.set_read_timeout(60);
-            const auto answer = transcribe(c, token);
-            statuses[i] = answer ? answer->status : -1;
-        });
-    }
-    ASSERT_TRUE(upstream.waitForRequests(2));
-    // The third waits in the queue while two are held upstream; it arrives only after a release.
-    EXPECT_FALSE(upstream.waitForRequests(3, std::chrono::milliseconds(500)));
-    upstream.release();
-    for (auto& client : clients) {
-        client.join();
-    }
-    EXPECT_EQ(statuses, (std::vector<int>{200, 200, 200}));
-    EXPECT_EQ(upstream.requests(), 3);
 }
 
 TEST(ServerOperation, TheSecretIsPrivateStableAndRotatable) {

@@ -73,17 +73,6 @@ TEST_F(UnixSocketServer, ListensOnlyThereInAPrivateFolderAndRemovesTheSocketWhen
     EXPECT_FALSE(fs::exists(socket_)) << server.output();
 }
 
-TEST_F(UnixSocketServer, ServesTcpTooWhenAPortIsGiven) {
-    ServerProcess server(
-        {"--unix-socket", socket_.string(), "--port", "0", "--upstream", upstream_->url()});
-    ASSERT_TRUE(server.started()) << server.output();
-    EXPECT_GT(server.port(), 0);
-    EXPECT_EQ(server.unixSocket(), socket_);
-    const auto url = *Url::parse("http://127.0.0.1:" + std::to_string(server.port()));
-    EXPECT_TRUE(ServiceEndpoint::answersHealth({url}, std::chrono::seconds(5)));
-    EXPECT_TRUE(ServiceEndpoint::answersHealth({url, socket_}, std::chrono::seconds(5)));
-}
-
 TEST_F(UnixSocketServer, ReplacesAStaleSocketButNeverALiveOneOrAnotherFile) {
     leaveStaleSocket(socket_);
     ServerProcess first(serverArgs(socket_));

@@ -5,8 +5,11 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "HttpTestSupport.h"
 #include "ServerProcess.h"
+#include "TestForms.h"
 
 namespace sayloft::test {
 namespace {
@@ -44,17 +47,29 @@ TEST(UserWords, AnAddedWordIsRecognisedWhereItWasNotBeforeAndAnUnspellableOneIsR
         << after.err;
 }
 
+// Also the service asked for raw text: the recogniser's words as they are, not a sentence.
 TEST(UserWords, ABrokenWordsFileIsReportedAndTheServiceStartsWithoutIt) {
     TempDir config;
     const auto words = config.path() / "words.txt";
     std::ofstream(words) << "Sayloft\n\xff\xfe\n";
-    ServerProcess server({"--decoders", "1", "--words", words.string()});
+    ServerProcess server({"--decoders", "1", "--words", words.string(), "--raw-text"});
     ASSERT_TRUE(server.started()) << server.output();
     EXPECT_NE(server.output().find("the words file " + words.string() +
                                    " is not usable: it is not UTF-8 text; going on without the "
                                    "user's words"),
               std::string::npos)
         << server.output();
+
+    speak(config.path(), "meet", "i think we can meet in may");
+    httplib::Client c("127.0.0.1", server.port());
+    c.set_read_timeout(std::chrono::seconds(120));
+    const auto b = TestForms::newBoundary();
+    const auto res = c.Post(
+        "/v1/transcribe", {{"Authorization", "Bearer " + registerToken(server.port())}},
+        TestForms::transcribeBody(b, TestForms::readFile((config.path() / "meet.wav").string())),
+        TestForms::contentType(b).c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(nlohmann::json::parse(res->body)["text"], "i think we can meet in may") << res->body;
 }
 
 }  // namespace

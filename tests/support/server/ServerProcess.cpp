@@ -39,19 +39,10 @@ std::string readAll(int fd) {
     return out;
 }
 
-std::string& chosenBinary() {
-    static std::string path = SAYLOFT_SERVER_BINARY;
-    return path;
-}
-
 }  // namespace
 
 std::string ServerProcess::binary() {
-    return chosenBinary();
-}
-
-void ServerProcess::useBinary(std::string path) {
-    chosenBinary() = std::move(path);
+    return SAYLOFT_SERVER_BINARY;
 }
 
 TempDir::TempDir() {
