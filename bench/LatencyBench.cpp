@@ -155,7 +155,8 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "no PulseAudio server with a default source\n");
         return 1;
     }
-    test::TonePlayer player("sayloft_mic", 440, 0.3);
+    test::TonePlayer player("sayloft_mic");
+    player.playBurst(440, 0.3, 4800, true);  // a tone on from here, so that blocks keep coming
     test::BlockCounter counter;
     Recorder recorder(counter.wrap(PulseAudioEngine::factory(connection)));
     recorder.start();  // an idle null sink delivers its first audio late: settle once

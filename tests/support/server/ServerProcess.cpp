@@ -39,10 +39,19 @@ std::string readAll(int fd) {
     return out;
 }
 
+std::string& chosenBinary() {
+    static std::string path = SAYLOFT_SERVER_BINARY;
+    return path;
+}
+
 }  // namespace
 
 std::string ServerProcess::binary() {
-    return SAYLOFT_SERVER_BINARY;
+    return chosenBinary();
+}
+
+void ServerProcess::useBinary(std::string path) {
+    chosenBinary() = std::move(path);
 }
 
 TempDir::TempDir() {

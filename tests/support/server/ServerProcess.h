@@ -27,6 +27,7 @@ public:
 
     bool started() const { return port_ > 0 || !unixSocket_.empty(); }
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     const std::filesystem::path& unixSocket() const { return unixSocket_; }
     const std::filesystem::path& dataDir() const { return dataDir_; }
 
@@ -49,8 +50,9 @@ public:
     };
     static Finished run(const std::vector<std::string>& args);
 
-    // The program started: the build tree's sayloft-server.
+    // The program started: the build tree's sayloft-server unless useBinary named another.
     static std::string binary();
+    static void useBinary(std::string path);
 
 private:
     void readErr(int fd);

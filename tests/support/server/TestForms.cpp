@@ -1,14 +1,11 @@
 #include "TestForms.h"
 
-#include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace sayloft::test {
 namespace {
@@ -42,10 +39,23 @@ std::string header(std::uint16_t format, std::uint32_t rate, std::uint16_t chann
 }  // namespace
 
 std::string TestForms::newBoundary() {
-    static std::atomic<unsigned> made{0};
-    char uuid[40];
-    std::snprintf(uuid, sizeof uuid, "%08X-0F6B-4A2C-9D1E-%012X", ::getpid(), ++made);
-    return std::string("wordcast-") + uuid;
+    std::random_device device;
+    std::mt19937_64 random(device());
+    const char* hex = "0123456789ABCDEF";
+    std::string uuid;
+    for (int i = 0; i < 32; ++i) {
+        int digit = static_cast<int>(random() % 16);
+        if (i == 12) {
+            digit = 4;
+        } else if (i == 16) {
+            digit = 8 + digit % 4;
+        }
+        if (i == 8 || i == 12 || i == 16 || i == 20) {
+            uuid += '-';
+        }
+        uuid += hex[digit];
+    }
+    return "wordcast-" + uuid;
 }
 
 std::string TestForms::transcribeBody(const std::string& boundary, const std::string& wav,
@@ -109,6 +119,24 @@ std::string TestForms::readFile(const std::string& path) {
     std::ostringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+std::vector<std::int16_t> TestForms::readWav16(const std::string& path) {
+    const std::string bytes = readFile(path);
+    // Walk the chunks for "data"; the files used here are 16 kHz mono 16-bit.
+    std::size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (bytes.compare(at, 4, "data") == 0) {
+            const std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 2;
+            std::vector<std::int16_t> samples(count);
+            std::memcpy(samples.data(), bytes.data() + at + 8, count * 2);
+            return samples;
+        }
+        at += 8 + size + (size & 1);
+    }
+    throw std::runtime_error(path + " has no data chunk");
 }
 
 }  // namespace sayloft::test

@@ -9,7 +9,7 @@ namespace sayloft::test {
 
 // Request bodies byte for byte as the Sayloft client builds them, and WAV files for the tests.
 struct TestForms {
-    // "wordcast-" + an upper-case UUID, 45 characters, another one on each call.
+    // "wordcast-" + an upper-case version 4 UUID: 45 characters.
     static std::string newBoundary();
 
     static std::string transcribeBody(const std::string& boundary, const std::string& wav,
@@ -30,6 +30,8 @@ struct TestForms {
     // A tone of the given length at 16 kHz.
     static std::vector<std::int16_t> tone(double seconds, double hertz = 440.0);
 
+    // The 16 kHz mono samples of a canonical 16-bit WAV file (throws if it is not one).
+    static std::vector<std::int16_t> readWav16(const std::string& path);
     static std::string readFile(const std::string& path);
 };
 

@@ -62,4 +62,16 @@ inline bool showsDarkBoxAt(const QImage& image, const QRect& place) {
     return true;
 }
 
+// Whether nothing dark is within `area` (the panel's place once it is gone).
+inline bool allLight(const QImage& image, const QRect& area) {
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (QColor(image.pixel(x, y)).value() < 100) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace sayloft::test
