@@ -32,6 +32,13 @@ void deliverTone(FakeMicrophone& mic, double seconds, double amplitude = 0.5) {
     }
 }
 
+// A recorder on a fake microphone that starts out as a 48 kHz stereo input.
+class RecorderTest : public ::testing::Test {
+protected:
+    FakeMicrophone mic;
+    Recorder recorder{mic.factory()};
+};
+
 TEST(Recorder, ConvertsNativeFormatsTo16kHzMono) {
     for (const AudioFormat format :
          {AudioFormat{48000.0, 2}, AudioFormat{44100.0, 1}, AudioFormat{16000.0, 1}}) {
@@ -51,10 +58,7 @@ TEST(Recorder, ConvertsNativeFormatsTo16kHzMono) {
     }
 }
 
-TEST(Recorder, AveragesChannels) {
-    FakeMicrophone mic;
-    mic.format = {48000.0, 2};
-    Recorder recorder(mic.factory());
+TEST_F(RecorderTest, AveragesChannels) {
     recorder.start();
     auto block = mic.sine(4096);
     for (std::size_t frame = 0; frame < 4096; ++frame) {
@@ -68,10 +72,7 @@ TEST(Recorder, AveragesChannels) {
     EXPECT_LT(rms(samples), 1.0);
 }
 
-TEST(Recorder, TheEndOfSpeechIsPresentAfterStop) {
-    FakeMicrophone mic;
-    mic.format = {48000.0, 2};
-    Recorder recorder(mic.factory());
+TEST_F(RecorderTest, TheEndOfSpeechIsPresentAfterStop) {
     recorder.start();
     deliverTone(mic, 0.9, 0.0);  // silence
     deliverTone(mic, 0.1, 0.5);  // the last word
@@ -81,10 +82,8 @@ TEST(Recorder, TheEndOfSpeechIsPresentAfterStop) {
     EXPECT_GT(rms(std::span(samples).last(80)), 5000.0);
 }
 
-TEST(Recorder, StopsItselfOnceMoreThan960000SamplesAreCollected) {
-    FakeMicrophone mic;
+TEST_F(RecorderTest, StopsItselfOnceMoreThan960000SamplesAreCollected) {
     mic.format = {16000.0, 1};
-    Recorder recorder(mic.factory());
     recorder.start();
     const std::vector<float> block(4000, 0.25f);
     for (int i = 0; i < 240; ++i) {  // exactly 960,000 samples
@@ -102,10 +101,8 @@ TEST(Recorder, StopsItselfOnceMoreThan960000SamplesAreCollected) {
 
 // Each start takes a new engine with the input of that moment and drops what was not taken;
 // a second stop, or one without a start, returns nothing.
-TEST(Recorder, EachStartIsANewRecordingFromTheInputOfThatMoment) {
-    FakeMicrophone mic;
+TEST_F(RecorderTest, EachStartIsANewRecordingFromTheInputOfThatMoment) {
     mic.format = {16000.0, 1};
-    Recorder recorder(mic.factory());
     EXPECT_TRUE(recorder.stop().empty());
     recorder.start();
     mic.deliver(std::vector<float>(1000, 0.1f));
@@ -120,10 +117,8 @@ TEST(Recorder, EachStartIsANewRecordingFromTheInputOfThatMoment) {
     EXPECT_NEAR(double(recorder.stop().size()), 16000.0, 2.0);
 }
 
-TEST(Recorder, StopKeepsWhatTheEngineHandsOnWhileStopping) {
-    FakeMicrophone mic;
+TEST_F(RecorderTest, StopKeepsWhatTheEngineHandsOnWhileStopping) {
     mic.format = {16000.0, 1};
-    Recorder recorder(mic.factory());
     recorder.start();
     mic.deliver(std::vector<float>(4096, 0.1f));
     mic.heldAtStop = std::vector<float>(1500, 0.1f);  // the partial block and the audio in flight
@@ -151,10 +146,8 @@ TEST(Recorder, NoUsableInputIsNoInputDevice) {
     EXPECT_THROW(noAudioSystem.start(), RecorderFailure);
 }
 
-TEST(Recorder, ABlockArrivingDuringStopLandsWhollyOrNotAtAll) {
-    FakeMicrophone mic;
+TEST_F(RecorderTest, ABlockArrivingDuringStopLandsWhollyOrNotAtAll) {
     mic.format = {16000.0, 1};
-    Recorder recorder(mic.factory());
     for (int round = 0; round < 20; ++round) {
         recorder.start();
         std::atomic<int> delivered{0};
