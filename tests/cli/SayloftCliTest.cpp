@@ -77,18 +77,8 @@ TEST(SayloftCli, TranscribesAnyPcmWavAsSixteenKilohertzMono) {
     // The uploaded WAV: 16 kHz, mono, 16-bit, 8000 samples (0.5 s), after the 92-byte part header.
     const std::size_t wavAt = request.body.find("RIFF");
     ASSERT_NE(wavAt, std::string::npos);
-    const std::string header = request.body.substr(wavAt, 44);
-    auto read32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) {
-            v = (v << 8) | static_cast<std::uint8_t>(header[at + i]);
-        }
-        return v;
-    };
-    EXPECT_EQ(read32(24), 16000u);
-    EXPECT_EQ(static_cast<std::uint8_t>(header[22]), 1);   // channels
-    EXPECT_EQ(static_cast<std::uint8_t>(header[34]), 16);  // bits per sample
-    EXPECT_NEAR(read32(40) / 2.0, 8000.0, 1.0);
+    EXPECT_EQ(request.body.substr(wavAt, 44),
+              test::TestForms::wav16(std::vector<std::int16_t>(8000), 16000).substr(0, 44));
 }
 
 // No token, or a stored file that holds none, is no token; a stored one is used.
