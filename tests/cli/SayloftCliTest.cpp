@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 
 #include "LoopbackServer.h"
 #include "TempHome.h"
+#include "TestForms.h"
 #include "cli/KeyBindingLines.h"
 #include "cli/SayloftCli.h"
 #include "core/storage/KeychainStore.h"
@@ -30,36 +30,10 @@ std::string unreachableService() {
     return "http://127.0.0.1:" + std::to_string(testing::unusedPort());
 }
 
-void put(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-// A 24-bit PCM WAV of a 1 kHz tone at half scale.
+// A 16-bit PCM WAV of a tone.
 std::string toneWav(std::uint32_t rate, std::uint16_t channels, double seconds) {
-    const auto frames = static_cast<std::uint32_t>(rate * seconds);
-    const std::uint32_t dataBytes = frames * channels * 3;
-    std::string wav = "RIFF";
-    put(wav, 36 + dataBytes, 4);
-    wav += "WAVEfmt ";
-    put(wav, 16, 4);
-    put(wav, 1, 2);
-    put(wav, channels, 2);
-    put(wav, rate, 4);
-    put(wav, rate * channels * 3, 4);
-    put(wav, channels * 3u, 2);
-    put(wav, 24, 2);
-    wav += "data";
-    put(wav, dataBytes, 4);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const double x = 0.5 * std::sin(2 * M_PI * 1000.0 * i / rate);
-        const auto sample = static_cast<std::int32_t>(std::lround(x * 8388607));
-        for (std::uint16_t c = 0; c < channels; ++c) {
-            put(wav, static_cast<std::uint32_t>(sample), 3);
-        }
-    }
-    return wav;
+    return test::TestForms::wav16(test::TestForms::tone(seconds * rate * channels / 16000), rate,
+                                  channels);
 }
 
 struct Outcome {
@@ -103,18 +77,8 @@ TEST(SayloftCli, TranscribesAnyPcmWavAsSixteenKilohertzMono) {
     // The uploaded WAV: 16 kHz, mono, 16-bit, 8000 samples (0.5 s), after the 92-byte part header.
     const std::size_t wavAt = request.body.find("RIFF");
     ASSERT_NE(wavAt, std::string::npos);
-    const std::string header = request.body.substr(wavAt, 44);
-    auto read32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) {
-            v = (v << 8) | static_cast<std::uint8_t>(header[at + i]);
-        }
-        return v;
-    };
-    EXPECT_EQ(read32(24), 16000u);
-    EXPECT_EQ(static_cast<std::uint8_t>(header[22]), 1);   // channels
-    EXPECT_EQ(static_cast<std::uint8_t>(header[34]), 16);  // bits per sample
-    EXPECT_NEAR(read32(40) / 2.0, 8000.0, 1.0);
+    EXPECT_EQ(request.body.substr(wavAt, 44),
+              test::TestForms::wav16(std::vector<std::int16_t>(8000), 16000).substr(0, 44));
 }
 
 // No token, or a stored file that holds none, is no token; a stored one is used.
