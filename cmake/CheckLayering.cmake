@@ -18,6 +18,7 @@ set(desktop_headers "<(Q[A-Za-z0-9_]*|Qt[A-Za-z0-9_]*/[^>]*|X11/[^>]*|xcb/[^>]*|
 
 set(violations "")
 
+# check_layer(dir forbidden_re why [allowed_re]): an include matching allowed_re is let through.
 function(check_layer dir forbidden_re why)
     file(GLOB_RECURSE files LIST_DIRECTORIES false
         "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.hpp" "${SOURCE_DIR}/${dir}/*.cpp")
@@ -27,6 +28,9 @@ function(check_layer dir forbidden_re why)
         endif()
         file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include")
         foreach(line IN LISTS lines)
+            if(ARGC GREATER 3 AND line MATCHES "${ARGV3}")
+                continue()
+            endif()
             if(line MATCHES "#[ \t]*include[ \t]*${forbidden_re}")
                 file(RELATIVE_PATH rel "${SOURCE_DIR}" "${file}")
                 string(APPEND violations "  ${rel}: ${line}   (${why})\n")
@@ -47,8 +51,9 @@ check_layer(src/platform/linux "\"(app|sayloft|cli|server)/[^\"]*\""
 
 check_layer(src/server "(${desktop_headers}|\"(app|platform|sayloft|cli)/[^\"]*\")"
     "the service stands on the core alone")
-check_layer(src/cli "\"(app/(([^H]|H[^o])[^\"]*)|sayloft/[^\"]*|server/[^\"]*)\""
-    "the command line links the core and the session probe, not the application or the service")
+check_layer(src/cli "\"(app|sayloft|server)/[^\"]*\""
+    "the command line links the core and the session probe, not the application or the service"
+    "\"app/HotkeySetting\\.h\"")
 if(violations)
     message(FATAL_ERROR "Layering broken:\n${violations}")
 endif()

@@ -5,7 +5,6 @@
 #include <type_traits>
 
 #include "app/StatusHUD.h"
-#include "platform/linux/qt/QtRunLoop.h"
 #include "platform/linux/qt/QtScreens.h"
 
 namespace sayloft::test {
@@ -16,7 +15,6 @@ class HudWith {
 public:
     explicit HudWith(bool pointersScreenKnown) : screens(pointersScreenKnown) {}
 
-    QtRunLoop loop;
     QtScreens screens;
     Panel* shown = nullptr;
     StatusHUD hud{screens, [this] {
