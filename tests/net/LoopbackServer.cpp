@@ -20,14 +20,12 @@ LoopbackServer::LoopbackServer(Handler handler, bool tls)
     server_->set_tcp_nodelay(true);
     // The server would parse a multipart body into parts and leave the raw bytes unrecorded;
     // hiding its type keeps the exact bytes in req.body. The type is restored when recording.
+    static const std::string hidden = "hidden/";
     server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-        auto& request = const_cast<httplib::Request&>(req);
-        const auto type = request.headers.find("Content-Type");
-        if (type != request.headers.end() && type->second.rfind("multipart/", 0) == 0) {
-            const std::string original = type->second;
-            request.headers.erase(type);
-            request.headers.emplace("Content-Type", "application/octet-stream");
-            request.headers.emplace("X-Recorded-Content-Type", original);
+        auto& headers = const_cast<httplib::Request&>(req).headers;
+        if (const auto type = headers.find("Content-Type");
+            type != headers.end() && type->second.starts_with("multipart/")) {
+            type->second.insert(0, hidden);
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -37,12 +35,9 @@ LoopbackServer::LoopbackServer(Handler handler, bool tls)
             std::lock_guard lock(mutex_);
             index = requests_.size();
             httplib::Headers headers = req.headers;
-            if (const auto original = headers.find("X-Recorded-Content-Type");
-                original != headers.end()) {
-                const std::string type = original->second;
-                headers.erase("X-Recorded-Content-Type");
-                headers.erase("Content-Type");
-                headers.emplace("Content-Type", type);
+            if (const auto type = headers.find("Content-Type");
+                type != headers.end() && type->second.starts_with(hidden)) {
+                type->second.erase(0, hidden.size());
             }
             requests_.push_back({req.method, req.path, headers, req.body, req.remote_port});
             arrived_.notify_all();
@@ -100,24 +95,18 @@ Gate& LoopbackServer::gate(std::size_t index) {
 
 void LoopbackServer::dropMidAnswer(httplib::Response& res) {
     res.status = 200;
+    // A few body bytes, then abandons the answer and closes the connection.
     res.set_content_provider(1000, "application/json",
                              [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                 if (offset == 0) {
-                                     sink.write("{\"text\"", 7);
-                                     return true;
-                                 }
-                                 return false;  // abandons the answer and closes the connection
+                                 return offset == 0 && sink.write("{\"text\"", 7);
                              });
 }
 
-namespace {
-
-std::size_t entriesIn(const char* folder) {
+// Entries in one of this process's /proc folders.
+static std::size_t entriesIn(const char* folder) {
     const std::filesystem::directory_iterator entries(folder);
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
-
-}  // namespace
 
 std::size_t threadCount() {
     return entriesIn("/proc/self/task");

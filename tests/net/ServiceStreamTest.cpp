@@ -167,8 +167,7 @@ TEST(ServiceStream, SendsBigEndianChunksWhileAppendingAndReturnsTheTranscript) {
     EXPECT_EQ(early.body, samplesOnTheWire);  // before the end was sent
     EXPECT_FALSE(early.ended);
     stream->append(samples);
-    const TranscribeResult result = stream->finish({});
-    EXPECT_EQ(result, (TranscribeResult{"hello", 1.5}));
+    EXPECT_EQ(stream->finish({}), (TranscribeResult{"hello", 1.5}));
 
     const auto upload = server.waitForEnd();
     EXPECT_TRUE(upload.finalChunk);
