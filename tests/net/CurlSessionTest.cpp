@@ -58,6 +58,7 @@ TEST(CurlSession, SendsOnlyTheRequestsHeadersAndExactBody) {
     EXPECT_EQ(received[0].path, "/v1/x");
     EXPECT_EQ(received[0].body, request.body);
     EXPECT_EQ(received[0].headers.find("Authorization")->second, "Bearer x");
+    EXPECT_EQ(received[1].remotePort, received[0].remotePort);  // one connection, reused
     for (const auto& r : received) {
         for (const char* absent : {"Accept", "Expect", "User-Agent", "Cookie"}) {
             EXPECT_EQ(r.headers.count(absent), 0u) << absent;
@@ -67,69 +68,58 @@ TEST(CurlSession, SendsOnlyTheRequestsHeadersAndExactBody) {
     EXPECT_EQ(received[1].headers.find("Content-Length")->second, "0");
 }
 
-TEST(CurlSession, ClassifiesFailuresWithoutAnAnswer) {
-    LoopbackServer server(
-        [](const auto&, auto& res, std::size_t) { LoopbackServer::dropMidAnswer(res); });
-    CurlSession session;
-    EXPECT_EQ(failureOf(session, get(server)), Code::networkConnectionLost);
-
-    HttpRequest refused;
-    refused.url = "http://127.0.0.1:" + std::to_string(testing::unusedPort()) + "/health";
-    EXPECT_EQ(failureOf(session, refused), Code::cannotConnectToHost);
-
-    // TLS spoken to a plain HTTP server: the handshake fails, verification stays on.
-    HttpRequest tls = get(server);
-    tls.url = "https://127.0.0.1:" + std::to_string(server.port()) + "/health";
-    EXPECT_EQ(failureOf(session, tls), Code::secureConnectionFailed);
-
-    HttpRequest otherScheme = get(server);
-    otherScheme.url = "file:///etc/passwd";
-    EXPECT_EQ(failureOf(session, otherScheme), Code::badURL);
-}
-
-TEST(CurlSession, HonoursTheRequestsTotalTimeoutAndStaysUsable) {
-    LoopbackServer server([&](const auto&, auto& res, std::size_t index) {
-        if (index == 0) {
+TEST(CurlSession, ClassifiesFailuresWithoutAnAnswerAndStaysUsable) {
+    LoopbackServer server([&](const httplib::Request& req, httplib::Response& res, std::size_t) {
+        if (req.path == "/drop") {
+            LoopbackServer::dropMidAnswer(res);
+        } else if (req.path == "/late") {
             server.gate(0).wait();
+            LoopbackServer::reply(res, 200, "late");
+        } else if (req.path == "/stall") {  // a few body bytes, then nothing
+            res.set_content_provider(100, "text/plain",
+                                     [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                         if (offset == 0) {
+                                             return sink.write("first", 5);
+                                         }
+                                         server.gate(0).wait();
+                                         return false;
+                                     });
+        } else {
+            LoopbackServer::reply(res, 200, std::string(4096, 'x'));
         }
-        LoopbackServer::reply(res, 200, "late");
     });
     CurlSession session;
-    HttpRequest request = get(server);
-    request.timeout = 200ms;
-    EXPECT_EQ(failureOf(session, request), Code::timedOut);
+    CurlSession limited(CurlSession::Options{std::chrono::seconds(1), 1024});  // idle 1 s, 1 KiB
+    const std::string here = "http://127.0.0.1:" + std::to_string(server.port());
+    const struct {
+        CurlSession* session;
+        std::string url;
+        std::chrono::milliseconds timeout;
+        Code expected;
+    } rows[] = {
+        {&session, here + "/drop", 10s, Code::networkConnectionLost},
+        {&session, "http://127.0.0.1:" + std::to_string(testing::unusedPort()), 10s,
+         Code::cannotConnectToHost},
+        {&session, "https" + here.substr(4), 10s, Code::secureConnectionFailed},  // to plain HTTP
+        {&session, "file:///etc/passwd", 10s, Code::badURL},
+        {&limited, here + "/big", 10s, Code::responseTooLarge},
+        {&session, here + "/late", 200ms, Code::timedOut},  // the request's total time-out
+        {&limited, here + "/stall", 60s, Code::timedOut},   // the session's idle time-out
+    };
+    for (const auto& row : rows) {
+        HttpRequest request;
+        request.url = row.url;
+        request.timeout = row.timeout;
+        EXPECT_EQ(failureOf(*row.session, request), row.expected) << row.url;
+    }
     server.gate(0).open();
-    EXPECT_EQ(session.perform(get(server), {}).body, "late");
+    EXPECT_EQ(session.perform(get(server, "late"), {}).body, "late");
 }
 
-// A session with a 1-second idle limit and answers of at most 1 KiB.
-TEST(CurlSession, RefusesALargerAnswerAndHonoursTheIdleTimeoutWhileABodyStalls) {
-    testing::Gate* stall = nullptr;
-    LoopbackServer server([&](const auto&, auto& res, std::size_t index) {
-        if (index == 0) {
-            LoopbackServer::reply(res, 200, std::string(4096, 'x'));
-            return;
-        }
-        res.status = 200;
-        res.set_content_provider(100, "text/plain",
-                                 [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                     if (offset == 0) {
-                                         sink.write("first", 5);
-                                         return true;
-                                     }
-                                     stall->wait();
-                                     return false;
-                                 });
-    });
-    stall = &server.gate(0);
-    CurlSession session(CurlSession::Options{std::chrono::seconds(1), 1024});
-    EXPECT_EQ(failureOf(session, get(server)), Code::responseTooLarge);
-    HttpRequest request = get(server);
-    request.timeout = 60s;
-    EXPECT_EQ(failureOf(session, request), Code::timedOut);
-}
-
+// Closing a session also leaves no thread or descriptor of its own behind.
 TEST(CurlSession, AStopRequestOrClosingTheSessionCancelsWhatRuns) {
+    const std::size_t threads = testing::threadCount();
+    const std::size_t descriptors = testing::openDescriptorCount();
     for (const bool close : {false, true}) {
         SCOPED_TRACE(close);
         LoopbackServer server([&](const auto&, auto& res, std::size_t) {
@@ -145,6 +135,8 @@ TEST(CurlSession, AStopRequestOrClosingTheSessionCancelsWhatRuns) {
         EXPECT_EQ(outcome.get(), Code::cancelled);
         closer.join();
     }
+    EXPECT_EQ(testing::threadCount(), threads);
+    EXPECT_EQ(testing::openDescriptorCount(), descriptors);
 }
 
 }  // namespace

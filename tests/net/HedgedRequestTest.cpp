@@ -1,14 +1,13 @@
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <future>
 #include <limits>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,221 +18,174 @@ namespace sayloft {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::VirtualSleeper;
+using std::chrono::nanoseconds;
 
+// The failures the runs are told are transient; all others are final.
 struct Transient : std::runtime_error {
-    explicit Transient(const std::string& what) : std::runtime_error(what) {}
-};
-struct Final : std::runtime_error {
-    explicit Final(const std::string& what) : std::runtime_error(what) {}
+    using std::runtime_error::runtime_error;
 };
 
-// Attempts whose outcome the test decides while they run. An attempt waits until the test
-// settles it or its stop token fires; it records when (in virtual time) it was called, whether
-// it was stopped, and that it has ended.
-class ScriptedAttempts {
-public:
-    struct Attempt {
-        bool called = false;
-        std::chrono::nanoseconds calledAt{};
-        std::function<int()> outcome{};
-        bool stopped = false;
-        bool ended = false;
-    };
-
-    explicit ScriptedAttempts(VirtualSleeper& clock) : clock_(clock) {}
-
-    int operator()(int index, std::stop_token stop) {
-        std::function<int()> outcome;
-        {
-            std::unique_lock lock(mutex_);
-            attempts_[index].called = true;
-            attempts_[index].calledAt = clock_.now();
-            changed_.notify_all();
-            changed_.wait(lock, stop, [&] { return bool(attempts_[index].outcome); });
-            outcome = attempts_[index].outcome;
-            attempts_[index].stopped = !outcome;
-        }
-        struct MarkEnded {
-            ScriptedAttempts& self;
-            int index;
-            ~MarkEnded() {
-                std::lock_guard lock(self.mutex_);
-                self.attempts_[index].ended = true;
-            }
-        } markEnded{*this, index};
-        if (!outcome) {
-            // A cancelled attempt takes a moment to wind down; the run must wait for it.
-            std::this_thread::sleep_for(5ms);
-            throw Transient("cancelled");
-        }
-        return outcome();
-    }
-
-    void settle(int index, std::function<int()> outcome) {
-        std::lock_guard lock(mutex_);
-        attempts_[index].outcome = std::move(outcome);
-        changed_.notify_all();
-    }
-    void succeed(int index, int value) {
-        settle(index, [value] { return value; });
-    }
-    template <class Error>
-    void fail(int index) {
-        settle(index, [index]() -> int { throw Error("attempt " + std::to_string(index)); });
-    }
-
-    void waitForCall(int index) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return attempts_[index].called; });
-    }
-    int calls() {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count_if(attempts_.begin(), attempts_.end(),
-                                              [](auto& a) { return a.second.called; }));
-    }
-    Attempt operator[](int index) {
-        std::lock_guard lock(mutex_);
-        return attempts_[index];
-    }
-
-private:
-    VirtualSleeper& clock_;
-    std::mutex mutex_;
-    std::condition_variable_any changed_;
-    std::map<int, Attempt> attempts_;
-};
-
-bool isTransient(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Transient&) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-// One run with hedge 5.5 s and deadline 13 s (a 10-second recording) on its own thread.
+// One run on a thread of its own, on virtual time, with attempts the test settles while they
+// run: an attempt waits until it is settled or its stop token fires.
 struct HedgedRun {
-    VirtualSleeper clock;
-    ScriptedAttempts attempts{clock};
+    testing::VirtualSleeper clock;
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    std::function<int()> outcome[2];
+    bool called[2] = {}, stopped[2] = {}, ended[2] = {};
+    nanoseconds calledAt[2] = {};
+    int judged = 0;  // failures the run has classified so far
     std::stop_source cancel;
     std::future<int> result;
 
-    std::mutex mutex;
-    std::condition_variable classifiedChanged;
-    int classified = 0;  // failures the loop has judged so far
-
-    explicit HedgedRun(double hedge = 5.5, double deadline = 13.0) {
-        result = std::async(std::launch::async, [this, hedge, deadline] {
+    HedgedRun(double hedge, double deadline) {
+        result = std::async(std::launch::async, [=, this] {
             return HedgedRequest::run<int>(
-                hedge, deadline,
-                [this](const std::exception_ptr& error) {
-                    std::lock_guard lock(mutex);
-                    ++classified;
-                    classifiedChanged.notify_all();
-                    return isTransient(error);
-                },
-                [this](int index, std::stop_token stop) { return attempts(index, stop); }, clock,
+                hedge, deadline, [this](const std::exception_ptr& e) { return judge(e); },
+                [this](int i, std::stop_token stop) { return attempt(i, stop); }, clock,
                 cancel.get_token());
         });
-        attempts.waitForCall(0);
-        clock.waitForSleeps(1);  // the timers are running from time 0
+        waitFor([this] { return called[0]; });
+        clock.waitForSleeps(1);  // the timers run from time 0
     }
-    void advanceTo(std::chrono::nanoseconds t) { clock.advanceTo(t); }
-    void waitUntilClassified(int n) {
+    bool judge(const std::exception_ptr& error) {
+        std::lock_guard lock(mutex);
+        ++judged;
+        changed.notify_all();
+        try {
+            std::rethrow_exception(error);
+        } catch (const Transient&) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    int attempt(int i, std::stop_token stop) {
+        std::function<int()> settled;
+        {
+            std::unique_lock lock(mutex);
+            called[i] = true;
+            calledAt[i] = clock.now();
+            changed.notify_all();
+            changed.wait(lock, stop, [&] { return bool(outcome[i]); });
+            settled = outcome[i];
+            stopped[i] = !settled;
+        }
+        const std::shared_ptr<void> markEnded(nullptr, [this, i](void*) {
+            std::lock_guard lock(mutex);
+            ended[i] = true;
+        });
+        if (!settled) {
+            std::this_thread::sleep_for(5ms);  // winds down slowly: the run must wait for it
+            throw Transient("stopped");
+        }
+        return settled();
+    }
+    void waitFor(const std::function<bool()>& done) {
         std::unique_lock lock(mutex);
-        classifiedChanged.wait(lock, [&] { return classified >= n; });
+        changed.wait(lock, done);
+    }
+    void settle(int i, std::function<int()> settled) {
+        std::lock_guard lock(mutex);
+        outcome[i] = std::move(settled);
+        changed.notify_all();
+    }
+    std::string end() {
+        try {
+            return std::to_string(result.get());
+        } catch (const DeadlineExceeded&) {
+            return "deadline";
+        } catch (const RequestCancelled&) {
+            return "cancelled";
+        } catch (const std::exception& error) {
+            return error.what();
+        }
     }
 };
 
-std::string errorOf(std::future<int>& result) {
-    try {
-        result.get();
-    } catch (const DeadlineExceeded&) {
-        return "deadline";
-    } catch (const RequestCancelled&) {
-        return "cancelled";
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
+using Step = std::function<void(HedgedRun&)>;
+Step advance(nanoseconds t) {
+    return [t](HedgedRun& run) { run.clock.advanceTo(t); };
 }
+// Waits for attempt i, then checks when it began.
+Step called(int i, nanoseconds at) {
+    return [=](HedgedRun& run) {
+        run.waitFor([&run, i] { return run.called[i]; });
+        EXPECT_EQ(run.calledAt[i], at);
+    };
+}
+Step judged(int n) {
+    return [n](HedgedRun& run) { run.waitFor([&run, n] { return run.judged >= n; }); };
+}
+Step succeed(int i, int value) {
+    return [=](HedgedRun& run) { run.settle(i, [value] { return value; }); };
+}
+// Attempt i fails: transiently (lapse) or finally (fail).
+template <class Error = std::logic_error>
+Step fail(int i) {
+    return [i](HedgedRun& run) {
+        run.settle(i, [i]() -> int { throw Error("attempt " + std::to_string(i)); });
+    };
+}
+const auto lapse = fail<Transient>;
 
 TEST(HedgedRequest, FormulasGrowWithTheRecording) {
     EXPECT_DOUBLE_EQ(HedgedRequest::hedgeDelay(30), 7.5);
     EXPECT_DOUBLE_EQ(HedgedRequest::deadline(30), 19.0);
 }
 
-TEST(HedgedRequest, OneTimerSleepsTillTheHedgeThenTillTheDeadlineInWholeNanoseconds) {
-    HedgedRun run(5.5, 13.0000000019);
-    run.advanceTo(5500ms);
-    run.attempts.waitForCall(1);
-    EXPECT_EQ(run.attempts[1].calledAt, 5500ms);
-    run.clock.waitForSleeps(2);
-    run.attempts.succeed(1, 1);
-    EXPECT_EQ(run.result.get(), 1);
-    EXPECT_TRUE(run.attempts[0].stopped);
-    EXPECT_TRUE(run.attempts[0].ended);  // the run waited for the cancelled attempt
-    EXPECT_EQ(run.clock.requested(),
-              (std::vector<std::chrono::nanoseconds>{5'500'000'000ns, 13'000'000'001ns}));
-}
-
-TEST(HedgedRequest, FirstSuccessBeforeTheHedgeEndsEverything) {
-    HedgedRun run;
-    run.advanceTo(2s);
-    run.attempts.succeed(0, 7);
-    EXPECT_EQ(run.result.get(), 7);
-    EXPECT_EQ(run.attempts.calls(), 1);
-    run.clock.waitUntilNoneAsleep();  // returns at once: the timer was stopped and ended
-}
-
-TEST(HedgedRequest, TheErrorOfTheAttemptThatFailedLastIsThrownBeforeTheDeadline) {
-    for (int last : {0, 1}) {
-        HedgedRun run;
-        run.advanceTo(5500ms);
-        run.attempts.waitForCall(1);
-        run.attempts.fail<Transient>(1 - last);
-        run.waitUntilClassified(1);
-        run.attempts.fail<Transient>(last);
-        EXPECT_EQ(errorOf(run.result), "attempt " + std::to_string(last));
-    }
-}
-
-TEST(HedgedRequest, FinalErrorIsThrownAtOnceAndStopsOrPreventsTheOtherAttempt) {
-    for (const bool afterHedge : {false, true}) {
-        SCOPED_TRACE(afterHedge);
-        HedgedRun run;
-        if (afterHedge) {
-            run.advanceTo(5500ms);
-            run.attempts.waitForCall(1);
+// Every run ends with each attempt it started ended (an unsettled one stopped first) and its
+// one timer thread awake; the timer sleeps till the earlier due time, then till the later.
+TEST(HedgedRequest, RacesTwoAttemptsUnderOneTimer) {
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        std::string expected;
+        int calls;
+        std::vector<nanoseconds> sleeps;
+        double hedge = 5.5, deadline = 13;
+    };
+    const nanoseconds H = 5500ms, D = 13s;
+    const double D1 = 13.0000000019;  // truncated to whole nanoseconds
+    const Step hedge = advance(H), hedged = called(1, H);
+    const Step cancel = [](HedgedRun& run) { run.cancel.request_stop(); };
+    const Row rows[] = {
+        {"success before the hedge", {advance(2s), succeed(0, 7)}, "7", 1, {H}},
+        {"hedge wins", {hedge, hedged, succeed(1, 1)}, "1", 2, {H, 13'000'000'001ns}, 5.5, D1},
+        {"0 fails last", {hedge, hedged, lapse(1), judged(1), lapse(0)}, "attempt 0", 2, {H, D}},
+        {"1 fails last", {hedge, hedged, lapse(0), judged(1), lapse(1)}, "attempt 1", 2, {H, D}},
+        {"a final error before the hedge", {fail(0)}, "attempt 0", 1, {H}},
+        {"a final error stops the hedge", {hedge, hedged, fail(0)}, "attempt 0", 2, {H, D}},
+        // a transient failure starts the hedge at once
+        {"the deadline wins", {lapse(0), called(1, 0ns), advance(D)}, "deadline", 2, {H, D}},
+        {"a tie: the deadline first", {advance(D)}, "deadline", 1, {D, D}, 13, 13},
+        {"cancelled", {cancel}, "cancelled", 1, {H}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HedgedRun run(row.hedge, row.deadline);
+        for (const Step& step : row.steps) {
+            step(run);
         }
-        run.attempts.fail<Final>(0);
-        EXPECT_EQ(errorOf(run.result), "attempt 0");
-        EXPECT_EQ(run.attempts.calls(), afterHedge ? 2 : 1);
-        EXPECT_EQ(run.attempts[1].ended, afterHedge);
+        EXPECT_EQ(run.end(), row.expected);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(run.called[i], i < row.calls) << i;
+            EXPECT_EQ(run.ended[i], run.called[i]) << i;
+            EXPECT_EQ(run.stopped[i], run.called[i] && !run.outcome[i]) << i;
+        }
+        EXPECT_EQ(run.clock.asleep(), 0);
+        EXPECT_EQ(run.clock.requested(), row.sleeps);
     }
-}
-
-TEST(HedgedRequest, DeadlineWinsOverARecordedTransientError) {
-    HedgedRun run;
-    run.attempts.fail<Transient>(0);
-    run.attempts.waitForCall(1);  // the second attempt now hangs
-    run.advanceTo(13s);
-    EXPECT_EQ(errorOf(run.result), "deadline");
-    EXPECT_TRUE(run.attempts[1].stopped);
-    EXPECT_TRUE(run.attempts[1].ended);
 }
 
 TEST(HedgedRequest, RejectsDelaysThatAreNegativeOrNotFinite) {
-    VirtualSleeper clock;
-    std::atomic<int> calls = 0;
+    testing::VirtualSleeper clock;
+    int calls = 0;
     auto attempt = [&](int, std::stop_token) { return ++calls; };
     for (auto [hedge, deadline] :
          {std::pair{-1.0, 10.0}, std::pair{1.0, -0.5}, std::pair{std::nan(""), 10.0},
           std::pair{1.0, std::numeric_limits<double>::infinity()}}) {
-        EXPECT_THROW(HedgedRequest::run<int>(hedge, deadline, isTransient, attempt, clock),
+        EXPECT_THROW(HedgedRequest::run<int>(hedge, deadline, nullptr, attempt, clock),
                      std::invalid_argument);
     }
     EXPECT_EQ(calls, 0);

@@ -9,20 +9,23 @@
 
 namespace sayloft::testing {
 
-LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    server_.set_keep_alive_timeout(1);
+LoopbackServer::LoopbackServer(Handler handler, bool tls)
+    : tls_(tls),
+      server_(tls ? std::make_unique<httplib::SSLServer>(
+                        caFile().c_str(), (caFile().parent_path() / "tls-test-key.pem").c_str())
+                  : std::make_unique<httplib::Server>()),
+      handler_(std::move(handler)) {
+    server_->set_keep_alive_timeout(1);
     // Without it the server's answer waits on the client's delayed acknowledgement (~40 ms).
-    server_.set_tcp_nodelay(true);
+    server_->set_tcp_nodelay(true);
     // The server would parse a multipart body into parts and leave the raw bytes unrecorded;
     // hiding its type keeps the exact bytes in req.body. The type is restored when recording.
-    server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-        auto& request = const_cast<httplib::Request&>(req);
-        const auto type = request.headers.find("Content-Type");
-        if (type != request.headers.end() && type->second.rfind("multipart/", 0) == 0) {
-            const std::string original = type->second;
-            request.headers.erase(type);
-            request.headers.emplace("Content-Type", "application/octet-stream");
-            request.headers.emplace("X-Recorded-Content-Type", original);
+    static const std::string hidden = "hidden/";
+    server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        auto& headers = const_cast<httplib::Request&>(req).headers;
+        if (const auto type = headers.find("Content-Type");
+            type != headers.end() && type->second.starts_with("multipart/")) {
+            type->second.insert(0, hidden);
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -32,31 +35,28 @@ LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
             std::lock_guard lock(mutex_);
             index = requests_.size();
             httplib::Headers headers = req.headers;
-            if (const auto original = headers.find("X-Recorded-Content-Type");
-                original != headers.end()) {
-                const std::string type = original->second;
-                headers.erase("X-Recorded-Content-Type");
-                headers.erase("Content-Type");
-                headers.emplace("Content-Type", type);
+            if (const auto type = headers.find("Content-Type");
+                type != headers.end() && type->second.starts_with(hidden)) {
+                type->second.erase(0, hidden.size());
             }
             requests_.push_back({req.method, req.path, headers, req.body, req.remote_port});
             arrived_.notify_all();
         }
         handler_(req, res, index);
     };
-    server_.Get(".*", dispatch);
-    server_.Post(".*", dispatch);
-    port_ = server_.bind_to_any_port("127.0.0.1");
+    server_->Get(".*", dispatch);
+    server_->Post(".*", dispatch);
+    port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {
         throw std::runtime_error("test server: cannot bind");
     }
     thread_ = std::thread([this] {
-        server_.listen_after_bind();
+        server_->listen_after_bind();
         listenReturned_ = true;
     });
     // stop() is ignored by the server until its loop runs, so a server stopped right away would
     // never end: wait for the loop to start.
-    while (!server_.is_running() && !listenReturned_) {
+    while (!server_->is_running() && !listenReturned_) {
         std::this_thread::yield();
     }
 }
@@ -76,29 +76,10 @@ void LoopbackServer::stop() {
             gate->open();
         }
     }
-    server_.stop();
+    server_->stop();
     if (thread_.joinable()) {
         thread_.join();
     }
-}
-
-Url LoopbackServer::url() const {
-    return *Url::parse("http://127.0.0.1:" + std::to_string(port_));
-}
-
-std::vector<RecordedRequest> LoopbackServer::requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
-std::size_t LoopbackServer::requestCount() const {
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-}
-
-void LoopbackServer::waitForRequests(std::size_t n) const {
-    std::unique_lock lock(mutex_);
-    arrived_.wait(lock, [&] { return requests_.size() >= n; });
 }
 
 Gate& LoopbackServer::gate(std::size_t index) {
@@ -112,31 +93,20 @@ Gate& LoopbackServer::gate(std::size_t index) {
     return *gates_[index];
 }
 
-void LoopbackServer::reply(httplib::Response& res, int status, const std::string& body) {
-    res.status = status;
-    res.set_content(body, "application/json");
-}
-
 void LoopbackServer::dropMidAnswer(httplib::Response& res) {
     res.status = 200;
+    // A few body bytes, then abandons the answer and closes the connection.
     res.set_content_provider(1000, "application/json",
                              [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                 if (offset == 0) {
-                                     sink.write("{\"text\"", 7);
-                                     return true;
-                                 }
-                                 return false;  // abandons the answer and closes the connection
+                                 return offset == 0 && sink.write("{\"text\"", 7);
                              });
 }
 
-namespace {
-
-std::size_t entriesIn(const char* folder) {
+// Entries in one of this process's /proc folders.
+static std::size_t entriesIn(const char* folder) {
     const std::filesystem::directory_iterator entries(folder);
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
-
-}  // namespace
 
 std::size_t threadCount() {
     return entriesIn("/proc/self/task");
@@ -146,17 +116,25 @@ std::size_t openDescriptorCount() {
     return entriesIn("/proc/self/fd");
 }
 
-int unusedPort() {
+int listenOnLoopback(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("test server: cannot listen");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int unusedPort() {
+    int port = 0;
+    ::close(listenOnLoopback(port));
+    return port;
 }
 
 }  // namespace sayloft::testing

@@ -25,14 +25,13 @@ TEST(ServiceEndpoint, TheUsersOwnServiceIsReachedOnItsSocketAndAPortOfAnotherUse
         {"http://127.0.0.1:8177", socket.c_str(), false, false, true},  // another user's, or none
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         const ServiceEndpoint::Probes probes{
             [&c](const std::filesystem::path&, const Url&) { return c.socketAnswers; },
             [&c](const Url&) { return c.portIsThisUsers; }};
         const auto chosen = ServiceEndpoint::choose(*Url::parse(c.url), c.socket, probes);
         EXPECT_EQ(chosen.url, *Url::parse(c.url));
-        EXPECT_EQ(chosen.viaUnixSocket(), c.viaSocket)
-            << c.url << " socket=" << c.socket << " answers=" << c.socketAnswers
-            << " ours=" << c.portIsThisUsers;
+        EXPECT_EQ(chosen.viaUnixSocket(), c.viaSocket);
         if (c.viaSocket) {
             EXPECT_EQ(chosen.unixSocket, socket);
         }

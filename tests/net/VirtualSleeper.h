@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -27,9 +28,7 @@ public:
     // Moves the clock forward to t (never backward) and wakes the sleepers that are due.
     void advanceTo(std::chrono::nanoseconds t) {
         std::lock_guard lock(mutex_);
-        if (t > now_) {
-            now_ = t;
-        }
+        now_ = std::max(now_, t);
         changed_.notify_all();
     }
 
@@ -44,10 +43,10 @@ public:
         changed_.wait(lock, [&] { return requested_.size() >= n; });
     }
 
-    // Blocks until no sleeper is asleep any more.
-    void waitUntilNoneAsleep() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return sleeping_ == 0; });
+    // How many sleepers are asleep now.
+    int asleep() const {
+        std::lock_guard lock(mutex_);
+        return sleeping_;
     }
 
     // The due times of every sleep begun, in the order they began.
