@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "TestDisplay.h"
 #include "TextFieldProcess.h"
 #include "platform/ModifierEvent.h"
@@ -98,10 +99,8 @@ TEST_F(QtPasteboardTest, PastedTextArrivesInXterm) {
     xterm.start("xterm", {"-geometry", "80x10+0+0", "-e", "sh", "-c",
                           "stty -icanon; exec cat > \"$0\"", out});
     ASSERT_TRUE(xterm.waitForStarted());
-    unsigned long window = 0;
-    ASSERT_TRUE(waitUntil([&] { return (window = keys.findWindow("XTerm")) != 0; }));
-    keys.focus(window);
-    ASSERT_TRUE(waitUntil([&] { return keys.focusedWindow() == window; }));
+    ASSERT_TRUE(test::runProgram({"xdotool", "search", "--sync", "--onlyvisible", "--class",
+                                  "XTerm", "windowfocus", "--sync"}));
     paste("echo 测试 ok");
     QByteArray got;
     EXPECT_TRUE(waitUntil([&] {

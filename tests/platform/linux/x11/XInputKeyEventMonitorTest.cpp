@@ -7,20 +7,11 @@
 #include "platform/linux/x11/XInputKeyEventMonitor.h"
 
 namespace sayloft {
-
-inline bool operator==(const ModifierEvent& a, const ModifierEvent& b) {
-    return a.keyCode == b.keyCode && a.flags == b.flags;
-}
-
-void PrintTo(const ModifierEvent& event, std::ostream* out) {
-    *out << "{" << event.keyCode << ", 0x" << std::hex << event.flags << std::dec << "}";
-}
-
 namespace {
 
 using test::TestDisplay;
 using test::waitUntil;
-using Events = std::vector<ModifierEvent>;
+using Events = std::vector<std::uint64_t>;  // key code, flags; key code, flags; ...
 
 constexpr unsigned rightAlt = 108;
 constexpr std::uint64_t opt = ModifierFlag::option;
@@ -33,7 +24,9 @@ protected:
     void TearDown() override { keys.releaseAll(); }
 
     KeyEventMonitor::MonitorId installRecorder() {
-        const auto id = monitor.install([this](const ModifierEvent& e) { events.push_back(e); });
+        const auto id = monitor.install([this](const ModifierEvent& e) {
+            events.insert(events.end(), {e.keyCode, e.flags});
+        });
         EXPECT_TRUE(id.has_value());
         return id.value_or(0);
     }
@@ -61,31 +54,16 @@ TEST_F(XInputKeyEventMonitorTest, ReportsTheTableKeysWithTheFlagsOfEveryKeyDown)
         {"every table key, down and up",
          {},
          {108, -108, 64, -64, 134, -134, 133, -133, 105, -105, 37, -37},
-         {{61, opt},
-          {61, 0},
-          {58, opt},
-          {58, 0},
-          {54, cmd},
-          {54, 0},
-          {55, cmd},
-          {55, 0},
-          {62, ctl},
-          {62, 0},
-          {59, ctl},
-          {59, 0}}},
+         // Right and Left Alt, Right and Left Super, Right and Left Control
+         {61, opt, 61, 0, 58, opt, 58, 0, 54, cmd, 54, 0,
+          55, cmd, 55, 0, 62, ctl, 62, 0, 59, ctl, 59, 0}},
         {"Left Alt held keeps the option flag when Right Alt goes up",
          {},
          {64, 108, -108, -64},
-         {{58, opt}, {61, opt}, {61, opt}, {58, 0}}},
-        {"flags combine across families",
-         {},
-         {37, 134, -37},
-         {{59, ctl}, {54, ctl | cmd}, {59, cmd}}},
-        {"A and Shift are not reported", {}, {38, -38, 50, -50, 108}, {{61, opt}}},
-        {"a key down before install counts",
-         {64},
-         {108, -108, -64},
-         {{61, opt}, {61, opt}, {58, 0}}},
+         {58, opt, 61, opt, 61, opt, 58, 0}},
+        {"flags combine across families", {}, {37, 134, -37}, {59, ctl, 54, ctl | cmd, 59, cmd}},
+        {"A and Shift are not reported", {}, {38, -38, 50, -50, 108}, {61, opt}},
+        {"a key down before install counts", {64}, {108, -108, -64}, {61, opt, 61, opt, 58, 0}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -103,12 +81,12 @@ TEST_F(XInputKeyEventMonitorTest, ReportsTheTableKeysWithTheFlagsOfEveryKeyDown)
 
 TEST_F(XInputKeyEventMonitorTest, ARemovedMonitorIsNotCalledAndOthersStillAre) {
     const auto first = installRecorder();
-    Events second;
-    ASSERT_TRUE(monitor.install([&](const ModifierEvent& e) { second.push_back(e); }));
+    int second = 0;
+    ASSERT_TRUE(monitor.install([&](const ModifierEvent&) { ++second; }));
     monitor.remove(first);
     monitor.remove(first);  // unknown ids are ignored
     keys.press(rightAlt);
-    ASSERT_TRUE(waitUntil([&] { return !second.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return second > 0; }));
     EXPECT_TRUE(events.empty());
 }
 
