@@ -6,8 +6,6 @@
 #include <vector>
 
 #include <QtDBus/QDBusConnection>
-#include <QtDBus/QDBusMessage>
-#include <QtDBus/QDBusVirtualObject>
 #include <gtest/gtest.h>
 
 #include "core/hotkey/HotkeyCookie.h"
@@ -19,25 +17,21 @@ namespace {
 
 using test::waitUntil;
 
-struct CliRun {
-    int status = -1;
-    QString err;
-};
-
-// `sayloft-cli hotkey ACTION` with the given runtime folder, the event loop running meanwhile
-// (the service answers from it).
-CliRun runCli(const QString& runtimeDir, const QString& action) {
+// Runs `sayloft-cli hotkey ACTION` with the given runtime folder, the event loop running meanwhile
+// (the service answers from it), and checks its exit status and that its error output holds
+// `error`.
+void expectCli(const QString& runtimeDir, const QString& action, int status,
+               const QString& error = {}) {
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     cli.setProcessEnvironment(env);
     cli.start(QStringLiteral(SAYLOFT_CLI_PATH), {QStringLiteral("hotkey"), action});
-    if (!cli.waitForStarted() || !waitUntil([&] { return cli.state() == QProcess::NotRunning; })) {
-        cli.kill();
-        cli.waitForFinished();
-        return {};
-    }
-    return {cli.exitCode(), QString::fromUtf8(cli.readAllStandardError())};
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return cli.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(cli.exitCode(), status) << action.toStdString();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_TRUE(err.contains(error)) << err.toStdString();
 }
 
 bool hasPrivateBuses() {
@@ -48,17 +42,6 @@ bool hasPrivateBuses() {
 QDBusConnection otherConnection(const char* name) {
     return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QString::fromLatin1(name));
 }
-
-// Holds Sayloft's object and takes every call without ever answering: a Sayloft that hangs.
-class SilentObject final : public QDBusVirtualObject {
-public:
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override {
-        ++calls;
-        return true;
-    }
-    int calls = 0;
-};
 
 TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
     if (!hasPrivateBuses()) {
@@ -72,10 +55,7 @@ TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
 
     std::vector<std::pair<bool, std::int64_t>> reports;
     DBusHotkeyService service(QDBusConnection::sessionBus());
-    const CliRun notRunning = runCli(runtime.path(), QStringLiteral("press"));
-    EXPECT_EQ(notRunning.status, 1);
-    EXPECT_TRUE(notRunning.err.contains(QStringLiteral("Sayloft is not running")))
-        << notRunning.err.toStdString();
+    expectCli(runtime.path(), QStringLiteral("press"), 1, QStringLiteral("Sayloft is not running"));
 
     ASSERT_EQ(service.start(), DBusHotkeyService::Start::owner);
     {
@@ -83,24 +63,18 @@ TEST(DBusHotkeyService, OnlyTheCliOfThisLoginWithTheCookieReachesSayloft) {
         EXPECT_EQ(second.start(), DBusHotkeyService::Start::alreadyRunning);  // one per login
     }
     // The name is there on every route; the hotkey only on the key binding's.
-    const CliRun otherRoute = runCli(runtime.path(), QStringLiteral("press"));
-    EXPECT_EQ(otherRoute.status, 1);
-    EXPECT_TRUE(otherRoute.err.contains(QStringLiteral("NotSupported")))
-        << otherRoute.err.toStdString();
+    expectCli(runtime.path(), QStringLiteral("press"), 1, QStringLiteral("NotSupported"));
 
     service.acceptHotkey(*cookie,
                          [&](bool down, std::int64_t at) { reports.emplace_back(down, at); });
-    EXPECT_EQ(runCli(runtime.path(), QStringLiteral("press")).status, 0);
-    EXPECT_EQ(runCli(runtime.path(), QStringLiteral("release")).status, 0);
+    expectCli(runtime.path(), QStringLiteral("press"), 0);
+    expectCli(runtime.path(), QStringLiteral("release"), 0);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_TRUE(reports[0].first);
     EXPECT_FALSE(reports[1].first);
     EXPECT_LT(reports[0].second, reports[1].second);  // each process's own start time
 
-    const CliRun wrongCookie = runCli(otherRuntime.path(), QStringLiteral("press"));
-    EXPECT_EQ(wrongCookie.status, 1);
-    EXPECT_TRUE(wrongCookie.err.contains(QStringLiteral("AccessDenied")))
-        << wrongCookie.err.toStdString();
+    expectCli(otherRuntime.path(), QStringLiteral("press"), 1, QStringLiteral("AccessDenied"));
     EXPECT_EQ(reports.size(), 2u);
 }
 
@@ -124,15 +98,12 @@ TEST(DBusHotkeyService, ASecondStartIsAnsweredByTheFirstOrToldItDidNotAnswer) {
     EXPECT_EQ(DBusHotkeyService::activateRunning(second), Activation::notRunning);  // it quit
 
     // A holder that hangs: the caller gives up after its time-out, here a short one.
-    QDBusConnection hung = otherConnection("hung");
-    SilentObject silent;
-    ASSERT_TRUE(
-        hung.registerVirtualObject(QString::fromLatin1(DBusHotkeyService::objectPath), &silent));
-    ASSERT_TRUE(hung.registerService(QString::fromLatin1(DBusHotkeyService::serviceName)));
+    const auto hung = test::DBusMock::plain(test::DBusMock::Bus::session,
+                                            QString::fromLatin1(DBusHotkeyService::serviceName),
+                                            QString::fromLatin1(DBusHotkeyService::objectPath),
+                                            QString::fromLatin1(DBusHotkeyService::interfaceName));
+    hung->freeze();
     EXPECT_EQ(DBusHotkeyService::activateRunning(second, 300), Activation::noAnswer);
-    EXPECT_EQ(silent.calls, 1);
-    hung.unregisterService(QString::fromLatin1(DBusHotkeyService::serviceName));
-    hung.unregisterObject(QString::fromLatin1(DBusHotkeyService::objectPath));
 }
 
 TEST(DBusHotkeyService, AcceptsOnlyTheSameUserWithTheCookie) {
