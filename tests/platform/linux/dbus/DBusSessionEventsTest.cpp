@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <QtCore/QCoreApplication>
 #include <QtDBus/QDBusConnection>
@@ -42,53 +43,10 @@ void updateSession(DBusMock& logind, const QString& property, bool value) {
                 sessionPath);
 }
 
-std::unique_ptr<DBusMock> startLogind() {
-    auto logind = DBusMock::fromTemplate(DBusMock::Bus::system, QStringLiteral("logind"),
-                                         QStringLiteral("org.freedesktop.login1"),
-                                         QStringLiteral("/org/freedesktop/login1"));
-    logind->mock(QStringLiteral("AddSession"), {QStringLiteral("c1"), QStringLiteral("seat0"),
-                                                1000u, QStringLiteral("user"), true});
-    return logind;
-}
-
 std::unique_ptr<DBusMock> startFreedesktopScreenSaver() {
     return DBusMock::plain(DBusMock::Bus::session, QStringLiteral("org.freedesktop.ScreenSaver"),
                            QStringLiteral("/org/freedesktop/ScreenSaver"),
                            QStringLiteral("org.freedesktop.ScreenSaver"));
-}
-
-// One way the desktop reports a wake: send(false) puts it to sleep or locks it (must not be
-// reported), send(true) wakes or unlocks it (must be, exactly once). logind runs in every case;
-// `start` starts the screen saver a case needs (or nothing), and send gets it as `other`.
-struct WakeCase {
-    const char* name;
-    std::function<std::unique_ptr<DBusMock>()> start;
-    std::function<void(DBusMock& logind, DBusMock* other, bool back)> send;
-};
-
-// Asleep or locked, then back: only the return is reported, once to each observer.
-void wakeReachesEveryObserverOnce(const WakeCase& wake) {
-    const auto logind = startLogind();
-    const auto other = wake.start();
-    DBusSessionEvents events(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
-    int first = 0;
-    int second = 0;
-    events.observe([&] { ++first; });
-    events.observe([&] { ++second; });  // a second observer subscribes nothing twice
-    ASSERT_TRUE(waitUntil([&] { return events.sessionPath() == sessionPath; }));
-    roundTrip(QDBusConnection::systemBus());
-    roundTrip(QDBusConnection::sessionBus());
-
-    // The mock emits its signal before it answers the call that made it emit, so once send()
-    // has returned the signal is queued here: handling the queued events delivers it.
-    wake.send(*logind, other.get(), false);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(first, 0) << "going to sleep or locking was reported";
-    wake.send(*logind, other.get(), true);
-    ASSERT_TRUE(waitUntil([&] { return first >= 1; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 1);
 }
 
 TEST(DBusSessionEvents, TheReturnReachesEveryObserverOnce) {
@@ -96,43 +54,62 @@ TEST(DBusSessionEvents, TheReturnReachesEveryObserverOnce) {
         GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
     }
     setenv("XDG_SESSION_ID", "c1", 1);
-    const auto none = [] { return std::unique_ptr<DBusMock>(); };
-    const WakeCase cases[] = {
-        {"PrepareForSleep", none,
-         [](DBusMock& logind, DBusMock*, bool back) {
-             emitSignal(logind, QStringLiteral("org.freedesktop.login1.Manager"),
+    const auto logind = DBusMock::fromTemplate(DBusMock::Bus::system, QStringLiteral("logind"),
+                                               QStringLiteral("org.freedesktop.login1"),
+                                               QStringLiteral("/org/freedesktop/login1"));
+    logind->mock(QStringLiteral("AddSession"), {QStringLiteral("c1"), QStringLiteral("seat0"),
+                                                1000u, QStringLiteral("user"), true});
+    const auto saver = startFreedesktopScreenSaver();
+    const auto gnome = DBusMock::fromTemplate(
+        DBusMock::Bus::session, QStringLiteral("gnome_screensaver"),
+        QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"));
+    // The ways the desktop reports a wake: send(false) puts it to sleep or locks it (must not be
+    // reported), send(true) wakes or unlocks it (must be, exactly once).
+    const std::pair<const char*, std::function<void(bool)>> cases[] = {
+        {"PrepareForSleep",
+         [&](bool back) {
+             emitSignal(*logind, QStringLiteral("org.freedesktop.login1.Manager"),
                         QStringLiteral("PrepareForSleep"), !back);
          }},
-        {"LockedHint", none,
-         [](DBusMock& logind, DBusMock*, bool back) {
-             updateSession(logind, QStringLiteral("LockedHint"), !back);
-         }},
-        {"SessionActive", none,
-         [](DBusMock& logind, DBusMock*, bool back) {
-             updateSession(logind, QStringLiteral("Active"), back);
-         }},
-        {"FreedesktopScreenSaver", startFreedesktopScreenSaver,
-         [](DBusMock&, DBusMock* saver, bool back) {
+        {"LockedHint",
+         [&](bool back) { updateSession(*logind, QStringLiteral("LockedHint"), !back); }},
+        {"SessionActive",
+         [&](bool back) { updateSession(*logind, QStringLiteral("Active"), back); }},
+        {"FreedesktopScreenSaver",
+         [&](bool back) {
              emitSignal(*saver, QStringLiteral("org.freedesktop.ScreenSaver"),
                         QStringLiteral("ActiveChanged"), !back);
          }},
         {"GnomeScreenSaver",
-         [] {
-             return DBusMock::fromTemplate(
-                 DBusMock::Bus::session, QStringLiteral("gnome_screensaver"),
-                 QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"));
-         },
-         [](DBusMock&, DBusMock* saver, bool back) {
+         [&](bool back) {
              QDBusMessage call = QDBusMessage::createMethodCall(
                  QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"),
                  QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("SetActive"));
              call << !back;
-             saver->bus().call(call);
+             gnome->bus().call(call);
          }},
     };
-    for (const WakeCase& wake : cases) {
-        SCOPED_TRACE(wake.name);
-        wakeReachesEveryObserverOnce(wake);
+    for (const auto& [name, send] : cases) {
+        SCOPED_TRACE(name);
+        DBusSessionEvents events(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+        int first = 0;
+        int second = 0;
+        events.observe([&] { ++first; });
+        events.observe([&] { ++second; });  // a second observer subscribes nothing twice
+        ASSERT_TRUE(waitUntil([&] { return events.sessionPath() == sessionPath; }));
+        roundTrip(QDBusConnection::systemBus());
+        roundTrip(QDBusConnection::sessionBus());
+
+        // The mock emits its signal before it answers the call that made it emit, so once send()
+        // has returned the signal is queued here: handling the queued events delivers it.
+        send(false);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(first, 0) << "going to sleep or locking was reported";
+        send(true);
+        ASSERT_TRUE(waitUntil([&] { return first >= 1; }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(first, 1);
+        EXPECT_EQ(second, 1);
     }
 }
 
