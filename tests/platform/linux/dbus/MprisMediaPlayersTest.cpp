@@ -30,14 +30,12 @@ std::unique_ptr<DBusMock> startPlayer(const std::string& id, const char* status)
     player->mock(QStringLiteral("AddProperty"),
                  {playerInterface, QStringLiteral("PlaybackStatus"),
                   QVariant::fromValue(QDBusVariant(QString::fromLatin1(status)))});
-    for (const char* method : {"Pause", "Play"}) {
-        const QString next = QString::fromLatin1(method) == QLatin1String("Pause")
-                                 ? QStringLiteral("Paused")
-                                 : QStringLiteral("Playing");
+    for (const auto& [method, next] :
+         {std::pair{"Pause", "Paused"}, std::pair{"Play", "Playing"}}) {
         player->mock(QStringLiteral("AddMethod"),
                      {playerInterface, QString::fromLatin1(method), QString(), QString(),
                       QStringLiteral("self.UpdateProperties('%1', {'PlaybackStatus': '%2'})")
-                          .arg(playerInterface, next)});
+                          .arg(playerInterface, QString::fromLatin1(next))});
     }
     return player;
 }
@@ -53,14 +51,17 @@ protected:
 };
 
 TEST_F(MprisMediaPlayersTest, OnlyThePlayingPlayerIsPausedAndLaterResumed) {
+    const std::string music = "org.mpris.MediaPlayer2.music";
     std::map<std::string, std::unique_ptr<DBusMock>> mocks;
-    mocks["org.mpris.MediaPlayer2.music"] = startPlayer("org.mpris.MediaPlayer2.music", "Playing");
-    mocks["org.mpris.MediaPlayer2.video"] = startPlayer("org.mpris.MediaPlayer2.video", "Paused");
-    mocks["org.mpris.MediaPlayer2.radio"] = startPlayer("org.mpris.MediaPlayer2.radio", "Stopped");
-    // Not a player, though it has the same object: never touched.
-    mocks["org.example.NotMpris"] = startPlayer("org.example.NotMpris", "Playing");
+    // The last is no player, though it has the same object: never touched.
+    for (const auto& [id, status] :
+         {std::pair{music.c_str(), "Playing"}, std::pair{"org.mpris.MediaPlayer2.video", "Paused"},
+          std::pair{"org.mpris.MediaPlayer2.radio", "Stopped"},
+          std::pair{"org.example.NotMpris", "Playing"}}) {
+        mocks[id] = startPlayer(id, status);
+    }
 
-    EXPECT_EQ(players.playing(2s), std::vector<std::string>{"org.mpris.MediaPlayer2.music"});
+    EXPECT_EQ(players.playing(2s), std::vector{music});
 
     // The application's own sequence: pause around a recording, from its media worker thread.
     WorkerQueue queue;
@@ -69,15 +70,14 @@ TEST_F(MprisMediaPlayersTest, OnlyThePlayingPlayerIsPausedAndLaterResumed) {
     const auto called = [&](const std::string& id, const char* method) {
         return mocks.at(id)->calls(QString::fromLatin1(method)).size();
     };
-    ASSERT_TRUE(waitUntil([&] { return called("org.mpris.MediaPlayer2.music", "Pause") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return called(music, "Pause") == 1; }));
     media.resumeIfPaused();
-    ASSERT_TRUE(waitUntil([&] { return called("org.mpris.MediaPlayer2.music", "Play") == 1; }));
-    EXPECT_EQ(players.playing(2s), std::vector<std::string>{"org.mpris.MediaPlayer2.music"});
+    ASSERT_TRUE(waitUntil([&] { return called(music, "Play") == 1; }));
+    EXPECT_EQ(players.playing(2s), std::vector{music});
 
-    for (const char* id :
-         {"org.mpris.MediaPlayer2.video", "org.mpris.MediaPlayer2.radio", "org.example.NotMpris"}) {
-        EXPECT_EQ(called(id, "Pause"), 0u) << id;
-        EXPECT_EQ(called(id, "Play"), 0u) << id;
+    for (const auto& player : mocks) {
+        const std::string& id = player.first;
+        EXPECT_EQ(called(id, "Pause") + called(id, "Play"), id == music ? 2u : 0u) << id;
     }
     players.play("org.example.NotMpris", 1s);          // not an MPRIS name: ignored
     players.pause("org.mpris.MediaPlayer2.gone", 1s);  // no such player: silent
