@@ -23,23 +23,15 @@ namespace {
 
 using test::waitUntil;
 
-// Runs a program and returns its standard output, or nullopt when it failed.
-std::optional<std::string> run(const std::string& program, const QStringList& args) {
-    std::vector<std::string> argv{program};
-    for (const QString& arg : args) {
-        argv.push_back(arg.toStdString());
-    }
-    return test::runProgram(argv);
+std::optional<std::string> xdotool(std::vector<std::string> args) {
+    args.insert(args.begin(), "xdotool");
+    return test::runProgram(args);
 }
 
-struct Geometry {
-    int x, y, width, height;
-};
-
-// Where the X server has the window, from xwininfo.
-std::optional<Geometry> xGeometry(unsigned long window) {
-    const auto info = run("xwininfo", {"-id", QString::number(window)});
-    if (!info) {
+// Where the X server has the window, from xwininfo, once it is viewable.
+std::optional<QRect> xGeometry(unsigned long window) {
+    const auto info = test::runProgram({"xwininfo", "-id", std::to_string(window)});
+    if (!info || info->find("IsViewable") == std::string::npos) {
         return std::nullopt;
     }
     auto field = [&](const char* name) {
@@ -47,16 +39,8 @@ std::optional<Geometry> xGeometry(unsigned long window) {
         const std::regex pattern(std::string(name) + ":\\s+(-?[0-9]+)");
         return std::regex_search(*info, match, pattern) ? std::stoi(match[1]) : -100000;
     };
-    return Geometry{field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
-                    field("Height")};
-}
-
-std::optional<unsigned long> focusedWindow() {
-    const auto out = run("xdotool", {"getwindowfocus"});
-    if (!out || out->empty()) {
-        return std::nullopt;
-    }
-    return std::stoul(*out);
+    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+                 field("Height"));
 }
 
 class ClickCounter final : public QWidget {
@@ -93,52 +77,45 @@ TEST_F(QtPanelOnX, ShowsBottomCentreOnThePointersScreenWithoutTakingFocusAndLets
     QProcess xterm;
     xterm.start("xterm", {"-title", "sayloft-focus-target", "-geometry", "40x5+10+10"});
     ASSERT_TRUE(xterm.waitForStarted(10000));
-    const auto search =
-        run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "sayloft-focus-target"});
-    ASSERT_TRUE(search.has_value());
-    const unsigned long target = std::stoul(search->substr(0, search->find('\n')));
-    ASSERT_TRUE(run("xdotool", {"windowfocus", "--sync", QString::number(target)}).has_value());
-    ASSERT_EQ(focusedWindow(), target);
+    const auto target =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "sayloft-focus-target"});
+    ASSERT_TRUE(target.has_value());
+    const std::string window = target->substr(0, target->find('\n'));
+    const auto focusTarget = [&] { return xdotool({"windowfocus", "--sync", window}); };
+    const auto focused = [&] { return xdotool({"getwindowfocus"}) == window + "\n"; };
+    ASSERT_TRUE(focusTarget());
+    ASSERT_TRUE(focused());
 
     // A window of ours where the panel will appear, to receive the click that passes through.
     ClickCounter below;
     below.setGeometry(0, 0, 1280, 800);
     below.setAttribute(Qt::WA_ShowWithoutActivating);
     below.show();
-    ASSERT_TRUE(
-        waitUntil([&] { return below.isVisible() && xGeometry(below.winId()).has_value(); }));
-    ASSERT_TRUE(run("xdotool", {"windowfocus", "--sync", QString::number(target)}).has_value());
-    ASSERT_TRUE(run("xdotool", {"mousemove", "--sync", "100", "100"}).has_value());
+    ASSERT_TRUE(waitUntil([&] { return xGeometry(below.winId()).has_value(); }));
+    ASSERT_TRUE(focusTarget());
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", "100", "100"}));
 
     test::HudWith<QtPanel> panel(true);
-    QtPanel*& shown = panel.shown;
     panel.hud.show("Listening…");
-    ASSERT_TRUE(waitUntil([&] { return shown != nullptr && shown->widget()->isVisible(); }));
-    const unsigned long panelWindow = shown->widget()->winId();
-    std::optional<Geometry> where;
+    ASSERT_TRUE(waitUntil([&] { return panel.shown && panel.shown->widget()->isVisible(); }));
+    QWidget* const shown = panel.shown->widget();
+    std::optional<QRect> where;
     ASSERT_TRUE(waitUntil([&] {
-        where = xGeometry(panelWindow);
-        return where && where->width == 220 &&
-               run("xwininfo", {"-id", QString::number(panelWindow)})->find("IsViewable") !=
-                   std::string::npos;
+        where = xGeometry(shown->winId());
+        return where && where->width() == 220;
     }));
-
-    // Bottom centre of the screen (no panels or docks on it).
-    EXPECT_EQ(QRect(where->x, where->y, where->width, where->height), panel.bottomCentre());
-
-    EXPECT_EQ(focusedWindow(), target);
-    EXPECT_FALSE(QApplication::activeWindow() == shown->widget());
+    // Bottom centre of the screen (no panels or docks on it), the focus left where it was.
+    EXPECT_EQ(*where, panel.bottomCentre());
+    EXPECT_TRUE(focused());
+    EXPECT_NE(QApplication::activeWindow(), shown);
 
     // A click on the middle of the panel reaches the window beneath it.
-    const int cx = where->x + where->width / 2;
-    const int cy = where->y + where->height / 2;
-    ASSERT_TRUE(run("xdotool", {"mousemove", "--sync", QString::number(cx), QString::number(cy)})
-                    .has_value());
-    ASSERT_TRUE(run("xdotool", {"click", "1"}).has_value());
+    ASSERT_TRUE(xdotool({"mousemove", "--sync", std::to_string(where->center().x()),
+                         std::to_string(where->center().y()), "click", "1"}));
     EXPECT_TRUE(waitUntil([&] { return below.presses == 1; }));
 
     panel.hud.hide();
-    EXPECT_TRUE(waitUntil([&] { return !shown->widget()->isVisible(); }));
+    EXPECT_TRUE(waitUntil([&] { return !shown->isVisible(); }));
 
     xterm.terminate();
     xterm.waitForFinished(5000);
