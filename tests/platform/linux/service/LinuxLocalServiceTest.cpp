@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include "TempHome.h"
 #include "VirtualRunLoop.h"
@@ -52,10 +51,6 @@ protected:
         return answer;
     }
 
-    fs::path script(const std::string& body) const {
-        return home_.write("fake-server", "#!/bin/sh\n" + body + "\n", fs::perms::owner_all);
-    }
-
     TempHome home_;
     const fs::path& root_ = home_.path();
     VirtualRunLoop runLoop_;
@@ -71,11 +66,9 @@ TEST_F(LinuxLocalServiceTest, StartsTheServerOnThePrivateSocketAndStopsItWhenDes
         ASSERT_TRUE(answer.ok) << answer.reason;
         child = service.childPid();
         EXPECT_GT(child, 0);
-        struct stat info {};
-        ASSERT_EQ(::stat(endpoint().unixSocket.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600u);
-        ASSERT_EQ(::stat(endpoint().unixSocket.parent_path().c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        const fs::path socket = endpoint().unixSocket;
+        EXPECT_EQ(fs::status(socket).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(socket.parent_path()).permissions(), fs::perms::owner_all);
 
         const std::string token = APIClient(endpoint()).registerDevice();
         EXPECT_TRUE(token.starts_with("sl1.")) << token;
@@ -102,7 +95,9 @@ TEST_F(LinuxLocalServiceTest, SaysWhyWhenTheServerCannotBeStarted) {
         {"never answers", "exec sleep 30", "did not answer within"},
     };
     for (const auto& c : cases) {
-        auto o = options(c.body.empty() ? fs::path() : script(c.body));
+        auto o = options(c.body.empty() ? fs::path()
+                                        : home_.write("fake-server", "#!/bin/sh\n" + c.body + "\n",
+                                                      fs::perms::owner_all));
         o.healthWait = std::chrono::milliseconds(500);
         LinuxLocalService service(runLoop_, endpoint(), o);
         const Answer answer = ensureRunning(service);
