@@ -1,4 +1,5 @@
-// The entry of the Qt desktop tests: one QApplication for the whole binary, made before any test.
+// The entry of the Qt and D-Bus desktop tests: one QApplication for the whole binary, made before
+// any test (the buses' event handling and the replies the tests wait for need its event loop).
 
 #include <QApplication>
 
