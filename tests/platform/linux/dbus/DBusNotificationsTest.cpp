@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <string>
@@ -79,15 +80,12 @@ TEST_F(DBusNotificationsTest, NoServerIsSilentAndAServerStartedLaterIsUsed) {
     // loop); none may throw or crash, and the notifier stays usable.
     const auto daemon = startDaemon();
     notifications.post("found", "a server now");
-    const auto arrived = [&] {
-        for (const auto& call : daemon->calls(QStringLiteral("Notify"))) {
-            if (call.value(3).toString() == QStringLiteral("found")) {
-                return true;
-            }
-        }
-        return false;
-    };
-    EXPECT_TRUE(waitUntil(arrived));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto calls = daemon->calls(QStringLiteral("Notify"));
+        return std::any_of(calls.begin(), calls.end(), [](const QVariantList& call) {
+            return call.value(3).toString() == QStringLiteral("found");
+        });
+    }));
 }
 
 }  // namespace
