@@ -59,14 +59,11 @@ void expectTone(const std::vector<std::int16_t>& samples, Tone tone) {
     EXPECT_NEAR(std::sqrt(total / window), expectedRms, expectedRms * 0.1);
 }
 
-// Records `blocks` blocks through the real Recorder once the microphone has heard `tone` begin,
-// so that nothing of an earlier tone can be in the capture.
-std::vector<std::int16_t> recordTone(Recorder& recorder, test::BlockCounter& counter,
-                                     test::TonePlayer& player, Tone tone, std::size_t blocks) {
-    EXPECT_TRUE(player.playBurst(tone.hz, tone.amplitude, 480, true)) << "the tone never played";
-    const std::size_t before = counter.blocks();
+// Records 1.5 s of `tone` through the real Recorder, up to the tone's last sample.
+std::vector<std::int16_t> recordTone(Recorder& recorder, test::TonePlayer& player, Tone tone,
+                                     double rate = 48000) {
     recorder.start();
-    EXPECT_TRUE(counter.waitFor(before + blocks)) << "the microphone delivered too few blocks";
+    EXPECT_TRUE(player.play(tone.hz, tone.amplitude, static_cast<std::size_t>(1.5 * rate)));
     return recorder.stop();
 }
 
@@ -98,12 +95,12 @@ TEST_F(PulseAudioEngineTest, EachRecordingHearsTheTonePlayingThenAtItsFrequencyA
     const Tone tones[] = {{1000, 0.5}, {440, 0.25}, {1500, 0.4}, {1000, 0.5}};
     test::TonePlayer player("sayloft_mic");
     // A null sink that was idle delivers its first audio in bursts up to about 2 s late; one
-    // discarded capture of 3 s lets the player's stream settle before anything is measured.
-    recordTone(recorder, counter, player, tones[0], 36);
+    // discarded capture lets the player's stream settle before anything is measured.
+    recordTone(recorder, player, tones[0]);
     const pa_context* firstContext = nullptr;
     for (const Tone tone : tones) {
         SCOPED_TRACE(tone.hz);
-        expectTone(recordTone(recorder, counter, player, tone, 18), tone);
+        expectTone(recordTone(recorder, player, tone), tone);
         PulseConnection::Lock lock(*connection);
         firstContext = firstContext != nullptr ? firstContext : connection->context();
         EXPECT_EQ(connection->context(), firstContext) << "the server connection was not kept";
@@ -120,7 +117,7 @@ TEST_F(PulseAudioEngineTest, StopRightAfterTheLastSoundKeepsAllOfIt) {
         const std::size_t before = counter.blocks();
         recorder.start();
         ASSERT_TRUE(counter.waitFor(before + 1)) << "the capture did not begin";
-        ASSERT_TRUE(player.playBurst(1000, amplitude, static_cast<std::size_t>(seconds * 48000)));
+        ASSERT_TRUE(player.play(1000, amplitude, static_cast<std::size_t>(seconds * 48000)));
         const auto samples = recorder.stop();  // well within 20 ms of the last sample played
         // Seconds from the first to the last sample above half of the tone's peak.
         const auto loud = [](std::int16_t sample) { return std::abs(sample) > amplitude * 16384; };
@@ -150,7 +147,7 @@ TEST_F(PulseAudioEngineTest, ARecordingTakesTheFormatOfTheSourceThatIsDefaultThe
     EXPECT_EQ(mono.inputFormat().channels, 1u);
     const Tone tone{700, 0.3};
     test::TonePlayer player("sayloft_mono_mic", 44100);
-    expectTone(recordTone(recorder, counter, player, tone, 18), tone);
+    expectTone(recordTone(recorder, player, tone, 44100), tone);
 }
 
 TEST_F(PulseAudioEngineTest, BlocksHaveTheAskedSizeAndNoneArrivesAfterTheTapIsGone) {
