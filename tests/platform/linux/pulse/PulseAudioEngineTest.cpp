@@ -63,7 +63,7 @@ void expectTone(const std::vector<std::int16_t>& samples, Tone tone) {
 std::vector<std::int16_t> recordTone(Recorder& recorder, test::TonePlayer& player, Tone tone,
                                      double rate = 48000) {
     recorder.start();
-    EXPECT_TRUE(player.play(tone.hz, tone.amplitude, static_cast<std::size_t>(1.5 * rate)));
+    EXPECT_TRUE(player.playBurst(tone.hz, tone.amplitude, static_cast<std::size_t>(1.5 * rate)));
     return recorder.stop();
 }
 
@@ -117,7 +117,7 @@ TEST_F(PulseAudioEngineTest, StopRightAfterTheLastSoundKeepsAllOfIt) {
         const std::size_t before = counter.blocks();
         recorder.start();
         ASSERT_TRUE(counter.waitFor(before + 1)) << "the capture did not begin";
-        ASSERT_TRUE(player.play(1000, amplitude, static_cast<std::size_t>(seconds * 48000)));
+        ASSERT_TRUE(player.playBurst(1000, amplitude, static_cast<std::size_t>(seconds * 48000)));
         const auto samples = recorder.stop();  // well within 20 ms of the last sample played
         // Seconds from the first to the last sample above half of the tone's peak.
         const auto loud = [](std::int16_t sample) { return std::abs(sample) > amplitude * 16384; };

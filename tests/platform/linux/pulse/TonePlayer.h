@@ -1,57 +1,58 @@
 #pragma once
 
-#include <cmath>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
-#include <cstdint>
-#include <numbers>
-#include <stdexcept>
+#include <mutex>
 #include <string>
-#include <vector>
-
-#include <pulse/error.h>
-#include <pulse/simple.h>
+#include <thread>
 
 namespace sayloft::test {
 
-// A playback stream into a PulseAudio sink, so that the sink's monitor (the test microphone)
-// hears what it plays. Throws std::runtime_error when the stream cannot be opened. Kept open
-// across recordings, the stream also keeps the null sink running at its short latency: an idle
-// null sink renders in bursts of two seconds.
+// Plays stereo sines (or silence) into a PulseAudio sink from its own thread until destroyed,
+// so that the sink's monitor (the test microphone) hears them. Throws std::runtime_error when the
+// playback stream cannot be opened.
+//
+// One player kept for several recordings also keeps the null sink busy: an idle null sink renders
+// in bursts of two seconds and a new recording on its monitor may then wait that long for its first
+// block.
 class TonePlayer {
 public:
-    explicit TonePlayer(const std::string& sink, unsigned rate = 48000) : rate_(rate) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, rate, 2};
-        // A short target buffer: the tone reaches the sink promptly and stops promptly.
-        const pa_buffer_attr attributes{UINT32_MAX,
-                                        static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &spec)),
-                                        UINT32_MAX, UINT32_MAX, UINT32_MAX};
-        int error = 0;
-        simple_ = pa_simple_new(nullptr, "sayloft-tests", PA_STREAM_PLAYBACK, sink.c_str(), "tone",
-                                &spec, nullptr, &attributes, &error);
-        if (simple_ == nullptr) {
-            throw std::runtime_error("cannot play into " + sink + ": " + pa_strerror(error));
-        }
-    }
-    ~TonePlayer() { pa_simple_free(simple_); }
+    explicit TonePlayer(std::string sink, unsigned rate = 48000);
+    ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
 
-    // Plays hz at amplitude for `frames` frames, paced by the server, and returns once the sink
-    // has rendered the last of them (so its monitor has them); false when playback failed.
-    bool play(double hz, double amplitude, std::size_t frames) {
-        std::vector<float> samples(2 * frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            samples[2 * i] = samples[2 * i + 1] = static_cast<float>(
-                amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate_));
-        }
-        const std::size_t bytes = samples.size() * sizeof(float);
-        return pa_simple_write(simple_, samples.data(), bytes, nullptr) >= 0 &&
-               pa_simple_drain(simple_, nullptr) >= 0;
-    }
+    // Plays hz at amplitude for `frames` frames, then silence, or the same tone on when `keep`.
+    // Returns once the server has played the last of those frames (the sink has rendered them,
+    // so its monitor has them), or false when that took longer than limit.
+    bool playBurst(double hz, double amplitude, std::size_t frames, bool keep = false,
+                   std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 private:
-    pa_simple* simple_;
+    void run();
+    bool write(std::size_t frames);  // the tone for `frames` frames; false when playback failed
+    void playPendingBurst();
+
+    struct Burst {
+        double hz = 0;
+        double amplitude = 0;
+        std::size_t frames = 0;
+        bool keep = false;
+        bool pending = false;
+    };
+
+    void* simple_;  // pa_simple
+    std::atomic<double> hz_{0};
+    std::atomic<double> amplitude_{0};
     unsigned rate_;
+    double phase_ = 0;  // radians, kept across tone changes so that a change makes no click
+    std::mutex mutex_;
+    std::condition_variable burstPlayed_;
+    Burst burst_;  // guarded by mutex_
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace sayloft::test

@@ -1,5 +1,4 @@
-// The entry of the Qt and D-Bus desktop tests: one QApplication for the whole binary, made before
-// any test (the buses' event handling and the replies the tests wait for need its event loop).
+// The entry of the Qt desktop tests: one QApplication for the whole binary, made before any test.
 
 #include <QApplication>
 
