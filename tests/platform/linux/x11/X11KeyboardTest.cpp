@@ -166,26 +166,17 @@ TEST_F(XTestKeyboardEventsTest, UnknownVirtualKeyIsDroppedAndModifiersAreLeftAlo
 }
 
 TEST_F(QtPasteboardTest, PastedTextArrivesInAnotherApplicationAgainAndAgain) {
-    struct Row {
-        TextFieldProcess::Toolkit toolkit;
-        std::string text;
-        QString arrives;
-    };
-    const Row rows[] = {
-        {TextFieldProcess::Toolkit::gtk, "测试中文🙂 gtk", "测试中文🙂 gtk"},
-        {TextFieldProcess::Toolkit::qt, "测试中文🙂 pasted", "测试中文🙂 pasted"},
-        // Invalid UTF-8 is offered with replacement characters.
-        {TextFieldProcess::Toolkit::qt, "ok \xff end", QString::fromUtf8("ok \xef\xbf\xbd end")},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.arrives.toStdString());
-        TextFieldProcess field(row.toolkit);
+    for (const auto toolkit : {TextFieldProcess::Toolkit::gtk, TextFieldProcess::Toolkit::qt}) {
+        const QString text = toolkit == TextFieldProcess::Toolkit::gtk ? "测试中文🙂 gtk"
+                                                                       : "测试中文🙂 qt";
+        SCOPED_TRACE(text.toStdString());
+        TextFieldProcess field(toolkit);
         ASSERT_TRUE(field.waitUntilReady());
-        paste(row.text);
-        EXPECT_TRUE(field.waitForText(row.arrives)) << field.text().toStdString();
+        paste(text.toStdString());
+        EXPECT_TRUE(field.waitForText(text)) << field.text().toStdString();
         // The clipboard still offers it after the paste: a second chord pastes it again.
         pasteAgain();
-        EXPECT_TRUE(field.waitForText(row.arrives + row.arrives)) << field.text().toStdString();
+        EXPECT_TRUE(field.waitForText(text + text)) << field.text().toStdString();
     }
 }
 
