@@ -50,10 +50,8 @@ bool TonePlayer::write(std::size_t frames) {
     const double step = 2 * std::numbers::pi * hz_ / rate_;
     const double amplitude = amplitude_;
     for (std::size_t i = 0; i < frames; ++i) {
-        const auto value = static_cast<float>(amplitude * std::sin(phase_));
+        chunk[2 * i] = chunk[2 * i + 1] = static_cast<float>(amplitude * std::sin(phase_));
         phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
-        chunk[2 * i] = value;
-        chunk[2 * i + 1] = value;
     }
     // Blocks while the server's buffer is full, which paces the caller at real time.
     return pa_simple_write(static_cast<pa_simple*>(simple_), chunk.data(),
@@ -80,8 +78,7 @@ void TonePlayer::playPendingBurst() {
         left -= frames;
     }
     if (!burst.keep) {
-        hz_ = 0;
-        amplitude_ = 0;
+        hz_ = amplitude_ = 0;
     }
     // The burst ends exactly at the last written frame; the drain returns when it was played.
     pa_simple_drain(static_cast<pa_simple*>(simple_), nullptr);
