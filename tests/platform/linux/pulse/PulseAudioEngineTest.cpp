@@ -59,11 +59,14 @@ void expectTone(const std::vector<std::int16_t>& samples, Tone tone) {
     EXPECT_NEAR(std::sqrt(total / window), expectedRms, expectedRms * 0.1);
 }
 
-// Records 1.5 s of `tone` through the real Recorder, up to the tone's last sample.
-std::vector<std::int16_t> recordTone(Recorder& recorder, test::TonePlayer& player, Tone tone,
-                                     double rate = 48000) {
+// Records `blocks` blocks through the real Recorder once the microphone has heard `tone` begin,
+// so that nothing of an earlier tone can be in the capture.
+std::vector<std::int16_t> recordTone(Recorder& recorder, test::BlockCounter& counter,
+                                     test::TonePlayer& player, Tone tone, std::size_t blocks = 18) {
+    EXPECT_TRUE(player.playBurst(tone.hz, tone.amplitude, 480, true)) << "the tone never played";
+    const std::size_t before = counter.blocks();
     recorder.start();
-    EXPECT_TRUE(player.playBurst(tone.hz, tone.amplitude, static_cast<std::size_t>(1.5 * rate)));
+    EXPECT_TRUE(counter.waitFor(before + blocks)) << "the microphone delivered too few blocks";
     return recorder.stop();
 }
 
@@ -95,12 +98,12 @@ TEST_F(PulseAudioEngineTest, EachRecordingHearsTheTonePlayingThenAtItsFrequencyA
     const Tone tones[] = {{1000, 0.5}, {440, 0.25}, {1500, 0.4}, {1000, 0.5}};
     test::TonePlayer player("sayloft_mic");
     // A null sink that was idle delivers its first audio in bursts up to about 2 s late; one
-    // discarded capture lets the player's stream settle before anything is measured.
-    recordTone(recorder, player, tones[0]);
+    // discarded capture of 3 s lets the player's stream settle before anything is measured.
+    recordTone(recorder, counter, player, tones[0], 36);
     const pa_context* firstContext = nullptr;
     for (const Tone tone : tones) {
         SCOPED_TRACE(tone.hz);
-        expectTone(recordTone(recorder, player, tone), tone);
+        expectTone(recordTone(recorder, counter, player, tone), tone);
         PulseConnection::Lock lock(*connection);
         firstContext = firstContext != nullptr ? firstContext : connection->context();
         EXPECT_EQ(connection->context(), firstContext) << "the server connection was not kept";
@@ -147,7 +150,7 @@ TEST_F(PulseAudioEngineTest, ARecordingTakesTheFormatOfTheSourceThatIsDefaultThe
     EXPECT_EQ(mono.inputFormat().channels, 1u);
     const Tone tone{700, 0.3};
     test::TonePlayer player("sayloft_mono_mic", 44100);
-    expectTone(recordTone(recorder, player, tone, 44100), tone);
+    expectTone(recordTone(recorder, counter, player, tone), tone);
 }
 
 TEST_F(PulseAudioEngineTest, BlocksHaveTheAskedSizeAndNoneArrivesAfterTheTapIsGone) {
