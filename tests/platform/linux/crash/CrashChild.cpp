@@ -7,7 +7,6 @@
 
 #include <sys/prctl.h>
 
-#include "core/diagnostics/DeliberateCrash.h"
 #include "platform/linux/crash/CrashHandler.h"
 
 namespace {
@@ -35,9 +34,6 @@ int main(int argc, char** argv) {
     // No core dump of a crash made on purpose (a machine's core dump collector would keep it).
     ::prctl(PR_SET_DUMPABLE, 0);
     const char* mode = argv[2];
-    if (std::strcmp(mode, "--crashtest") == 0) {
-        throw sayloft::DeliberateCrash();
-    }
     if (std::strcmp(mode, "null-write") == 0) {
         *nearNull = 1;
     }

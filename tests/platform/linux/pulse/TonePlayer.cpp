@@ -19,12 +19,9 @@ constexpr std::size_t chunkFrames = 480;  // 10 ms at 48 kHz
 TonePlayer::TonePlayer(std::string sink, unsigned rate) : rate_(rate) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, rate, 2};
     // A short target buffer: the tone reaches the sink promptly and stops promptly.
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &sampleSpec));
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    const pa_buffer_attr attributes{
+        UINT32_MAX, static_cast<std::uint32_t>(pa_usec_to_bytes(50000, &sampleSpec)), UINT32_MAX,
+        UINT32_MAX, UINT32_MAX};
     int error = 0;
     simple_ = pa_simple_new(nullptr, "sayloft-tests", PA_STREAM_PLAYBACK, sink.c_str(), "tone",
                             &sampleSpec, nullptr, &attributes, &error);
@@ -53,10 +50,8 @@ bool TonePlayer::write(std::size_t frames) {
     const double step = 2 * std::numbers::pi * hz_ / rate_;
     const double amplitude = amplitude_;
     for (std::size_t i = 0; i < frames; ++i) {
-        const auto value = static_cast<float>(amplitude * std::sin(phase_));
+        chunk[2 * i] = chunk[2 * i + 1] = static_cast<float>(amplitude * std::sin(phase_));
         phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
-        chunk[2 * i] = value;
-        chunk[2 * i + 1] = value;
     }
     // Blocks while the server's buffer is full, which paces the caller at real time.
     return pa_simple_write(static_cast<pa_simple*>(simple_), chunk.data(),
@@ -83,8 +78,7 @@ void TonePlayer::playPendingBurst() {
         left -= frames;
     }
     if (!burst.keep) {
-        hz_ = 0;
-        amplitude_ = 0;
+        hz_ = amplitude_ = 0;
     }
     // The burst ends exactly at the last written frame; the drain returns when it was played.
     pa_simple_drain(static_cast<pa_simple*>(simple_), nullptr);

@@ -1,13 +1,9 @@
 #include "TestDisplay.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <stdexcept>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 namespace sayloft::test {
@@ -39,14 +35,11 @@ bool TestDisplay::isDown(unsigned keycode) {
 }
 
 void TestDisplay::releaseAll() {
-    char keys[32];
-    XQueryKeymap(display_, keys);
     for (unsigned keycode = 8; keycode < 256; ++keycode) {
-        if ((keys[keycode / 8] & (1 << (keycode % 8))) != 0) {
-            XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
+        if (isDown(keycode)) {
+            release(keycode);
         }
     }
-    XSync(display_, False);
 }
 
 void TestDisplay::setCapsLock(bool on) {
@@ -71,44 +64,6 @@ std::vector<unsigned long> TestDisplay::keyboardMapping() {
         keysyms, keysyms + static_cast<std::size_t>((maxKeycode - minKeycode + 1) * perKeycode));
     XFree(keysyms);
     return mapping;
-}
-
-unsigned long TestDisplay::findWindow(const std::string& windowClass) {
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    unsigned long found = 0;
-    if (XQueryTree(display_, XDefaultRootWindow(display_), &root, &parent, &children, &count) ==
-        0) {
-        return 0;
-    }
-    for (unsigned i = 0; i < count && found == 0; ++i) {
-        XWindowAttributes attributes;
-        XClassHint hint{nullptr, nullptr};
-        if (XGetWindowAttributes(display_, children[i], &attributes) != 0 &&
-            attributes.map_state == IsViewable && XGetClassHint(display_, children[i], &hint)) {
-            if (hint.res_class != nullptr && windowClass == hint.res_class) {
-                found = children[i];
-            }
-            XFree(hint.res_name);
-            XFree(hint.res_class);
-        }
-    }
-    XFree(children);
-    return found;
-}
-
-void TestDisplay::focus(unsigned long window) {
-    XSetInputFocus(display_, window, RevertToPointerRoot, CurrentTime);
-    XSync(display_, False);
-}
-
-unsigned long TestDisplay::focusedWindow() {
-    Window window = 0;
-    int revert = 0;
-    XGetInputFocus(display_, &window, &revert);
-    return window;
 }
 
 }  // namespace sayloft::test

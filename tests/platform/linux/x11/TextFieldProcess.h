@@ -20,7 +20,11 @@ public:
                                           : QStringLiteral("/usr/bin/python3"),
                    toolkit == Toolkit::qt ? QStringList{"--text-field"}
                                           : QStringList{SAYLOFT_TEST_TOOLS "/gtk_text_field.py"},
-                   x11()) {}
+                   [] {
+                       QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                       env.insert("GDK_BACKEND", "x11");
+                       return env;
+                   }()) {}
 
     // Whether the window has taken the input focus (waits for it).
     bool waitUntilReady() {
@@ -31,13 +35,6 @@ public:
         return waitUntil([&] { return text() == expected; });
     }
     QString text() { return QString::fromUtf8(QByteArray::fromHex(last("text ").mid(5))); }
-
-private:
-    static QProcessEnvironment x11() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("GDK_BACKEND", "x11");
-        return env;
-    }
 };
 
 }  // namespace sayloft::test
