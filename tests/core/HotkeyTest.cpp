@@ -1,5 +1,7 @@
-#include <cmath>
 #include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,7 +36,7 @@ TEST(HotkeyCookie, WrittenPrivatelyReadBackAndNewAtEveryStart) {
     EXPECT_EQ(HotkeyCookie::read(path), second);
 }
 
-TEST(HotkeyCookie, RefusesAFolderOthersCanEnterAndReadsNoGarbage) {
+TEST(HotkeyCookie, RefusesAFolderOthersCanEnterReadsNoGarbageMatchesOnlyTheWholeCookie) {
     TempHome home;
     EXPECT_EQ(HotkeyCookie::location({}), fs::path());
     EXPECT_EQ(HotkeyCookie::create({}), std::nullopt);
@@ -49,9 +51,6 @@ TEST(HotkeyCookie, RefusesAFolderOthersCanEnterAndReadsNoGarbage) {
         const auto file = home.write("garbage", garbage);
         EXPECT_EQ(HotkeyCookie::read(file), std::nullopt) << garbage;
     }
-}
-
-TEST(HotkeyCookie, MatchesOnlyTheWholeCookie) {
     EXPECT_TRUE(HotkeyCookie::matches("abc", "abc"));
     EXPECT_FALSE(HotkeyCookie::matches("abd", "abc"));
     EXPECT_FALSE(HotkeyCookie::matches("ab", "abc"));
@@ -60,56 +59,33 @@ TEST(HotkeyCookie, MatchesOnlyTheWholeCookie) {
 
 using Action = HotkeyLatch::Action;
 
-// One call on a latch with a 90-second limit: a key-down or key-up at a time, a time-out check
-// at a time, or a forced release; then what it answered and whether the key counts as down.
-struct Step {
-    enum Call { down, up, check, force } call;
-    double now;
-    Action expected;
-    bool downAfter;
-};
-
+// Scenarios on a latch with a 90-second limit, one step a word: the call (d key-down, u key-up,
+// c time-out check, f forced release), its time, and the answer (- none, p press, r release,
+// t timeout). The key counts as down from a press to a release or a time-out.
 TEST(HotkeyLatch, FollowsTheStateTable) {
-    const double nan = std::nan("");
-    const std::vector<std::pair<const char*, std::vector<Step>>> scenarios = {
-        {"press, repeated down, release, stray up, press again",
-         {{Step::up, 1, Action::none, false},
-          {Step::down, 2, Action::press, true},
-          {Step::down, 3, Action::none, true},
-          {Step::up, 4, Action::release, false},
-          {Step::up, 5, Action::none, false},
-          {Step::down, 6, Action::press, true}}},
-        {"a repeated down keeps the first press time",
-         {{Step::down, 1000, Action::press, true},
-          {Step::down, 1050, Action::none, true},
-          {Step::check, 1090.5, Action::timeout, false}}},
+    const std::pair<const char*, const char*> scenarios[] = {
+        {"press, repeated down, release, stray up, press again", "u1- d2p d3- u4r u5- d6p"},
+        {"a repeated down keeps the first press time", "d1000p d1050- c1090.5t"},
         {"the time-out is strictly longer than the limit; the late key-up is ignored",
-         {{Step::down, 1000, Action::press, true},
-          {Step::check, 1090, Action::none, true},
-          {Step::check, 1090.001, Action::timeout, false},
-          {Step::up, 1091, Action::none, false},
-          {Step::check, 5000, Action::none, false}}},
-        {"a clock set back never times out",
-         {{Step::down, 1000, Action::press, true},
-          {Step::check, 10, Action::none, true},
-          {Step::check, nan, Action::none, true},
-          {Step::force, 0, Action::timeout, false}}},
-        {"a forced release aborts only a held key",
-         {{Step::force, 0, Action::none, false},
-          {Step::down, 1, Action::press, true},
-          {Step::force, 0, Action::timeout, false},
-          {Step::down, 2, Action::press, true}}},
+         "d1000p c1090- c1090.001t u1091- c5000-"},
+        {"a clock set back never times out", "d1000p c10- cnan- f0t"},
+        {"a forced release aborts only a held key", "f0- d1p f0t d2p"},
     };
+    const std::map<char, Action> answers = {
+        {'-', Action::none}, {'p', Action::press}, {'r', Action::release}, {'t', Action::timeout}};
     for (const auto& [name, steps] : scenarios) {
         HotkeyLatch latch(90.0);
-        for (const Step& step : steps) {
-            SCOPED_TRACE(std::string(name) + " at t=" + std::to_string(step.now));
-            const Action action = step.call == Step::check ? latch.checkTimeout(step.now)
-                                  : step.call == Step::force
-                                      ? latch.forceRelease()
-                                      : latch.update(step.call == Step::down, step.now);
-            EXPECT_EQ(action, step.expected);
-            EXPECT_EQ(latch.isDown(), step.downAfter);
+        bool down = false;
+        std::istringstream words(steps);
+        for (std::string step; words >> step;) {
+            SCOPED_TRACE(std::string(name) + ": " + step);
+            const double now = std::stod(step.substr(1, step.size() - 2));
+            const Action action = step[0] == 'c'   ? latch.checkTimeout(now)
+                                  : step[0] == 'f' ? latch.forceRelease()
+                                                   : latch.update(step[0] == 'd', now);
+            EXPECT_EQ(action, answers.at(step.back()));
+            down = step.back() == 'p' || (down && step.back() == '-');
+            EXPECT_EQ(latch.isDown(), down);
         }
     }
 }
