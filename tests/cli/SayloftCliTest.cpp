@@ -117,11 +117,11 @@ void expectRun(const std::string& line, int status, const std::string& says,
     EXPECT_EQ(snapshot(rig.scratch.path()), before);
 }
 
+// The status of a failure of the service: its own, counted from 10.
 int failed(APIError error) {
-    return SayloftCli::exitCodeFor(error);
+    return 10 + static_cast<int>(error);
 }
 
-// Each failure of the service its own status, counted from 10.
 TEST(SayloftCli, ServiceFailures) {
     const std::string transcribe = "--token=t transcribe @a.wav";
     const std::string failure = "Transcription failed: ";
