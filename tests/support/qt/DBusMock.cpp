@@ -4,9 +4,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QEventLoop>
 #include <QtDBus/QDBusArgument>
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtDBus/QDBusMessage>
@@ -28,29 +25,31 @@ DBusMock::DBusMock(Bus bus, QString name, QString path, const QStringList& argum
     }
 }
 
+namespace {
+
+QStringList dbusmock(DBusMock::Bus bus, const QStringList& arguments) {
+    return QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                       bus == DBusMock::Bus::system ? QStringLiteral("--system")
+                                                    : QStringLiteral("--session")} +
+           arguments;
+}
+
+}  // namespace
+
 std::unique_ptr<DBusMock> DBusMock::fromTemplate(Bus bus, const QString& templateName,
                                                  const QString& name, const QString& path,
                                                  const QString& parametersJson) {
-    QStringList arguments{
-        QStringLiteral("-m"), QStringLiteral("dbusmock"),
-        bus == Bus::system ? QStringLiteral("--system") : QStringLiteral("--session"),
-        QStringLiteral("-t"), templateName};
+    QStringList arguments{QStringLiteral("-t"), templateName};
     if (!parametersJson.isEmpty()) {
         arguments << QStringLiteral("-p") << parametersJson;
     }
-    return std::unique_ptr<DBusMock>(new DBusMock(bus, name, path, arguments));
+    return std::unique_ptr<DBusMock>(new DBusMock(bus, name, path, dbusmock(bus, arguments)));
 }
 
 std::unique_ptr<DBusMock> DBusMock::plain(Bus bus, const QString& name, const QString& path,
                                           const QString& interface) {
-    const QStringList arguments{
-        QStringLiteral("-m"),
-        QStringLiteral("dbusmock"),
-        bus == Bus::system ? QStringLiteral("--system") : QStringLiteral("--session"),
-        name,
-        path,
-        interface};
-    return std::unique_ptr<DBusMock>(new DBusMock(bus, name, path, arguments));
+    return std::unique_ptr<DBusMock>(
+        new DBusMock(bus, name, path, dbusmock(bus, {name, path, interface})));
 }
 
 DBusMock::~DBusMock() {

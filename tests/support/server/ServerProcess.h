@@ -3,8 +3,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +12,17 @@
 #include <sys/types.h>
 
 namespace sayloft::test {
+
+// A fresh empty folder under the system's temporary folder, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
 
 // A real sayloft-server child process on 127.0.0.1 and a free port (or only on the Unix socket
 // that --unix-socket names), with its own temporary data folder (unless the arguments name one)
@@ -38,7 +49,6 @@ public:
     int wait(std::chrono::seconds timeout);
 
     // Every stderr line so far, and a wait for one that contains `text`.
-    std::vector<std::string> lines() const;
     std::string output() const;
     bool waitForLine(const std::string& text, std::chrono::seconds timeout) const;
 
@@ -56,29 +66,19 @@ public:
 
 private:
     void readErr(int fd);
+    void addLine(std::string line);  // parses the "listening on" line
 
     pid_t pid_ = -1;
     int port_ = 0;
     std::filesystem::path unixSocket_;
     int exitStatus_ = -1;
+    std::optional<TempDir> ownData_;
     std::filesystem::path dataDir_;
-    bool ownDataDir_;
     std::thread reader_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::string> lines_;
     bool eof_ = false;
-};
-
-// A fresh empty folder under the system's temporary folder, removed by the destructor.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 }  // namespace sayloft::test

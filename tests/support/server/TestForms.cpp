@@ -1,5 +1,6 @@
 #include "TestForms.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -10,96 +11,78 @@
 namespace sayloft::test {
 namespace {
 
-void put16(std::string& out, std::uint16_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>(v >> 8);
-}
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, static_cast<std::uint16_t>(v & 0xFFFF));
-    put16(out, static_cast<std::uint16_t>(v >> 16));
+std::string le(std::uint32_t value, int size) {
+    std::string out;
+    for (int i = 0; i < size; ++i) {
+        out += static_cast<char>(value >> (8 * i));
+    }
+    return out;
 }
 
-std::string header(std::uint16_t format, std::uint32_t rate, std::uint16_t channels,
-                   std::uint16_t bits, std::uint32_t dataBytes) {
-    std::string out = "RIFF";
-    put32(out, 36 + dataBytes);
-    out += "WAVEfmt ";
-    put32(out, 16);
-    put16(out, format);
-    put16(out, channels);
-    put32(out, rate);
-    put32(out, rate * channels * bits / 8);
-    put16(out, static_cast<std::uint16_t>(channels * bits / 8));
-    put16(out, bits);
-    out += "data";
-    put32(out, dataBytes);
-    return out;
+// A canonical WAV: the 44-byte header, then `data`.
+std::string wav(std::uint16_t format, std::uint32_t rate, std::uint16_t channels,
+                std::uint16_t bits, const std::string& data) {
+    const auto size = static_cast<std::uint32_t>(data.size());
+    return "RIFF" + le(36 + size, 4) + "WAVEfmt " + le(16, 4) + le(format, 2) + le(channels, 2) +
+           le(rate, 4) + le(rate * channels * bits / 8, 4) + le(channels * bits / 8, 2) +
+           le(bits, 2) + "data" + le(size, 4) + data;
+}
+
+std::string part(const std::string& boundary, const std::string& name, const std::string& value) {
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+           value + "\r\n";
+}
+
+std::string filePart(const std::string& boundary, const char* name, const char* type,
+                     const std::string& bytes) {
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+           name + "\"\r\nContent-Type: " + type + "\r\n\r\n" + bytes + "\r\n";
 }
 
 }  // namespace
 
 std::string TestForms::newBoundary() {
-    std::random_device device;
-    std::mt19937_64 random(device());
-    const char* hex = "0123456789ABCDEF";
-    std::string uuid;
-    for (int i = 0; i < 32; ++i) {
-        int digit = static_cast<int>(random() % 16);
-        if (i == 12) {
-            digit = 4;
-        } else if (i == 16) {
-            digit = 8 + digit % 4;
-        }
-        if (i == 8 || i == 12 || i == 16 || i == 20) {
-            uuid += '-';
-        }
-        uuid += hex[digit];
+    std::mt19937_64 random{std::random_device{}()};
+    std::string hex(32, '0');
+    for (auto& digit : hex) {
+        digit = "0123456789ABCDEF"[random() % 16];
     }
-    return "wordcast-" + uuid;
+    hex[12] = '4';
+    hex[16] = "89AB"[random() % 4];
+    return "wordcast-" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+           hex.substr(16, 4) + "-" + hex.substr(20);
 }
 
 std::string TestForms::transcribeBody(const std::string& boundary, const std::string& wav,
                                       const std::string& appVersion) {
-    return "--" + boundary +
-           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.wav\"\r\n"
-           "Content-Type: audio/wav\r\n\r\n" +
-           wav + "\r\n--" + boundary +
-           "\r\nContent-Disposition: form-data; name=\"app_version\"\r\n\r\n" + appVersion +
-           "\r\n--" + boundary + "--\r\n";
+    return filePart(boundary, "a.wav", "audio/wav", wav) +
+           part(boundary, "app_version", appVersion) + "--" + boundary + "--\r\n";
 }
 
 std::string TestForms::crashBody(const std::string& boundary, const std::string& report,
                                  const std::string& appVersion, const std::string& osVersion,
                                  const std::string& platform) {
-    auto field = [&](const std::string& name, const std::string& value) {
-        return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
-               "\"\r\n\r\n" + value + "\r\n";
-    };
-    return "--" + boundary +
-           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"crash.ips\"\r\n"
-           "Content-Type: application/octet-stream\r\n\r\n" +
-           report + "\r\n" + field("app_version", appVersion) + field("os_version", osVersion) +
-           field("platform", platform) + "--" + boundary + "--\r\n";
+    return filePart(boundary, "crash.ips", "application/octet-stream", report) +
+           part(boundary, "app_version", appVersion) + part(boundary, "os_version", osVersion) +
+           part(boundary, "platform", platform) + "--" + boundary + "--\r\n";
 }
 
 std::string TestForms::wav16(std::span<const std::int16_t> samples, std::uint32_t rate,
                              std::uint16_t channels) {
-    std::string out = header(1, rate, channels, 16, static_cast<std::uint32_t>(samples.size() * 2));
+    std::string data;
     for (const auto s : samples) {
-        put16(out, static_cast<std::uint16_t>(s));
+        data += le(static_cast<std::uint16_t>(s), 2);
     }
-    return out;
+    return wav(1, rate, channels, 16, data);
 }
 
 std::string TestForms::wavFloat(std::span<const float> samples, std::uint32_t rate,
                                 std::uint16_t channels) {
-    std::string out = header(3, rate, channels, 32, static_cast<std::uint32_t>(samples.size() * 4));
+    std::string data;
     for (const float s : samples) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &s, 4);
-        put32(out, bits);
+        data += le(std::bit_cast<std::uint32_t>(s), 4);
     }
-    return out;
+    return wav(3, rate, channels, 32, data);
 }
 
 std::vector<std::int16_t> TestForms::tone(double seconds, double hertz) {
@@ -124,14 +107,13 @@ std::string TestForms::readFile(const std::string& path) {
 std::vector<std::int16_t> TestForms::readWav16(const std::string& path) {
     const std::string bytes = readFile(path);
     // Walk the chunks for "data"; the files used here are 16 kHz mono 16-bit.
-    std::size_t at = 12;
-    while (at + 8 <= bytes.size()) {
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
         std::uint32_t size = 0;
         std::memcpy(&size, bytes.data() + at + 4, 4);
         if (bytes.compare(at, 4, "data") == 0) {
-            const std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 2;
-            std::vector<std::int16_t> samples(count);
-            std::memcpy(samples.data(), bytes.data() + at + 8, count * 2);
+            std::vector<std::int16_t> samples(std::min<std::size_t>(size, bytes.size() - at - 8) /
+                                              2);
+            std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 2);
             return samples;
         }
         at += 8 + size + (size & 1);
