@@ -13,14 +13,12 @@
 namespace sayloft::test {
 namespace {
 
-class DictationStreamingTest : public ::testing::Test, protected FakeApp {
-protected:
-    DictationStreamingTest() {
+struct StreamingApp : FakeApp {
+    StreamingApp() {
         service.streams = true;
         h.launch();
         tasks.runAll();  // the launch's ping
     }
-
     // Press, speak for `seconds` while the clock runs, and (unless told not to) release.
     void hold(double seconds, bool release = true, double amplitude = 0.3) {
         h.press();
@@ -32,89 +30,78 @@ protected:
             h.release();
         }
     }
-    // The samples of the WAV the one-shot path sent (or would have).
-    static std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& wav) {
-        std::vector<std::int16_t> samples((wav.size() - 44) / 2);
-        std::memcpy(samples.data(), wav.data() + 44, samples.size() * 2);
-        return samples;
-    }
 };
+
+class DictationStreamingTest : public ::testing::Test, protected StreamingApp {};
 
 TEST_F(DictationStreamingTest, AHoldStreamsOnceItLastsTheMinimumAndItsTranscriptIsInserted) {
     hold(0.3);  // shorter than the minimum: nothing streams (and the gate drops it)
-    EXPECT_TRUE(service.streamsOpened().empty());
+    EXPECT_TRUE(service.opened.empty());
 
     service.scriptStream(TranscribeResult{"streamed words", 1.5});
     service.scriptText("one-shot words");  // must stay unused
     hold(1.5, false);
-    ASSERT_EQ(service.streamsOpened().size(), 1u);
-    const auto stream = service.streamsOpened()[0];
-    EXPECT_GT(stream->received().size(), 20000u);  // the first moments, then block by block
+    ASSERT_EQ(service.opened.size(), 1u);
+    const auto& stream = *service.opened[0];
+    EXPECT_GT(stream.samples.size(), 20000u);  // the first moments, then block by block
     h.release();
-    finishTranscription();
-    EXPECT_TRUE(stream->wasFinished());
-    EXPECT_TRUE(service.calls().empty());
+    finishWork();
+    EXPECT_TRUE(stream.finished);
+    EXPECT_TRUE(service.calls.empty());
     EXPECT_EQ(h.pasteboard.text.value_or(""), "streamed words");
-    EXPECT_EQ(stream->received().size(), 24000u);  // every sample of the recording, once
+    EXPECT_EQ(stream.samples.size(), 24000u);  // every sample of the recording, once
     EXPECT_NE(h.latencyLogText().find("\taudio=1.5s\t"), std::string::npos);
 }
 
-TEST_F(DictationStreamingTest, AFailedStreamSendsTheWholeRecordingTheUsualWay) {
+TEST(DictationStreaming, AFailedStreamSendsTheWholeRecordingTheUsualWay) {
     struct Row {
         const char* name;
-        FakeStreamRecord::Answer stream;
+        std::exception_ptr stream;
         FakeTranscriptionService::Answer oneShot;
-        const char* inserted;  // nullptr: nothing
-        bool kept;             // the recording kept for the menu's retry
-        bool streamsAgain;     // the next hold streams again
+        const char* inserted;
+        bool kept;          // the recording kept for the menu's retry
+        bool streamsAgain;  // the next hold streams again
     };
-    const auto failure = [](auto error) { return std::make_exception_ptr(error); };
+    const auto failed = [](const char* what, bool notOffered) {
+        return std::make_exception_ptr(StreamFailed(what, notOffered));
+    };
+    const TranscribeResult words{"words", 1.0};
     const Row rows[] = {
-        {"refused or broken", failure(StreamFailed("busy", false)), TranscribeResult{"words", 1.0},
-         "words", false, true},
-        {"not offered", failure(StreamFailed("no streams", true)), TranscribeResult{"words", 1.0},
-         "words", false, false},
-        {"another failure", failure(std::runtime_error("odd")), TranscribeResult{"words", 1.0},
-         "words", false, true},
-        {"the fallback fails too", failure(StreamFailed("reset", false)), APIError::network,
-         nullptr, true, true},
-        {"the fallback is unauthorized", failure(StreamFailed("401", false)),
-         APIError::unauthorized, nullptr, false, true},
+        {"refused or broken", failed("busy", false), words, "words", false, true},
+        {"not offered", failed("no streams", true), words, "words", false, false},
+        {"another failure", std::make_exception_ptr(std::runtime_error("odd")), words, "words",
+         false, true},
+        {"the fallback fails too", failed("reset", false), APIError::network, "", true, true},
+        {"the fallback is unauthorized", failed("401", false), APIError::unauthorized, "", false,
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeApp app;
-        auto& [rowService, rowTasks, rh] = app;
-        rowService.streams = true;
-        rh.launch();
-        rowService.scriptStream(row.stream);
-        rowService.script(row.oneShot);
-        rh.press();
-        for (int step = 0; step < 10; ++step) {
-            rh.speak(0.1);
-            rh.loop.advance(0.1);
-        }
-        rh.release();
-        app.finishTranscription();
-        const auto calls = rowService.calls();
-        ASSERT_EQ(calls.size(), 1u);
-        ASSERT_EQ(rowService.streamsOpened().size(), 1u);
-        EXPECT_EQ(samplesOf(calls[0].wav), rowService.streamsOpened()[0]->received());
-        EXPECT_EQ(rh.pasteboard.text.value_or(""), row.inserted ? row.inserted : "");
-        EXPECT_EQ(rh.app->pending().has_value(), row.kept);
+        StreamingApp app;
+        auto& [service, tasks, h] = static_cast<FakeApp&>(app);
+        service.scriptStream(row.stream);
+        service.script(row.oneShot);
+        app.hold(1.0);
+        app.finishWork();
+        ASSERT_EQ(service.calls.size(), 1u);
+        ASSERT_EQ(service.opened.size(), 1u);
+        const auto& wav = service.calls[0].wav;
+        std::vector<std::int16_t> sent((wav.size() - 44) / 2);
+        std::memcpy(sent.data(), wav.data() + 44, sent.size() * 2);
+        EXPECT_EQ(sent, service.opened[0]->samples);
+        EXPECT_EQ(h.pasteboard.text.value_or(""), row.inserted);
+        EXPECT_EQ(h.app->pending().has_value(), row.kept);
 
-        rh.keychain.saveToken("device-token");  // a 401 forgot it
-        rh.press();
-        rh.loop.advance(0.5);
-        EXPECT_EQ(rowService.streamsOpened().size(), row.streamsAgain ? 2u : 1u);
-        rh.release();
+        h.keychain.saveToken("device-token");  // a 401 forgot it
+        app.hold(0.5, false);
+        EXPECT_EQ(service.opened.size(), row.streamsAgain ? 2u : 1u);
     }
 }
 
 TEST_F(DictationStreamingTest, AnAbortedOrSilentOrTokenlessHoldCancelsItsStream) {
     const auto lastStreamCancelled = [&] {
-        const auto streams = service.streamsOpened();
-        return !streams.empty() && streams.back()->wasCancelled() && !streams.back()->wasFinished();
+        return !service.opened.empty() && service.opened.back()->cancelled &&
+               !service.opened.back()->finished;
     };
     hold(1.0, false);
     h.session.wake();  // aborts the hold
@@ -126,21 +113,29 @@ TEST_F(DictationStreamingTest, AnAbortedOrSilentOrTokenlessHoldCancelsItsStream)
     h.keychain.deleteToken();
     h.release();
     EXPECT_TRUE(lastStreamCancelled());
-    finishTranscription();
-    EXPECT_EQ(service.streamsOpened().size(), 3u);
-    EXPECT_TRUE(service.calls().empty());
+    finishWork();
+    EXPECT_EQ(service.opened.size(), 3u);
+    EXPECT_TRUE(service.calls.empty());
     EXPECT_FALSE(h.pasteboard.text.has_value());
 
-    // Without a token when the hold reaches the minimum, nothing streams.
-    hold(1.0);
-    EXPECT_EQ(service.streamsOpened().size(), 3u);
+    hold(1.0);  // without a token when the hold reaches the minimum, nothing streams
+    EXPECT_EQ(service.opened.size(), 3u);
 }
 
-TEST_F(DictationStreamingTest, ALongHoldStreamsTheSameSixtySecondsItWouldSend) {
-    hold(62.0);
-    finishTranscription();
-    ASSERT_EQ(service.streamsOpened().size(), 1u);
-    EXPECT_EQ(service.streamsOpened()[0]->received().size(), Recorder::maxSamples);
+// Past 60 s the recorder stops itself while the hold goes on (keep-alive ticks pass: the hold is
+// short of the stuck-hold limit); the stream and its one-shot fallback carry the same 60 s.
+TEST_F(DictationStreamingTest, ALongHoldSendsTheFirstSixtySeconds) {
+    service.scriptStream(std::make_exception_ptr(StreamFailed("reset", false)));
+    hold(75.0, false);
+    EXPECT_FALSE(h.mic.running());
+    EXPECT_TRUE(h.app->isRecording());
+    EXPECT_EQ(h.panel.text, "🎤 Listening…");
+    h.release();
+    finishWork();
+    ASSERT_EQ(service.calls.size(), 1u);
+    EXPECT_EQ(service.calls[0].audioSeconds, 60.0);
+    EXPECT_EQ(service.calls[0].wav.size(), 44u + 2 * Recorder::maxSamples);
+    EXPECT_EQ(service.opened.at(0)->samples.size(), Recorder::maxSamples);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MenuBarController.h"
-#include "fakes/FakeBundle.h"
-#include "fakes/FakeStatusItem.h"
-#include "fakes/FakeUserDefaults.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
@@ -42,15 +40,12 @@ TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherSt
     loop.advance(0.1);
     EXPECT_EQ(item.icon, "mic");
 
-    // A new state within the 3 s cancels the return.
-    menu->set(AppState::error);
+    menu->set(AppState::error);  // a new state within the 3 s cancels the return
     loop.advance(1.0);
     menu->set(AppState::recording);
     loop.advance(5.0);
     EXPECT_EQ(item.icon, "mic.fill");
-
-    // A second error starts the 3 s anew.
-    menu->set(AppState::error);
+    menu->set(AppState::error);  // a second error starts the 3 s anew
     loop.advance(2.0);
     menu->set(AppState::error);
     loop.advance(2.5);
@@ -134,10 +129,9 @@ TEST_F(MenuBarControllerTest, HotkeyCheckMarksAndTitle) {
         {56, {}, "Right Alt"},
     };
     for (const auto& row : rows) {
+        defaults.remove("hotkeyKeyCode");
         if (row.stored) {
             defaults.setInteger("hotkeyKeyCode", *row.stored);
-        } else {
-            defaults.remove("hotkeyKeyCode");
         }
         auto menu = make();
         EXPECT_EQ(checkedTags(), row.checked) << row.title;

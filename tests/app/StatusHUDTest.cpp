@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/StatusHUD.h"
-#include "fakes/FakePanel.h"
-#include "fakes/FakeScreens.h"
+#include "fakes/FakeDesktop.h"
 
 namespace sayloft::test {
 namespace {

@@ -6,9 +6,7 @@
 
 #include "app/TextInserter.h"
 #include "core/text/UnicodeText.h"
-#include "fakes/FakeKeyboardEvents.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeUserDefaults.h"
+#include "fakes/FakeDesktop.h"
 #include "platform/ModifierEvent.h"
 
 namespace sayloft::test {

@@ -4,13 +4,7 @@
 
 #include "app/UpdateController.h"
 #include "core/update/UpdateError.h"
-#include "fakes/FakeAlerts.h"
-#include "fakes/FakeNotifications.h"
-#include "fakes/FakePackageInstaller.h"
-#include "fakes/FakeUpdateWindow.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/Script.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/VirtualRunLoop.h"
 
 namespace sayloft {
@@ -51,13 +45,6 @@ protected:
     void settle() {
         tasks.runAll();
         loop.runUntilIdle();
-    }
-    std::vector<std::string> titles() const {
-        std::vector<std::string> result;
-        for (const auto& page : window.pages) {
-            result.push_back(page.title);
-        }
-        return result;
     }
 
     test::VirtualRunLoop loop;
@@ -125,11 +112,11 @@ TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
         EXPECT_TRUE(window.current().busy);
         EXPECT_EQ(window.current().title, "Checking for updates…");
         settle();
+        EXPECT_FALSE(window.current().busy);
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
             << window.current().message;
         EXPECT_EQ(window.current().buttons, c.buttons);
-        EXPECT_FALSE(window.current().busy);
         EXPECT_TRUE(window.press(c.buttons[c.buttons.size() == 1 ? 0 : 1]));  // OK or Later
         EXPECT_FALSE(window.open);
     }
@@ -157,7 +144,6 @@ TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayW
         settle();
         ASSERT_TRUE(window.press("Download"));
         EXPECT_EQ(window.current().title, "Downloading the update…");
-        EXPECT_TRUE(window.current().busy);
         settle();
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
@@ -175,7 +161,7 @@ TEST_F(UpdateControllerTest, ReleaseNotesOpenOnlyOverHttps) {
     ASSERT_TRUE(window.press("Release Notes"));
     EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://e.org/notes"});
     EXPECT_TRUE(window.open);
-    window.closeByUser();
+    window.press("");  // closed
     updates.checkForUpdates();
     settle();
     EXPECT_FALSE(window.press("Release Notes"));
