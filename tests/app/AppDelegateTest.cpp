@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "AppHarness.h"
+#include "app/MediaController.h"
 
 namespace sayloft::test {
 namespace {
@@ -54,18 +56,21 @@ TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
     EXPECT_NE(h.latencyLogText().find("\taudio=1.4s\ttotal=1234ms\n"), std::string::npos);
 }
 
-// Too short, too quiet, nothing at all; a wake while held aborts; no token at the end; no
-// microphone, or one that fails to open: no request, and the music playing again. A failed start is
-// told at once (in the chosen language, never in the audio server's words) and its release ignored.
+// Too short, too quiet, nothing at all; a wake while held aborts; no token; no microphone, or
+// one that fails to open: no request, any stream cancelled, and the music playing again. A failed
+// start is told at once (in the chosen language, never in the audio server's words) and its
+// release ignored.
 TEST(AppDelegateDrops, RecordingsThatAreNoDictation) {
     enum class Mic { works, missing, failsToStart };
+    enum class Token { kept, goneAtPress, goneAtRelease };
     struct Row {
         Mic mic;
         double seconds;
         double amplitude;
         bool abort;
-        bool tokenless;
+        Token token;
         std::vector<Posted> told;
+        std::size_t streams;  // opened, then cancelled
         const Texts& texts = Texts::english();
     };
     const std::vector<Posted> noToken = {{"Setup not finished", "Reopen the app to finish setup"}};
@@ -76,35 +81,39 @@ TEST(AppDelegateDrops, RecordingsThatAreNoDictation) {
     const std::vector<Posted> noStart = {
         {"录音启动失败", "无法打开麦克风,请检查声音设置,然后再试一次。"}};
     const Row rows[] = {
-        {Mic::works, 0.3, 0.3, false, false, {}},
-        {Mic::works, 2.0, 0.001, false, false, {}},
-        {Mic::works, 0.0, 0.0, false, false, {}},
-        {Mic::works, 2.0, 0.3, true, false, {}},
-        {Mic::works, 1.0, 0.3, false, true, noToken},
-        {Mic::missing, 0, 0, false, false, noDevice},
-        {Mic::failsToStart, 0, 0, false, false, noStart, Texts::chinese()},
+        {Mic::works, 0.3, 0.3, false, Token::kept, {}, 0},
+        {Mic::works, 2.0, 0.001, false, Token::kept, {}, 1},
+        {Mic::works, 0.0, 0.0, false, Token::kept, {}, 0},
+        {Mic::works, 2.0, 0.3, true, Token::kept, {}, 1},
+        {Mic::works, 1.0, 0.3, false, Token::goneAtRelease, noToken, 1},
+        {Mic::works, 1.0, 0.3, false, Token::goneAtPress, noToken, 0},
+        {Mic::missing, 0, 0, false, Token::kept, noDevice, 0},
+        {Mic::failsToStart, 0, 0, false, Token::kept, noStart, 0, Texts::chinese()},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(row.mic) << " " << row.seconds);
+        SCOPED_TRACE(&row - rows);
         FakeApp app;
         auto& [service, tasks, h] = app;
+        service.streams = true;
         h.mic.format = row.mic == Mic::missing ? AudioFormat{0.0, 0} : h.mic.format;
         h.mic.failStart = row.mic == Mic::failsToStart;
         h.players.nowPlaying = {"music"};
         h.launch(row.texts);
-        h.press();
+        if (row.token == Token::goneAtPress) {
+            h.keychain.deleteToken();
+        }
+        h.hold(row.seconds, row.amplitude);
         if (row.mic != Mic::works) {
             EXPECT_FALSE(h.app->isRecording());
             EXPECT_EQ(h.players.calls, (Strings{"playing", "pause:music", "play:music"}));
         }
-        h.speak(row.seconds, row.amplitude);
         if (row.abort) {
             h.session.wake();
             h.settle();
             EXPECT_FALSE(h.app->isRecording());
             EXPECT_FALSE(h.mic.running());
         }
-        if (row.tokenless) {
+        if (row.token == Token::goneAtRelease) {
             h.keychain.deleteToken();
         }
         const auto icons = h.item.iconHistory.size();
@@ -120,6 +129,10 @@ TEST(AppDelegateDrops, RecordingsThatAreNoDictation) {
         EXPECT_EQ(h.players.calls.back(), "play:music");
         tasks.runAll();
         EXPECT_TRUE(service.calls.empty());
+        ASSERT_EQ(service.opened.size(), row.streams);
+        for (const auto& stream : service.opened) {
+            EXPECT_TRUE(stream->cancelled && !stream->finished);
+        }
     }
 }
 
@@ -138,78 +151,50 @@ TEST_F(AppDelegateTest, APressDuringATranscriptionIsIgnoredAndSoIsItsRelease) {
     EXPECT_EQ(service.calls.size(), 1u);
 }
 
-// Each failure of the service: what the user is told and whether the recording is kept.
-TEST(AppDelegateFailures, EachIsToldAndOnlyRetryableOnesKeepTheRecording) {
-    struct Row {
-        FakeTranscriptionService::Answer error;
-        bool kept;
-        Posted told;
-    };
-    const std::string saved =
-        "Recording saved \u2014 click the mic icon in the system tray "
-        "\u2192 \"Retry Last Recording\"";
-    const Row rows[] = {
-        {APIError::network, true, {"Network too slow", saved}},
-        {APIError::timedOut, true, {"Network too slow", saved}},
-        {APIError::asrFailed, true, {"Transcription failed", saved}},
-        {APIError::badResponse, true, {"Transcription failed", saved}},
-        {APIError::unauthorized, false, {"Device not authorized", "Reopen the app"}},
-        {APIError::rateLimited, false, {"Too many requests", "Try again later"}},
-        {std::make_exception_ptr(std::runtime_error("deadline exceeded")),
-         false,
-         {"Transcription failed", "Please try again"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.told.title);
-        FakeApp app;
-        auto& [service, tasks, h] = app;
-        h.launch();
-        service.script(row.error);
-        h.dictate();
-        app.finishWork();
-        EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{row.told}));
-        EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
-        EXPECT_FALSE(h.panel.visible);
-        EXPECT_EQ(h.retryShown(), row.kept);
-        EXPECT_EQ(h.app->pending() ? *h.app->pending()->wav : std::vector<std::uint8_t>{},
-                  row.kept ? service.calls.back().wav : std::vector<std::uint8_t>{});
-        // After unauthorized the token is forgotten, so that a reopened app asks anew.
-        const auto* error = std::get_if<APIError>(&row.error);
-        EXPECT_EQ(h.keychain.loadToken().has_value(), !error || *error != APIError::unauthorized);
-        EXPECT_TRUE(h.pasteboard.history.empty());
-        h.loop.advance(3.0);
-        EXPECT_EQ(h.item.icon, "mic");
-    }
-}
-
-// The kept recording is retried from the menu until it succeeds; a newer dictation replaces it
-// only when it fails retryably itself.
-TEST_F(AppDelegateTest, TheKeptRecordingIsRetriedUntilItSucceedsOrANewerFailureReplacesIt) {
+// Each answer of the service in turn, on one app: what the user is told, and which recording is
+// kept for the menu's retry. Only a retryable failure keeps (or replaces) it; a newer success or
+// another failure leaves it alone; a successful retry clears it.
+TEST_F(AppDelegateTest, FailuresAreToldAndOnlyRetryableOnesKeepTheRecordingUntilARetrySucceeds) {
     enum Kept { newest, same, none };
     struct Step {
         double dictate;  // 0: retry from the menu instead
         FakeTranscriptionService::Answer answer;
+        std::optional<Posted> told;
         Kept kept;
     };
+    const std::string saved =
+        "Recording saved \u2014 click the mic icon in the system tray "
+        "\u2192 \"Retry Last Recording\"";
+    const Posted slow{"Network too slow", saved};
+    const Posted failed{"Transcription failed", saved};
     const Step steps[] = {
-        {1.0, APIError::timedOut, newest},
-        {0, APIError::network, same},
-        {1.5, TranscribeResult{"fine", 1.0}, same},
-        {1.5, APIError::rateLimited, same},  // not retryable
-        {2.0, APIError::asrFailed, newest},
-        {0, TranscribeResult{"retried", 1.0}, none},
+        {1.0, APIError::network, slow, newest},
+        {0, APIError::timedOut, slow, same},
+        {1.5, TranscribeResult{"fine", 1.0}, std::nullopt, same},
+        {1.5, APIError::rateLimited, Posted{"Too many requests", "Try again later"}, same},
+        {2.0, APIError::asrFailed, failed, newest},
+        {1.0, std::make_exception_ptr(std::runtime_error("deadline exceeded")),
+         Posted{"Transcription failed", "Please try again"}, same},
+        {1.2, APIError::badResponse, failed, newest},
+        {0, TranscribeResult{"retried", 1.0}, std::nullopt, none},
+        {1.0, APIError::unauthorized, Posted{"Device not authorized", "Reopen the app"}, none},
+    };
+    const auto pendingWav = [&] {
+        return h.app->pending() ? *h.app->pending()->wav : std::vector<std::uint8_t>{};
     };
     h.launch();
     std::vector<std::uint8_t> kept;
     for (const Step& step : steps) {
+        SCOPED_TRACE(&step - steps);
         service.script(step.answer);
+        const auto pasted = h.pasteboard.history.size();
+        const auto told = h.notifications.posted.size();
         if (step.dictate > 0) {
             h.dictate(step.dictate);
         } else {
             ASSERT_TRUE(h.item.choose(MenuBarController::retryTag));
             EXPECT_TRUE(h.app->busy());
-            EXPECT_TRUE(h.app->pending());  // not cleared by starting the retry
-            EXPECT_EQ(*h.app->pending()->wav, kept);
+            EXPECT_EQ(pendingWav(), kept);  // not cleared by starting the retry
         }
         finishWork();
         if (step.dictate == 0) {
@@ -219,13 +204,20 @@ TEST_F(AppDelegateTest, TheKeptRecordingIsRetriedUntilItSucceedsOrANewerFailureR
             kept = service.calls.back().wav;
             EXPECT_NEAR(h.app->pending()->seconds, step.dictate, 0.001);
         }
+        EXPECT_EQ(pendingWav(), step.kept == none ? std::vector<std::uint8_t>{} : kept);
         EXPECT_EQ(h.retryShown(), step.kept != none);
-        EXPECT_EQ(h.app->pending() ? *h.app->pending()->wav : std::vector<std::uint8_t>{},
-                  step.kept == none ? std::vector<std::uint8_t>{} : kept);
+        EXPECT_EQ(h.pasteboard.history.size(), pasted + (step.told ? 0 : 1));
+        EXPECT_EQ(h.notifications.posted.size(), told + (step.told ? 1 : 0));
+        if (step.told) {
+            EXPECT_EQ(h.notifications.posted.back(), *step.told);
+            EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
+            EXPECT_FALSE(h.panel.visible);
+        }
+        h.loop.advance(3.0);
+        EXPECT_EQ(h.item.icon, "mic");
     }
-    EXPECT_EQ(h.notifications.posted[1].title, "Network too slow");
-    EXPECT_EQ(h.pasteboard.history, (Strings{"fine", "retried"}));
-    EXPECT_EQ(h.item.icon, "mic");
+    // Only after unauthorized is the token forgotten, so that a reopened app asks anew.
+    EXPECT_FALSE(h.keychain.loadToken());
 }
 
 TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
@@ -341,6 +333,51 @@ TEST_F(AppDelegateTest, AnAnswerArrivingAfterTheControllerIsGoneIsDropped) {
     h.app.reset();
     finishWork();
     EXPECT_TRUE(h.pasteboard.history.empty());
+}
+
+// The music paused while the user speaks.
+TEST(MediaControllerTest, PausesOnlyWhenSomethingPlaysAndResumesOnlyWhatItPaused) {
+    FakeMediaPlayers players;
+    ManualSerialQueue queue;
+    MediaController media{players, queue};
+    // Nothing plays (the user paused the player by hand): nothing is started afterwards.
+    media.pauseIfPlaying();
+    media.resumeIfPaused();
+    queue.runAll();
+    EXPECT_EQ(players.calls, (Strings{"playing"}));
+
+    // Two players play; a third one stays paused and is never touched.
+    players.calls.clear();
+    players.nowPlaying = {"a", "b"};
+    media.pauseIfPlaying();
+    queue.runAll();
+    players.nowPlaying.insert("c");  // started by the user meanwhile: not ours to resume
+    media.resumeIfPaused();
+    queue.runAll();
+    EXPECT_EQ(players.calls, (Strings{"playing", "pause:a", "pause:b", "play:a", "play:b"}));
+    for (const auto timeout : players.timeouts) {  // each call gives up soon
+        EXPECT_GT(timeout.count(), 0);
+        EXPECT_LE(timeout, std::chrono::seconds(5));
+    }
+
+    // A resume without a pause that found media runs nothing.
+    players.calls.clear();
+    media.resumeIfPaused();
+    queue.runAll();
+    EXPECT_TRUE(players.calls.empty());
+}
+
+TEST(MediaControllerTest, QueuedWorkOutlivesTheController) {
+    FakeMediaPlayers players;
+    ManualSerialQueue queue;
+    players.nowPlaying = {"a"};
+    {
+        MediaController shortLived(players, queue);
+        shortLived.pauseIfPlaying();
+        shortLived.resumeIfPaused();
+    }
+    queue.runAll();
+    EXPECT_EQ(players.calls, (Strings{"playing", "pause:a", "play:a"}));
 }
 
 }  // namespace

@@ -27,8 +27,6 @@ public:
         keychain.saveToken("device-token");
     }
 
-    ~AppHarness() { app.reset(); }
-
     void launch(const Texts& texts = Texts::english()) {
         app = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
             .runLoop = loop,
@@ -97,13 +95,14 @@ public:
         keys.send(61, 0);
         settle();
     }
-    // Audio into the running recorder, in 4096-frame blocks of a tone loud enough for the gate.
-    void speak(double seconds, double amplitude = 0.3) {
-        auto frames = static_cast<std::size_t>(seconds * mic.format.sampleRate);
-        while (frames > 0) {
-            const std::size_t block = std::min<std::size_t>(frames, 4096);
-            mic.deliver(mic.sine(block, 300.0, amplitude));
-            frames -= block;
+    // Audio into the running recorder: a tone loud enough for the gate.
+    void speak(double seconds, double amplitude = 0.3) { mic.tone(seconds, 300.0, amplitude); }
+    // Press and speak for `seconds` while the clock runs; the key stays down.
+    void hold(double seconds, double amplitude = 0.3) {
+        press();
+        for (double held = 0; held < seconds - 1e-9; held += 0.1) {
+            speak(0.1, amplitude);
+            loop.advance(0.1);
         }
     }
     // One whole dictation up to the request: press, speak, release.

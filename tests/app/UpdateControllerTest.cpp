@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "AppHarness.h"
 #include "app/UpdateController.h"
 #include "core/update/UpdateError.h"
-#include "fakes/FakeDesktop.h"
-#include "fakes/VirtualRunLoop.h"
 
-namespace sayloft {
+namespace sayloft::test {
 namespace {
 
 using Code = UpdateError::Code;
@@ -15,8 +14,8 @@ using Code = UpdateError::Code;
 // Answers each check and download with the next scripted result.
 class ScriptedSource final : public UpdateSource {
 public:
-    test::Script<std::optional<AppcastItem>> checks;
-    test::Script<std::filesystem::path> downloads;
+    Script<std::optional<AppcastItem>> checks;
+    Script<std::filesystem::path> downloads;
     int checkCount = 0;
 
     std::optional<AppcastItem> check(std::stop_token) override {
@@ -39,48 +38,38 @@ const AppcastItem release{.version = "1.3",
                           .signature = "s",
                           .notesUrl = "https://e.org/notes"};
 
-class UpdateControllerTest : public ::testing::Test {
+class UpdateControllerTest : public ::testing::Test, protected FakeApp {
 protected:
-    // Runs the background work and what it posted back.
-    void settle() {
-        tasks.runAll();
-        loop.runUntilIdle();
-    }
-
-    test::VirtualRunLoop loop;
-    test::ManualBackgroundTasks tasks;
     ScriptedSource source;
-    test::FakeNotifications notifications;
-    test::FakeAlerts alerts;
-    test::FakeWorkspace workspace;
-    test::FakeUpdateWindow window;
-    test::FakePackageInstaller installer;
-    const UpdateTexts& texts = UpdateTexts::english();
-    UpdateController updates{{.runLoop = loop,
+    FakeUpdateWindow window;
+    FakePackageInstaller installer;
+    FakeNotifications& notifications = h.notifications;
+    FakeAlerts& alerts = h.alerts;
+    UpdateController updates{{.runLoop = h.loop,
                               .tasks = tasks,
                               .source = source,
                               .notifications = notifications,
                               .alerts = alerts,
-                              .workspace = workspace,
+                              .workspace = h.workspace,
                               .window = window,
                               .installer = installer,
-                              .texts = texts,
+                              .texts = UpdateTexts::english(),
                               .runningVersion = "1.2"}};
 };
 
 TEST_F(UpdateControllerTest, ScheduledChecksNotifyOncePerReleaseAndShowNoWindow) {
     source.checks.push({release, release, failure(Code::unreachable, "offline"), std::nullopt});
     updates.startScheduledChecks();
-    loop.advance(59);
-    settle();
+    h.loop.advance(59);
+    finishWork();
     EXPECT_EQ(source.checkCount, 0);
-    loop.advance(1);
-    settle();
+    h.loop.advance(1);
+    finishWork();
     ASSERT_EQ(notifications.posted.size(), 1u);
     EXPECT_EQ(notifications.posted[0].title, "Sayloft 1.3 is available");
     for (int day = 0; day < 3; ++day) {
-        loop.advance(UpdateController::checkIntervalSeconds);
-        settle();
+        h.loop.advance(UpdateController::checkIntervalSeconds);
+        finishWork();
     }
     EXPECT_EQ(source.checkCount, 4);
     EXPECT_EQ(notifications.posted.size(), 1u);  // the same release, a failure, up to date
@@ -90,7 +79,7 @@ TEST_F(UpdateControllerTest, ScheduledChecksNotifyOncePerReleaseAndShowNoWindow)
 
 TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
     struct Case {
-        test::Script<std::optional<AppcastItem>>::Answer answer;
+        Script<std::optional<AppcastItem>>::Answer answer;
         std::string title;
         std::string messagePart;
         std::vector<std::string> buttons;
@@ -111,7 +100,7 @@ TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
         updates.checkForUpdates();
         EXPECT_TRUE(window.current().busy);
         EXPECT_EQ(window.current().title, "Checking for updates…");
-        settle();
+        finishWork();
         EXPECT_FALSE(window.current().busy);
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
@@ -141,10 +130,10 @@ TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayW
     for (const auto& c : cases) {
         installer.available = c.installer;
         updates.checkForUpdates();
-        settle();
+        finishWork();
         ASSERT_TRUE(window.press("Download"));
         EXPECT_EQ(window.current().title, "Downloading the update…");
-        settle();
+        finishWork();
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
             << window.current().message;
@@ -157,13 +146,13 @@ TEST_F(UpdateControllerTest, ReleaseNotesOpenOnlyOverHttps) {
     plain.notesUrl = "http://e.org/notes";
     source.checks.push({release, plain});
     updates.checkForUpdates();
-    settle();
+    finishWork();
     ASSERT_TRUE(window.press("Release Notes"));
-    EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://e.org/notes"});
+    EXPECT_EQ(h.workspace.opened, std::vector<std::string>{"https://e.org/notes"});
     EXPECT_TRUE(window.open);
     window.press("");  // closed
     updates.checkForUpdates();
-    settle();
+    finishWork();
     EXPECT_FALSE(window.press("Release Notes"));
     EXPECT_EQ(window.current().buttons, (std::vector<std::string>{"Later", "Download"}));
 }
@@ -171,14 +160,14 @@ TEST_F(UpdateControllerTest, ReleaseNotesOpenOnlyOverHttps) {
 TEST_F(UpdateControllerTest, AUserCheckDuringAScheduledOneTakesOverItsResult) {
     source.checks.push({release});
     updates.startScheduledChecks();
-    loop.advance(UpdateController::firstCheckSeconds);
+    h.loop.advance(UpdateController::firstCheckSeconds);
     updates.checkForUpdates();  // the scheduled check is still running
     EXPECT_EQ(tasks.size(), 1u);
-    settle();
+    finishWork();
     EXPECT_EQ(source.checkCount, 1);
     EXPECT_EQ(window.current().title, "Sayloft 1.3 is available");
     EXPECT_TRUE(notifications.posted.empty());
 }
 
 }  // namespace
-}  // namespace sayloft
+}  // namespace sayloft::test

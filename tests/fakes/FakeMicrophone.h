@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,16 @@ public:
         const AudioEngine::Tap tap = current_->tap;  // removeTap() inside the call must not free it
         tap(interleaved);
         return true;
+    }
+    // `seconds` of a tone in 4096-frame blocks (the last one shorter); false when no engine ran.
+    bool tone(double seconds, double hz = 440.0, double amplitude = 0.5) {
+        bool delivered = true;
+        for (auto frames = static_cast<std::size_t>(seconds * format.sampleRate); frames > 0;) {
+            const std::size_t block = std::min<std::size_t>(frames, 4096);
+            delivered = deliver(sine(block, hz, amplitude)) && delivered;
+            frames -= block;
+        }
+        return delivered;
     }
     // A sine block of `frames` frames in the current format, continuing the previous block's phase.
     std::vector<float> sine(std::size_t frames, double hz = 440.0, double amplitude = 0.5) {
