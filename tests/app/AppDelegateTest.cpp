@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "AppHarness.h"
 #include "app/MediaController.h"
+#include "core/net/StreamFailed.h"
 
 namespace sayloft::test {
 namespace {
@@ -33,11 +35,16 @@ TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
     h.speak(1.5);
     service.scriptText("  hello world  ", 1.4);
     h.release();
-    EXPECT_FALSE(h.app->isRecording());
     EXPECT_TRUE(h.app->busy());
-    EXPECT_EQ(h.item.icon, "ellipsis.circle");
-    EXPECT_EQ(h.panel.text, "⏳ Transcribing…");
     EXPECT_EQ(h.players.calls.back(), "play:music");
+    const auto icons = h.item.iconHistory;
+    h.press();  // ignored while transcribing, and so are its release and a retry
+    h.release();
+    h.app->retry();
+    EXPECT_EQ(h.mic.enginesMade, 1);
+    EXPECT_EQ(h.item.iconHistory.back(), "ellipsis.circle");
+    EXPECT_EQ(h.item.iconHistory, icons);
+    EXPECT_EQ(h.panel.text, "⏳ Transcribing…");
 
     h.loop.advance(1.2345);  // the service takes its time; whole milliseconds, truncated
     finishWork();
@@ -48,7 +55,6 @@ TEST_F(AppDelegateTest, ADictationFromPressToInsertedText) {
     EXPECT_EQ(call.wav.size(), 44 + 2 * std::size_t(call.audioSeconds * 16000 + 0.5));
 
     EXPECT_EQ(h.pasteboard.text, "hello world");
-    EXPECT_EQ(h.keyboard.strokes.size(), 2u);
     EXPECT_FALSE(h.app->busy());
     EXPECT_EQ(h.item.icon, "mic");
     EXPECT_FALSE(h.panel.visible);
@@ -136,21 +142,6 @@ TEST(AppDelegateDrops, RecordingsThatAreNoDictation) {
     }
 }
 
-TEST_F(AppDelegateTest, APressDuringATranscriptionIsIgnoredAndSoIsItsRelease) {
-    h.launch();
-    h.dictate();
-    const int engines = h.mic.enginesMade;
-    const auto icons = h.item.iconHistory;
-    h.press();
-    h.release();
-    h.app->retry();
-    EXPECT_EQ(h.mic.enginesMade, engines);
-    EXPECT_EQ(h.item.iconHistory, icons);
-    EXPECT_EQ(h.panel.text, "⏳ Transcribing…");
-    finishWork();
-    EXPECT_EQ(service.calls.size(), 1u);
-}
-
 // Each answer of the service in turn, on one app: what the user is told, and which recording is
 // kept for the menu's retry. Only a retryable failure keeps (or replaces) it; a newer success or
 // another failure leaves it alone; a successful retry clears it.
@@ -226,14 +217,12 @@ TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
     h.launch();
     EXPECT_EQ(h.notifications.posted, (std::vector<Posted>{lost}));
     EXPECT_EQ(h.item.icon, "exclamationmark.triangle");
-    EXPECT_TRUE(h.app->axWarned());
 
     h.loop.advance(60.0);  // tick: still untrusted, monitor retried, silent
     EXPECT_EQ(h.notifications.posted.size(), 1u);
 
     h.keys.trusted = true;
     h.loop.advance(60.0);  // tick: trusted again, re-armed, the monitor is back
-    EXPECT_FALSE(h.app->axWarned());
     EXPECT_EQ(h.keys.installed(), 1u);
 
     h.keys.trusted = false;
@@ -246,29 +235,30 @@ TEST_F(AppDelegateTest, TheHotkeyMessageIsShownOnceUntilReArmed) {
     h.keys.refuseInstall = false;
     h.app->onboarding().onAccessibilityGranted();  // granted: re-armed, monitor up, icon idle
     h.settle();
-    EXPECT_FALSE(h.app->axWarned());
     EXPECT_EQ(h.keys.installed(), 1u);
     EXPECT_EQ(h.item.icon, "mic");
 }
 
 TEST_F(AppDelegateTest, KeepAlivePingsOnlyWhenIdle) {
     h.launch();
-    finishWork();
-    h.loop.advance(60.0);
-    finishWork();
-    EXPECT_EQ(service.pings, 2);
     h.dictate();  // busy from here
     h.loop.advance(60.0);
     finishWork();
-    EXPECT_EQ(service.pings, 2);
+    EXPECT_EQ(service.pings, 1);  // the launch's
     EXPECT_EQ(service.calls.size(), 1u);
     h.loop.advance(60.0);
     finishWork();
-    EXPECT_EQ(service.pings, 3);
+    EXPECT_EQ(service.pings, 2);
 }
 
-TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
+TEST_F(AppDelegateTest, CommandsActivateQuitAndCheckForUpdates) {
+    h.defaults.setInteger("hotkeyKeyCode", 62);
     h.launch();
+    h.app->activate();  // asked by another start of Sayloft
+    EXPECT_EQ(h.notifications.posted,
+              (std::vector<Posted>{{"Sayloft is already running",
+                                    "Hold Right Ctrl and speak; the menu is on the mic icon in "
+                                    "the system tray."}}));
     h.item.choose("Check for Updates…");
     EXPECT_EQ(h.updateChecks, 1);
     EXPECT_FALSE(h.loop.quitRequested());
@@ -279,16 +269,6 @@ TEST_F(AppDelegateTest, MenuCommandsQuitAndCheckForUpdates) {
     withoutFeed.h.hasUpdateFeed = false;
     withoutFeed.h.launch();
     EXPECT_TRUE(withoutFeed.h.item.item(MenuBarController::checkUpdatesTag)->hidden);
-}
-
-TEST_F(AppDelegateTest, ActivationSaysSayloftIsAlreadyRunningAndWhichKeyToHold) {
-    h.defaults.setInteger("hotkeyKeyCode", 62);
-    h.launch();
-    h.app->activate();
-    EXPECT_EQ(h.notifications.posted,
-              (std::vector<Posted>{{"Sayloft is already running",
-                                    "Hold Right Ctrl and speak; the menu is on the mic icon in "
-                                    "the system tray."}}));
 }
 
 TEST_F(AppDelegateTest, RecentDictationsKeepTheLastTenNewestFirstAndCopyTheWholeText) {
@@ -378,6 +358,95 @@ TEST(MediaControllerTest, QueuedWorkOutlivesTheController) {
     }
     queue.runAll();
     EXPECT_EQ(players.calls, (Strings{"playing", "pause:a", "play:a"}));
+}
+
+// Streaming a dictation while the key is held, and the one-shot request as its fallback.
+struct StreamingApp : FakeApp {
+    StreamingApp() {
+        service.streams = true;
+        h.launch();
+        tasks.runAll();  // the launch's ping
+    }
+};
+
+class DictationStreamingTest : public ::testing::Test, protected StreamingApp {};
+
+TEST_F(DictationStreamingTest, AHoldStreamsOnceItLastsTheMinimumAndItsTranscriptIsInserted) {
+    service.scriptStream(TranscribeResult{"streamed words", 1.5});
+    service.scriptText("one-shot words");  // must stay unused
+    h.hold(1.5);
+    ASSERT_EQ(service.opened.size(), 1u);
+    const auto& stream = *service.opened[0];
+    EXPECT_GT(stream.samples.size(), 20000u);  // the first moments, then block by block
+    h.release();
+    finishWork();
+    EXPECT_TRUE(stream.finished);
+    EXPECT_TRUE(service.calls.empty());
+    EXPECT_EQ(h.pasteboard.text.value_or(""), "streamed words");
+    EXPECT_EQ(stream.samples.size(), 24000u);  // every sample of the recording, once
+    EXPECT_NE(h.latencyLogText().find("\taudio=1.5s\t"), std::string::npos);
+}
+
+TEST(DictationStreaming, AFailedStreamSendsTheWholeRecordingTheUsualWay) {
+    struct Row {
+        const char* name;
+        std::exception_ptr stream;
+        FakeTranscriptionService::Answer oneShot;
+        const char* inserted;
+        bool kept;          // the recording kept for the menu's retry
+        bool streamsAgain;  // the next hold streams again
+    };
+    const auto failed = [](const char* what, bool notOffered) {
+        return std::make_exception_ptr(StreamFailed(what, notOffered));
+    };
+    const TranscribeResult words{"words", 1.0};
+    const Row rows[] = {
+        {"refused or broken", failed("busy", false), words, "words", false, true},
+        {"not offered", failed("no streams", true), words, "words", false, false},
+        {"another failure", std::make_exception_ptr(std::runtime_error("odd")), words, "words",
+         false, true},
+        {"the fallback fails too", failed("reset", false), APIError::network, "", true, true},
+        {"the fallback is unauthorized", failed("401", false), APIError::unauthorized, "", false,
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        StreamingApp app;
+        auto& [service, tasks, h] = static_cast<FakeApp&>(app);
+        service.scriptStream(row.stream);
+        service.script(row.oneShot);
+        h.hold(1.0);
+        h.release();
+        app.finishWork();
+        ASSERT_EQ(service.calls.size(), 1u);
+        ASSERT_EQ(service.opened.size(), 1u);
+        const auto& wav = service.calls[0].wav;
+        std::vector<std::int16_t> sent((wav.size() - 44) / 2);
+        std::memcpy(sent.data(), wav.data() + 44, sent.size() * 2);
+        EXPECT_EQ(sent, service.opened[0]->samples);
+        EXPECT_EQ(h.pasteboard.text.value_or(""), row.inserted);
+        EXPECT_EQ(h.app->pending().has_value(), row.kept);
+
+        h.keychain.saveToken("device-token");  // a 401 forgot it
+        h.hold(0.5);
+        EXPECT_EQ(service.opened.size(), row.streamsAgain ? 2u : 1u);
+    }
+}
+
+// Past 60 s the recorder stops itself while the hold goes on (keep-alive ticks pass: the hold is
+// short of the stuck-hold limit); the stream and its one-shot fallback carry the same 60 s.
+TEST_F(DictationStreamingTest, ALongHoldSendsTheFirstSixtySeconds) {
+    service.scriptStream(std::make_exception_ptr(StreamFailed("reset", false)));
+    h.hold(75.0);
+    EXPECT_FALSE(h.mic.running());
+    EXPECT_TRUE(h.app->isRecording());
+    EXPECT_EQ(h.panel.text, "🎤 Listening…");
+    h.release();
+    finishWork();
+    ASSERT_EQ(service.calls.size(), 1u);
+    EXPECT_EQ(service.calls[0].audioSeconds, 60.0);
+    EXPECT_EQ(service.calls[0].wav.size(), 44u + 2 * Recorder::maxSamples);
+    EXPECT_EQ(service.opened.at(0)->samples.size(), Recorder::maxSamples);
 }
 
 }  // namespace

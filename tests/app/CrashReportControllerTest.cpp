@@ -38,15 +38,6 @@ fs::path writeReport(const fs::path& folder, int n, std::int64_t modified) {
     return path;
 }
 
-// What the uploader was given for the reports numbered.
-Names sent(std::initializer_list<int> reports) {
-    Names names;
-    for (const int n : reports) {
-        names.push_back("device-token TestOS 1 report " + std::to_string(n));
-    }
-    return names;
-}
-
 // One launch step on the harness's fake desktop.
 struct World : FakeApp {
     // Reports 1 to count, the newest last, all older than the virtual clock.
@@ -74,7 +65,7 @@ struct World : FakeApp {
 };
 
 TEST(CrashReportController, ConsentIsAskedOnceAndDecidesTheUploads) {
-    const Names threeNewest = sent({4, 3, 2});
+    const Names threeNewest = {"report 4", "report 3", "report 2"};
     struct Case {
         const char* name;
         std::optional<Value> storedConsent;
@@ -134,7 +125,9 @@ TEST(CrashReportController, EveryReportIsTriedWhateverBecameOfTheOneBefore) {
                     CrashReporter::maxReportBytes + 1);
     w.h.crashUploader.outcomes.push({std::make_exception_ptr(APIFailure(APIError::badResponse))});
     w.launch();
-    EXPECT_EQ(w.h.crashUploader.uploads, sent({2, 1}));
+    EXPECT_EQ(w.h.crashUploader.uploads, (Names{"report 2", "report 1"}));
+    EXPECT_EQ(w.h.crashUploader.token + " on " + w.h.crashUploader.osVersion,
+              "device-token on TestOS 1");
 }
 
 TEST(CrashReportController, NothingIsSentOnceTheControllerIsGone) {
@@ -154,7 +147,7 @@ TEST(CrashReportController, TheLaunchOffersToSendTheReportsOfEarlierCrashes) {
     h.launch();
     EXPECT_EQ(h.alerts.messages(), Names{Texts::english().crashConsentTitle});
     tasks.runAll();
-    EXPECT_EQ(h.crashUploader.uploads, sent({1}));
+    EXPECT_EQ(h.crashUploader.uploads, Names{"report 1"});
 }
 
 }  // namespace

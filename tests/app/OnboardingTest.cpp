@@ -51,16 +51,29 @@ struct OnboardingApp : FakeApp {
 
 class OnboardingTest : public ::testing::Test, protected OnboardingApp {};
 
-TEST(Onboarding, ALaterRunHandsOverAtOnceAndRechecksInputAfterwards) {
-    for (const bool ready : {true, false}) {
+// A later run hands over at once; input and the microphone are checked afterwards.
+TEST(Onboarding, ALaterRunHandsOverAtOnceAndChecksTheDesktopAfterwards) {
+    struct Row {
+        bool ready;
+        bool microphone;
+        std::vector<std::string> alerts;
+        std::vector<Posted> posted;
+    };
+    const Row rows[] = {
+        {true, true, {}, {}},
+        {false, true, {en.inputSetupAgainTitle}, {}},
+        {true, false, {}, {{"No microphone found", en.noMicrophoneBody}}},
+    };
+    for (const Row& row : rows) {
         OnboardingApp w;
-        w.h.keys.trusted = ready;
+        w.h.keys.trusted = row.ready;
+        w.h.microphonePresent = row.microphone;
         w.h.alerts.onShown = [&w](const Alert&) { EXPECT_EQ(w.done, 1); };
         w.start();
         EXPECT_EQ(w.doneAtReturn, 1);
-        EXPECT_EQ(w.h.alerts.messages(),
-                  ready ? std::vector<std::string>{} : std::vector{en.inputSetupAgainTitle});
-        EXPECT_EQ(w.onboarding->polling(), !ready);
+        EXPECT_EQ(w.h.alerts.messages(), row.alerts);
+        EXPECT_EQ(w.h.notifications.posted, row.posted);
+        EXPECT_EQ(w.onboarding->polling(), !row.ready);
         EXPECT_EQ(w.tasks.size(), 0u);
     }
 }
@@ -83,7 +96,8 @@ TEST(Onboarding, TheDataNoticeComesFirstAndOnlyAgreeingGoesOn) {
         AppHarness& h = w.h;
         h.defaults.values.clear();
         w.firstRun();
-        h.keys.trusted = false;  // an input alert follows the notice when agreed
+        h.keys.trusted = false;       // an input alert follows the notice when agreed
+        h.microphonePresent = false;  // told once registered
         h.alerts.answer(row.agreed ? 0 : 1);
         h.alerts.onShown = [&h](const Alert& alert) {
             if (alert.message == en.inputSetupTitle) {  // the flag is stored before anything else
@@ -103,6 +117,7 @@ TEST(Onboarding, TheDataNoticeComesFirstAndOnlyAgreeingGoesOn) {
         w.finishWork();
         EXPECT_EQ(w.done, row.agreed ? 1 : 0);
         EXPECT_EQ(h.keychain.loadToken().has_value(), row.agreed);
+        EXPECT_EQ(h.notifications.posted.size(), row.agreed ? 1u : 0u);
     }
 }
 
@@ -151,21 +166,6 @@ TEST_F(OnboardingTest, InputBecomingReadyIsNoticedWithinTwoSecondsAndAnnouncedOn
     h.loop.advance(60.0);
     EXPECT_EQ(h.notifications.posted.size(), 1u);
     EXPECT_EQ(h.loop.activeTimers(), 0u);
-}
-
-TEST_F(OnboardingTest, AMissingMicrophoneIsToldOnceOnEitherPath) {
-    h.microphonePresent = false;
-    for (const bool first : {false, true}) {
-        if (first) {
-            h.keychain.deleteToken();
-        }
-        h.notifications.posted.clear();
-        start();
-        finishWork();
-        EXPECT_EQ(h.notifications.posted,
-                  (std::vector<Posted>{{"No microphone found", en.noMicrophoneBody}}));
-        EXPECT_TRUE(h.alerts.shown.empty());
-    }
 }
 
 // Retry registers again, or goes on with the operator's token the user saved by hand while the

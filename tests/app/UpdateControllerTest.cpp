@@ -43,13 +43,11 @@ protected:
     ScriptedSource source;
     FakeUpdateWindow window;
     FakePackageInstaller installer;
-    FakeNotifications& notifications = h.notifications;
-    FakeAlerts& alerts = h.alerts;
     UpdateController updates{{.runLoop = h.loop,
                               .tasks = tasks,
                               .source = source,
-                              .notifications = notifications,
-                              .alerts = alerts,
+                              .notifications = h.notifications,
+                              .alerts = h.alerts,
                               .workspace = h.workspace,
                               .window = window,
                               .installer = installer,
@@ -65,16 +63,16 @@ TEST_F(UpdateControllerTest, ScheduledChecksNotifyOncePerReleaseAndShowNoWindow)
     EXPECT_EQ(source.checkCount, 0);
     h.loop.advance(1);
     finishWork();
-    ASSERT_EQ(notifications.posted.size(), 1u);
-    EXPECT_EQ(notifications.posted[0].title, "Sayloft 1.3 is available");
+    ASSERT_EQ(h.notifications.posted.size(), 1u);
+    EXPECT_EQ(h.notifications.posted[0].title, "Sayloft 1.3 is available");
     for (int day = 0; day < 3; ++day) {
         h.loop.advance(UpdateController::checkIntervalSeconds);
         finishWork();
     }
     EXPECT_EQ(source.checkCount, 4);
-    EXPECT_EQ(notifications.posted.size(), 1u);  // the same release, a failure, up to date
+    EXPECT_EQ(h.notifications.posted.size(), 1u);  // the same release, a failure, up to date
     EXPECT_TRUE(window.pages.empty());
-    EXPECT_EQ(alerts.activations, 0);
+    EXPECT_EQ(h.alerts.activations, 0);
 }
 
 TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
@@ -109,8 +107,8 @@ TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
         EXPECT_TRUE(window.press(c.buttons[c.buttons.size() == 1 ? 0 : 1]));  // OK or Later
         EXPECT_FALSE(window.open);
     }
-    EXPECT_TRUE(notifications.posted.empty());
-    EXPECT_GE(alerts.activations, 3);
+    EXPECT_TRUE(h.notifications.posted.empty());
+    EXPECT_GE(h.alerts.activations, 3);
 }
 
 TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayWhereItIs) {
@@ -166,7 +164,7 @@ TEST_F(UpdateControllerTest, AUserCheckDuringAScheduledOneTakesOverItsResult) {
     finishWork();
     EXPECT_EQ(source.checkCount, 1);
     EXPECT_EQ(window.current().title, "Sayloft 1.3 is available");
-    EXPECT_TRUE(notifications.posted.empty());
+    EXPECT_TRUE(h.notifications.posted.empty());
 }
 
 }  // namespace

@@ -16,11 +16,11 @@
 #include <variant>
 #include <vector>
 
+#include "Script.h"
 #include "app/BackgroundTasks.h"
 #include "app/CrashUploader.h"
 #include "app/SerialQueue.h"
 #include "app/StatusHUD.h"
-#include "fakes/Script.h"
 #include "platform/Alerts.h"
 #include "platform/Bundle.h"
 #include "platform/KeyEventMonitor.h"
@@ -181,15 +181,20 @@ public:
     }
 };
 
-// Fails the uploads the test scripted to fail, in order.
+// Records the report sent and the token and OS version of the last upload; fails the uploads the
+// test scripted to fail, in order.
 class FakeCrashUploader final : public CrashUploader {
 public:
-    std::vector<std::string> uploads;  // "<token> <osVersion> <report>"
+    std::vector<std::string> uploads;
+    std::string token;
+    std::string osVersion;
     Script<bool> outcomes;
 
-    void reportCrash(const std::string& token, std::span<const std::uint8_t> ips,
-                     const std::string& osVersion, std::stop_token) override {
-        uploads.push_back(token + " " + osVersion + " " + std::string(ips.begin(), ips.end()));
+    void reportCrash(const std::string& newToken, std::span<const std::uint8_t> ips,
+                     const std::string& os, std::stop_token) override {
+        uploads.emplace_back(ips.begin(), ips.end());
+        token = newToken;
+        osVersion = os;
         outcomes.next(true);
     }
 };

@@ -6,9 +6,9 @@
 #include <variant>
 #include <vector>
 
+#include "Script.h"
 #include "app/TranscriptionService.h"
 #include "core/model/APIFailure.h"
-#include "fakes/Script.h"
 
 namespace sayloft::test {
 

@@ -73,12 +73,11 @@ void VirtualRunLoop::advance(double seconds) {
 }
 
 bool VirtualRunLoop::waitForPosted(std::chrono::milliseconds timeout) {
-    {
-        std::unique_lock lock(mutex_);
-        if (!posted_.wait_for(lock, timeout, [this] { return !tasks_.empty(); })) {
-            return false;
-        }
+    std::unique_lock lock(mutex_);
+    if (!posted_.wait_for(lock, timeout, [this] { return !tasks_.empty(); })) {
+        return false;
     }
+    lock.unlock();
     runUntilIdle();
     return true;
 }
