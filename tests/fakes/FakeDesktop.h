@@ -397,14 +397,11 @@ public:
     }
     void close() override { open = false; }
     const UpdateWindowPage& current() const { return pages.back(); }
-    // Presses the current page's button with this title (the window's close button when empty);
-    // false when it has none.
+    // Presses the current page's button with this title; false when it has none.
     bool press(const std::string& title) {
         const auto& buttons = current().buttons;
         const auto found = std::find(buttons.begin(), buttons.end(), title);
-        if (title.empty()) {
-            open = false;
-        } else if (found == buttons.end()) {
+        if (found == buttons.end()) {
             return false;
         }
         chosen_(static_cast<std::size_t>(found - buttons.begin()));
