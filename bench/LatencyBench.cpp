@@ -51,9 +51,7 @@
 #include "core/net/APIClient.h"
 #include "core/net/CurlSession.h"
 #include "core/net/SteadySleeper.h"
-#include "fakes/FakeKeyboardEvents.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeUserDefaults.h"
+#include "fakes/FakeDesktop.h"
 #include "platform/linux/pulse/PulseAudioEngine.h"
 #include "platform/linux/pulse/PulseConnection.h"
 

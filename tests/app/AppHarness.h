@@ -7,25 +7,9 @@
 #include "app/AppDelegate.h"
 #include "core/diagnostics/LatencyLog.h"
 #include "core/storage/KeychainStore.h"
-#include "fakes/FakeAlerts.h"
-#include "fakes/FakeBundle.h"
-#include "fakes/FakeCrashUploader.h"
-#include "fakes/FakeKeyEventMonitor.h"
-#include "fakes/FakeKeyboardEvents.h"
-#include "fakes/FakeLocalService.h"
-#include "fakes/FakeMediaPlayers.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/FakeMicrophone.h"
-#include "fakes/FakeNotifications.h"
-#include "fakes/FakePanel.h"
-#include "fakes/FakePasteboard.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeSessionEvents.h"
-#include "fakes/FakeStatusItem.h"
 #include "fakes/FakeTranscriptionService.h"
-#include "fakes/FakeUserDefaults.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/ManualSerialQueue.h"
 #include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
@@ -39,11 +23,9 @@ public:
         screens.all = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}}};
         screens.main = screens.all.front();
         mic.format = {16000.0, 1};
-        defaults.setBoolean("dataExportConsent_v1", true);
+        defaults.setBoolean(Onboarding::consentKey, true);
         keychain.saveToken("device-token");
     }
-
-    ~AppHarness() { app.reset(); }
 
     void launch(const Texts& texts = Texts::english()) {
         app = std::make_unique<AppDelegate>(AppDelegate::Dependencies{
@@ -70,22 +52,32 @@ public:
             .pause = [](std::chrono::microseconds) {},
             .checkForUpdates =
                 hasUpdateFeed ? std::function<void()>([this] { ++updateChecks; }) : nullptr,
-            .onboarding = {
-                .alerts = alerts,
-                .workspace = workspace,
-                .localService = localService,
-                .serviceURL = serviceURL,
-                .inputReady = [this] { return keys.trusted; },
-                .inputRemedy = inputRemedy,
-                .hasDefaultInput = [this] { return microphonePresent; },
-                .helpUrl = helpUrl,
-            },
-            .crashReports = {.directory = crashFolder(),
-                             .osVersion = "TestOS 1",
-                             .uploader = &crashUploader},
+            .onboarding = onboardingDesktop(),
+            .crashReports = crashDesktop(),
         });
         app->applicationDidFinishLaunching();
         settle();
+    }
+
+    // What onboarding sees of the desktop: input is ready while the key monitor is trusted.
+    OnboardingDesktop onboardingDesktop() {
+        return {
+            .alerts = alerts,
+            .workspace = workspace,
+            .localService = localService,
+            .serviceURL = serviceURL,
+            .inputReady = [this] { return keys.trusted; },
+            .inputRemedy = inputRemedy,
+            .hasDefaultInput = [this] { return microphonePresent; },
+            .helpUrl = helpUrl,
+        };
+    }
+
+    // Where the crash reports of earlier runs are looked for, and where they go.
+    CrashReportDesktop crashDesktop() {
+        return {.directory = home.path() / "DiagnosticReports",
+                .osVersion = "TestOS 1",
+                .uploader = &crashUploader};
     }
 
     // Runs the main thread's pending work, the media queue and the log queue.
@@ -103,13 +95,14 @@ public:
         keys.send(61, 0);
         settle();
     }
-    // Audio into the running recorder, in 4096-frame blocks of a tone loud enough for the gate.
-    void speak(double seconds, double amplitude = 0.3) {
-        auto frames = static_cast<std::size_t>(seconds * mic.format.sampleRate);
-        while (frames > 0) {
-            const std::size_t block = std::min<std::size_t>(frames, 4096);
-            mic.deliver(mic.sine(block, 300.0, amplitude));
-            frames -= block;
+    // Audio into the running recorder: a tone loud enough for the gate.
+    void speak(double seconds, double amplitude = 0.3) { mic.tone(seconds, 300.0, amplitude); }
+    // Press and speak for `seconds` while the clock runs; the key stays down.
+    void hold(double seconds, double amplitude = 0.3) {
+        press();
+        for (double held = 0; held < seconds - 1e-9; held += 0.1) {
+            speak(0.1, amplitude);
+            loop.advance(0.1);
         }
     }
     // One whole dictation up to the request: press, speak, release.
@@ -118,9 +111,6 @@ public:
         speak(seconds);
         release();
     }
-
-    // Where the crash reports of earlier runs are looked for.
-    std::filesystem::path crashFolder() const { return home.path() / "DiagnosticReports"; }
 
     std::string latencyLogText() const { return readAll(home.path() / "latency.log"); }
     bool retryShown() const {
@@ -165,8 +155,8 @@ private:
 
 // An AppHarness with a scripted service and background work run by hand.
 struct FakeApp {
-    // Runs the background work (the transcription and any ping) and what it posts back.
-    void finishTranscription() {
+    // Runs the background work (a transcription, a ping, a registration) and what it posts back.
+    void finishWork() {
         tasks.runAll();
         h.settle();
     }

@@ -10,16 +10,8 @@
 #include <sys/stat.h>
 
 #include "AppHarness.h"
-#include "TempHome.h"
 #include "app/CrashReportController.h"
 #include "core/diagnostics/CrashReporter.h"
-#include "core/model/APIFailure.h"
-#include "fakes/FakeAlerts.h"
-#include "fakes/FakeCrashUploader.h"
-#include "fakes/FakeTranscriptionService.h"
-#include "fakes/FakeUserDefaults.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
 namespace {
@@ -46,36 +38,23 @@ fs::path writeReport(const fs::path& folder, int n, std::int64_t modified) {
     return path;
 }
 
-Names uploaded(const FakeCrashUploader& uploader) {
-    Names names;
-    for (const auto& upload : uploader.uploads()) {
-        names.push_back(upload.ips);
-    }
-    return names;
-}
-
-// One launch step with the fake desktop, its reports in home/reports.
-struct World {
-    World() { keychain.saveToken("device-token"); }
-
-    fs::path folder() const { return home.path() / "reports"; }
-
+// One launch step on the harness's fake desktop.
+struct World : FakeApp {
     // Reports 1 to count, the newest last, all older than the virtual clock.
     void crashed(int count) {
         for (int n = 1; n <= count; ++n) {
-            writeReport(folder(), n, 1'700'000'000 + n);
+            writeReport(h.crashDesktop().directory, n, 1'700'000'000 + n);
         }
     }
-
     std::unique_ptr<CrashReportController> make() {
         return std::make_unique<CrashReportController>(CrashReportController::Dependencies{
-            .runLoop = loop,
-            .defaults = defaults,
-            .alerts = alerts,
-            .keychain = keychain,
+            .runLoop = h.loop,
+            .defaults = h.defaults,
+            .alerts = h.alerts,
+            .keychain = h.keychain,
             .tasks = tasks,
             .texts = Texts::english(),
-            .desktop = {.directory = folder(), .osVersion = "TestOS 1", .uploader = &uploader},
+            .desktop = h.crashDesktop(),
         });
     }
     void launch() {
@@ -83,14 +62,6 @@ struct World {
         controller->reportCrashesIfAny();
         tasks.runAll();
     }
-
-    TempHome home;
-    VirtualRunLoop loop;
-    FakeUserDefaults defaults;
-    FakeAlerts alerts;
-    KeychainStore keychain{home.path()};
-    ManualBackgroundTasks tasks;
-    FakeCrashUploader uploader;
 };
 
 TEST(CrashReportController, ConsentIsAskedOnceAndDecidesTheUploads) {
@@ -115,21 +86,21 @@ TEST(CrashReportController, ConsentIsAskedOnceAndDecidesTheUploads) {
         SCOPED_TRACE(c.name);
         World w;
         if (c.storedConsent) {
-            w.defaults.values[consent] = *c.storedConsent;
+            w.h.defaults.values[consent] = *c.storedConsent;
         }
-        w.alerts.answer(c.answer);
+        w.h.alerts.answer(c.answer);
         if (!c.token) {
-            w.keychain.deleteToken();
+            w.h.keychain.deleteToken();
         }
         w.crashed(4);
         w.launch();
 
-        EXPECT_EQ(w.alerts.shown.size(), c.alerts);
-        EXPECT_EQ(w.alerts.activations, static_cast<int>(c.alerts));
-        EXPECT_EQ(w.defaults.values.at(consent), c.consentAfter);
-        EXPECT_EQ(uploaded(w.uploader), c.uploads);
+        EXPECT_EQ(w.h.alerts.shown.size(), c.alerts);
+        EXPECT_EQ(w.h.alerts.activations, static_cast<int>(c.alerts));
+        EXPECT_EQ(w.h.defaults.values.at(consent), c.consentAfter);
+        EXPECT_EQ(w.h.crashUploader.uploads, c.uploads);
         // Seen, whether or not they were sent.
-        EXPECT_EQ(w.defaults.date(lastSeen), dateOf(w.loop.now()));
+        EXPECT_EQ(w.h.defaults.date(lastSeen), dateOf(w.h.loop.now()));
     }
 }
 
@@ -137,47 +108,46 @@ TEST(CrashReportController, NoNewReportTouchesNothing) {
     World w;
     w.launch();  // no folder at all
     w.crashed(2);
-    w.defaults.setDate(lastSeen, dateOf(1'700'000'002));  // the newest report's own time
+    w.h.defaults.setDate(lastSeen, dateOf(1'700'000'002));  // the newest report's own time
     w.launch();
-    EXPECT_TRUE(w.alerts.shown.empty());
-    EXPECT_FALSE(w.defaults.values.contains(consent));
-    EXPECT_EQ(w.defaults.date(lastSeen), dateOf(1'700'000'002));
+    EXPECT_TRUE(w.h.alerts.shown.empty());
+    EXPECT_FALSE(w.h.defaults.values.contains(consent));
+    EXPECT_EQ(w.h.defaults.date(lastSeen), dateOf(1'700'000'002));
     EXPECT_EQ(w.tasks.size(), 0u);
 }
 
 TEST(CrashReportController, EveryReportIsTriedWhateverBecameOfTheOneBefore) {
     World w;
-    w.defaults.setBoolean(consent, true);
+    w.h.defaults.setBoolean(consent, true);
     w.crashed(3);
     // The newest is too large to be one of ours; the next upload fails; the last goes.
-    fs::resize_file(w.folder() / "Sayloft-3.ips", CrashReporter::maxReportBytes + 1);
-    w.uploader.failNext(std::make_exception_ptr(APIFailure(APIError::badResponse)));
+    fs::resize_file(w.h.crashDesktop().directory / "Sayloft-3.ips",
+                    CrashReporter::maxReportBytes + 1);
+    w.h.crashUploader.outcomes.push({std::make_exception_ptr(APIFailure(APIError::badResponse))});
     w.launch();
-    EXPECT_EQ(uploaded(w.uploader), (Names{"report 2", "report 1"}));
-    for (const auto& upload : w.uploader.uploads()) {
-        EXPECT_EQ(upload.token, "device-token");
-        EXPECT_EQ(upload.osVersion, "TestOS 1");
-    }
+    EXPECT_EQ(w.h.crashUploader.uploads, (Names{"report 2", "report 1"}));
+    EXPECT_EQ(w.h.crashUploader.token + " on " + w.h.crashUploader.osVersion,
+              "device-token on TestOS 1");
 }
 
 TEST(CrashReportController, NothingIsSentOnceTheControllerIsGone) {
     World w;
-    w.defaults.setBoolean(consent, true);
+    w.h.defaults.setBoolean(consent, true);
     w.crashed(1);
     w.make()->reportCrashesIfAny();
     w.tasks.runAll();
-    EXPECT_TRUE(w.uploader.uploads().empty());
+    EXPECT_TRUE(w.h.crashUploader.uploads.empty());
 }
 
 // The controller's launch runs the step once onboarding is done.
 TEST(CrashReportController, TheLaunchOffersToSendTheReportsOfEarlierCrashes) {
     FakeApp app;
     auto& [service, tasks, h] = app;
-    writeReport(h.crashFolder(), 1, 1'700'000'000);
+    writeReport(h.crashDesktop().directory, 1, 1'700'000'000);
     h.launch();
     EXPECT_EQ(h.alerts.messages(), Names{Texts::english().crashConsentTitle});
     tasks.runAll();
-    EXPECT_EQ(uploaded(h.crashUploader), Names{"report 1"});
+    EXPECT_EQ(h.crashUploader.uploads, Names{"report 1"});
 }
 
 }  // namespace

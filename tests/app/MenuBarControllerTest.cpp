@@ -1,12 +1,12 @@
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/MenuBarController.h"
-#include "fakes/FakeBundle.h"
-#include "fakes/FakeStatusItem.h"
-#include "fakes/FakeUserDefaults.h"
+#include "app/StatusHUD.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
@@ -34,7 +34,8 @@ protected:
     FakeBundle bundle;
 };
 
-TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherStateComes) {
+TEST_F(MenuBarControllerTest,
+       ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherStateComesOrTheMenuIsGone) {
     auto menu = make();
     menu->set(AppState::error);
     loop.advance(2.9);
@@ -42,15 +43,12 @@ TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherSt
     loop.advance(0.1);
     EXPECT_EQ(item.icon, "mic");
 
-    // A new state within the 3 s cancels the return.
-    menu->set(AppState::error);
+    menu->set(AppState::error);  // a new state within the 3 s cancels the return
     loop.advance(1.0);
     menu->set(AppState::recording);
     loop.advance(5.0);
     EXPECT_EQ(item.icon, "mic.fill");
-
-    // A second error starts the 3 s anew.
-    menu->set(AppState::error);
+    menu->set(AppState::error);  // a second error starts the 3 s anew
     loop.advance(2.0);
     menu->set(AppState::error);
     loop.advance(2.5);
@@ -58,6 +56,13 @@ TEST_F(MenuBarControllerTest, ErrorReturnsToIdleAfterThreeSecondsUnlessAnotherSt
     loop.advance(0.5);
     EXPECT_EQ(item.icon, "mic");
     EXPECT_EQ(loop.activeTimers(), 0u);
+
+    menu->set(AppState::error);  // gone before its return: nothing runs
+    menu.reset();
+    loop.advance(10);
+    EXPECT_EQ(item.icon, "exclamationmark.triangle");
+    item.choose(54);  // the tray may still show the menu: the click does nothing
+    EXPECT_FALSE(defaults.integer("hotkeyKeyCode"));
 }
 
 TEST_F(MenuBarControllerTest, ATriggerBoundByTheDesktopIsShownAndAnotherChoiceIsReported) {
@@ -128,16 +133,14 @@ TEST_F(MenuBarControllerTest, HotkeyCheckMarksAndTitle) {
     const Row rows[] = {
         {std::nullopt, {61}, "Right Alt"},
         {54, {54}, "Right Super"},
-        {58, {58}, "Left Alt"},
         {62, {62}, "Right Ctrl"},
         {63, {}, "Right Alt"},  // Fn is not offered on a PC keyboard
         {56, {}, "Right Alt"},
     };
     for (const auto& row : rows) {
+        defaults.remove("hotkeyKeyCode");
         if (row.stored) {
             defaults.setInteger("hotkeyKeyCode", *row.stored);
-        } else {
-            defaults.remove("hotkeyKeyCode");
         }
         auto menu = make();
         EXPECT_EQ(checkedTags(), row.checked) << row.title;
@@ -145,14 +148,47 @@ TEST_F(MenuBarControllerTest, HotkeyCheckMarksAndTitle) {
     }
 }
 
-TEST_F(MenuBarControllerTest, NothingRunsAfterTheControllerIsGone) {
-    auto menu = make();
-    menu->set(AppState::error);
-    menu.reset();
-    loop.advance(10);
-    EXPECT_EQ(item.icon, "exclamationmark.triangle");
-    item.choose(54);  // the tray may still show the menu: the click does nothing
-    EXPECT_FALSE(defaults.integer("hotkeyKeyCode"));
+// The status panel: placed on the screen the user is looking at.
+// Two monitors side by side; each has a 30 px panel at the bottom of its visible frame.
+const Screens::Screen left{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}};
+const Screens::Screen right{{1920, 0, 2560, 1440}, {1920, 30, 2560, 1410}};
+
+TEST(StatusHUDTest, PlacedCentred120AboveTheBottomOfTheScreenUnderTheMouseElseTheMainOne) {
+    FakeScreens screens;
+    screens.all = {left, right};
+    screens.main = left;
+    PanelRecord panel;
+    StatusHUD hud{screens, FakePanel::factory(panel)};
+    struct Row {
+        std::optional<Point> mouse;
+        Size size;
+        Point expected;
+    };
+    const Row rows[] = {
+        // On the left monitor: centred on 960, bottom edge at 1050 - 120.
+        {Point{100, 100}, {220, 48}, {960 - 110, 1050 - 120 - 48}},
+        // On the right monitor, with a panel grown to fit a longer text.
+        {Point{3000, 700}, {300, 48}, {1920 + 1280 - 150, 30 + 1410 - 120 - 48}},
+        // The shared edge belongs to the right monitor.
+        {Point{1920, 10}, {220, 48}, {3200 - 110, 1440 - 120 - 48}},
+        // Outside every monitor, or the pointer's position unknown (Wayland): the main one.
+        {Point{-50, 5000}, {220, 48}, {960 - 110, 1050 - 120 - 48}},
+        {std::nullopt, {220, 48}, {960 - 110, 1050 - 120 - 48}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mouse ? std::to_string(row.mouse->x) : "unknown");
+        screens.mouse = row.mouse;
+        panel.size = row.size;
+        hud.show("x");
+        EXPECT_EQ(panel.origin, row.expected);
+    }
+    screens.all.clear();  // no screen at all: still shown, where it was
+    screens.main.reset();
+    hud.hide();
+    hud.show("y");
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panel.text, "y");
+    EXPECT_EQ(panel.origin, rows[4].expected);
 }
 
 }  // namespace

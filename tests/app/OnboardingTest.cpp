@@ -1,22 +1,14 @@
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "TempHome.h"
+#include "AppHarness.h"
 #include "app/HotkeySetting.h"
-#include "app/Onboarding.h"
 #include "core/net/RegistrationNotOffered.h"
-#include "fakes/FakeAlerts.h"
-#include "fakes/FakeLocalService.h"
-#include "fakes/FakeNotifications.h"
-#include "fakes/FakeTranscriptionService.h"
-#include "fakes/FakeUserDefaults.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/VirtualRunLoop.h"
 
 namespace sayloft::test {
 namespace {
@@ -25,304 +17,240 @@ using Posted = FakeNotifications::Posted;
 
 const Texts& en = Texts::english();
 
-// One Onboarding on the fake desktop. The user has agreed and a token is stored unless a test
-// says otherwise; input is ready and a microphone is there.
-class OnboardingTest : public ::testing::Test {
-protected:
-    OnboardingTest() {
-        defaults.setBoolean(Onboarding::consentKey, true);
-        keychain.saveToken("stored-token");
-    }
-
-    void start(const Texts& texts = en, const std::string& service = "http://127.0.0.1:8177") {
+// One Onboarding on the harness's fake desktop: the user has agreed and a token is stored unless
+// a test says otherwise; input is ready and a microphone is there.
+struct OnboardingApp : FakeApp {
+    void start(const std::string& url = "http://127.0.0.1:8177") {
+        h.serviceURL = *Url::parse(url);
         onboarding = std::make_unique<Onboarding>(Onboarding::Dependencies{
-            .runLoop = loop,
-            .defaults = defaults,
-            .keychain = keychain,
-            .notifications = notifications,
-            .service = transcription,
+            .runLoop = h.loop,
+            .defaults = h.defaults,
+            .keychain = h.keychain,
+            .notifications = h.notifications,
+            .service = service,
             .tasks = tasks,
-            .texts = texts,
-            .desktop = {
-                .alerts = alerts,
-                .workspace = workspace,
-                .localService = local,
-                .serviceURL = *Url::parse(service),
-                .inputReady = [this] { return inputReady; },
-                .inputRemedy = remedy,
-                .hasDefaultInput = [this] { return microphone; },
-                .helpUrl = "file:///usr/share/sayloft/help/index.html",
-            },
+            .texts = en,
+            .desktop = h.onboardingDesktop(),
         });
         onboarding->onAccessibilityGranted = [this] { ++granted; };
         onboarding->runIfNeeded([this] { ++done; });
         doneAtReturn = done;
-        loop.runUntilIdle();
-    }
-
-    // The registration on its worker, then what it posted back.
-    void finishRegistration() {
-        tasks.runAll();
-        loop.runUntilIdle();
+        h.loop.runUntilIdle();
     }
 
     void firstRun() {
-        keychain.deleteToken();
-        defaults.remove(Onboarding::consentKey);
+        h.keychain.deleteToken();
+        h.defaults.remove(Onboarding::consentKey);
     }
 
-    VirtualRunLoop loop;
-    FakeUserDefaults defaults;
-    TempHome home;
-    KeychainStore keychain{home.path()};
-    FakeNotifications notifications;
-    FakeTranscriptionService transcription;
-    ManualBackgroundTasks tasks;
-    FakeAlerts alerts;
-    FakeWorkspace workspace;
-    FakeLocalService local;
-    bool inputReady = true;
-    bool microphone = true;
-    InputRemedy remedy = InputRemedy::keyBinding;
     int done = 0;
     int doneAtReturn = -1;
     int granted = 0;
     std::unique_ptr<Onboarding> onboarding;
 };
 
-TEST_F(OnboardingTest, ALaterRunHandsOverAtOnceAndRechecksInputAfterwards) {
+class OnboardingTest : public ::testing::Test, protected OnboardingApp {};
+
+// A later run hands over at once; input and the microphone are checked afterwards.
+TEST(Onboarding, ALaterRunHandsOverAtOnceAndChecksTheDesktopAfterwards) {
     struct Row {
-        bool inputReady;
+        bool ready;
+        bool microphone;
         std::vector<std::string> alerts;
+        std::vector<Posted> posted;
     };
     const Row rows[] = {
-        {true, {}},
-        {false, {en.inputSetupAgainTitle}},
+        {true, true, {}, {}},
+        {false, true, {en.inputSetupAgainTitle}, {}},
+        {true, false, {}, {{"No microphone found", en.noMicrophoneBody}}},
     };
     for (const Row& row : rows) {
-        inputReady = row.inputReady;
-        alerts.onShown = [this](const Alert&) { EXPECT_EQ(done, 1); };
-        start();
-        EXPECT_EQ(doneAtReturn, 1);
-        EXPECT_EQ(alerts.messages(), row.alerts);
-        EXPECT_EQ(onboarding->polling(), !row.inputReady);
-        EXPECT_EQ(tasks.size(), 0u);
-        alerts.shown.clear();
-        done = 0;
+        OnboardingApp w;
+        w.h.keys.trusted = row.ready;
+        w.h.microphonePresent = row.microphone;
+        w.h.alerts.onShown = [&w](const Alert&) { EXPECT_EQ(w.done, 1); };
+        w.start();
+        EXPECT_EQ(w.doneAtReturn, 1);
+        EXPECT_EQ(w.h.alerts.messages(), row.alerts);
+        EXPECT_EQ(w.h.notifications.posted, row.posted);
+        EXPECT_EQ(w.onboarding->polling(), !row.ready);
+        EXPECT_EQ(w.tasks.size(), 0u);
     }
 }
 
-TEST_F(OnboardingTest, TheDataNoticeComesFirstAndOnlyAgreeingGoesOn) {
-    struct Row {
-        std::size_t button;
+// The notice says where recordings go: a service on this computer (named or by loopback
+// address) gets the local wording.
+TEST(Onboarding, TheDataNoticeComesFirstAndOnlyAgreeingGoesOn) {
+    const struct {
+        std::string url;
+        const std::string& body;
         bool agreed;
+    } rows[] = {
+        {"http://localhost:8177", en.consentBodyLocal, true},
+        {"http://[::1]:8177", en.consentBodyLocal, false},
+        {"https://10.0.0.5:8177", en.consentBodyRemote, true},
     };
-    for (const Row row : {Row{0, true}, Row{1, false}}) {
-        defaults.values.clear();
-        firstRun();
-        inputReady = false;  // an input alert follows the notice when agreed
-        alerts.shown.clear();
-        alerts.activations = 0;
-        done = 0;
-        alerts.answer(row.button);
-        alerts.onShown = [this](const Alert& alert) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        OnboardingApp w;
+        AppHarness& h = w.h;
+        h.defaults.values.clear();
+        w.firstRun();
+        h.keys.trusted = false;       // an input alert follows the notice when agreed
+        h.microphonePresent = false;  // told once registered
+        h.alerts.answer(row.agreed ? 0 : 1);
+        h.alerts.onShown = [&h](const Alert& alert) {
             if (alert.message == en.inputSetupTitle) {  // the flag is stored before anything else
-                EXPECT_EQ(defaults.boolean(Onboarding::consentKey), true);
+                EXPECT_EQ(h.defaults.boolean(Onboarding::consentKey), true);
             }
         };
-        start();
-        ASSERT_FALSE(alerts.shown.empty());
-        EXPECT_EQ(alerts.shown.front().message, "Voice Data Notice");
-        EXPECT_EQ(alerts.shown.front().buttons,
+        w.start(row.url);
+        ASSERT_FALSE(h.alerts.shown.empty());
+        EXPECT_EQ(h.alerts.shown[0].message, "Voice Data Notice");
+        EXPECT_EQ(h.alerts.shown[0].informativeText.rfind(row.body.substr(0, 60), 0), 0u);
+        EXPECT_EQ(h.alerts.shown[0].buttons,
                   (std::vector<std::string>{"Agree & Continue", "Quit"}));
-        EXPECT_EQ(alerts.activations, static_cast<int>(alerts.shown.size()));
-        EXPECT_EQ(loop.quitRequested(), !row.agreed);
-        EXPECT_EQ(alerts.shown.size(), row.agreed ? 2u : 1u);
-        EXPECT_EQ(tasks.size(), row.agreed ? 1u : 0u);
-        if (!row.agreed) {
-            EXPECT_TRUE(defaults.values.empty());  // nothing stored: asked again next time
-        }
-        finishRegistration();
-        EXPECT_EQ(done, row.agreed ? 1 : 0);
-        EXPECT_EQ(keychain.loadToken().has_value(), row.agreed);
+        EXPECT_EQ(h.alerts.activations, static_cast<int>(h.alerts.shown.size()));
+        EXPECT_EQ(h.loop.quitRequested(), !row.agreed);
+        EXPECT_EQ(h.alerts.shown.size(), row.agreed ? 2u : 1u);
+        EXPECT_EQ(h.defaults.values.empty(), !row.agreed);  // nothing stored: asked again
+        w.finishWork();
+        EXPECT_EQ(w.done, row.agreed ? 1 : 0);
+        EXPECT_EQ(h.keychain.loadToken().has_value(), row.agreed);
+        EXPECT_EQ(h.notifications.posted.size(), row.agreed ? 1u : 0u);
     }
 }
 
-// A service on this computer (named or by loopback address) gets the local wording.
-TEST_F(OnboardingTest, TheNoticeSaysWhereRecordingsGo) {
-    const std::pair<std::string, const std::string*> rows[] = {
-        {"http://localhost:8177", &en.consentBodyLocal},
-        {"http://[::1]:8177", &en.consentBodyLocal},
-        {"https://10.0.0.5:8177", &en.consentBodyRemote},
-    };
-    for (const auto& [service, body] : rows) {
-        SCOPED_TRACE(service);
-        firstRun();
-        alerts.shown.clear();
-        start(en, service);
-        ASSERT_FALSE(alerts.shown.empty());
-        EXPECT_EQ(alerts.shown.front().informativeText.rfind(body->substr(0, 60), 0), 0u);
-        finishRegistration();
-    }
-}
-
-TEST_F(OnboardingTest, TheInputAlertSaysWhatToDoHereAndItsFirstButtonOpensTheHelp) {
+TEST(Onboarding, TheInputAlertSaysWhatToDoHereAndItsFirstButtonOpensTheHelp) {
     struct Row {
         InputRemedy remedy;
         std::size_t button;
         const std::string& remedyText;
-        std::size_t opened;
+        bool opened;
     };
     const Row rows[] = {
-        {InputRemedy::keyBinding, 0, en.inputRemedyKeyBinding, 1},
-        {InputRemedy::newLogin, 1, en.inputRemedyNewLogin, 0},
+        {InputRemedy::keyBinding, 0, en.inputRemedyKeyBinding, true},
+        {InputRemedy::newLogin, 1, en.inputRemedyNewLogin, false},
     };
     for (const Row& row : rows) {
-        remedy = row.remedy;
-        inputReady = false;
-        workspace.opened.clear();
-        alerts.shown.clear();
-        alerts.answer(row.button);
-        start();
-        ASSERT_EQ(alerts.shown.size(), 1u);
-        EXPECT_EQ(alerts.shown[0].informativeText, en.inputSetupAgainIntro + "\n" + row.remedyText);
-        EXPECT_EQ(alerts.shown[0].buttons, (std::vector<std::string>{"Open Help", "Later"}));
-        EXPECT_EQ(workspace.opened.size(), row.opened);
-        if (row.opened > 0) {
-            EXPECT_EQ(workspace.opened[0], "file:///usr/share/sayloft/help/index.html");
-        }
-        EXPECT_TRUE(onboarding->polling());  // "Later" too: a later fix is noticed
+        OnboardingApp w;
+        AppHarness& h = w.h;
+        h.inputRemedy = row.remedy;
+        h.keys.trusted = false;
+        h.alerts.answer(row.button);
+        w.start();
+        ASSERT_EQ(h.alerts.shown.size(), 1u);
+        EXPECT_EQ(h.alerts.shown[0].informativeText,
+                  en.inputSetupAgainIntro + "\n" + row.remedyText);
+        EXPECT_EQ(h.alerts.shown[0].buttons, (std::vector<std::string>{"Open Help", "Later"}));
+        EXPECT_EQ(h.workspace.opened,
+                  row.opened ? std::vector{h.helpUrl} : std::vector<std::string>{});
+        EXPECT_TRUE(w.onboarding->polling());  // "Later" too: a later fix is noticed
     }
 }
 
 TEST_F(OnboardingTest, InputBecomingReadyIsNoticedWithinTwoSecondsAndAnnouncedOnce) {
-    HotkeySetting::write(defaults, 54);
-    inputReady = false;
+    HotkeySetting::write(h.defaults, 54);
+    h.keys.trusted = false;
     start();
-    loop.advance(10.0);  // ticks while nothing changes: silent
-    EXPECT_TRUE(notifications.posted.empty());
+    h.loop.advance(10.0);  // ticks while nothing changes: silent
+    EXPECT_TRUE(h.notifications.posted.empty());
 
-    inputReady = true;
-    loop.advance(Onboarding::pollSeconds);
+    h.keys.trusted = true;
+    h.loop.advance(Onboarding::pollSeconds);
     EXPECT_FALSE(onboarding->polling());
     EXPECT_EQ(granted, 1);
     EXPECT_EQ(
-        notifications.posted,
+        h.notifications.posted,
         (std::vector<Posted>{{en.inputReadyTitle, "Hold Right Super and speak to try it out"}}));
-    loop.advance(60.0);
-    EXPECT_EQ(notifications.posted.size(), 1u);
-    EXPECT_EQ(loop.activeTimers(), 0u);
+    h.loop.advance(60.0);
+    EXPECT_EQ(h.notifications.posted.size(), 1u);
+    EXPECT_EQ(h.loop.activeTimers(), 0u);
 }
 
-TEST_F(OnboardingTest, AMissingMicrophoneIsToldOnceOnEitherPath) {
-    microphone = false;
-    for (const bool first : {false, true}) {
-        if (first) {
-            keychain.deleteToken();
-        }
-        notifications.posted.clear();
-        start();
-        finishRegistration();
-        EXPECT_EQ(notifications.posted,
-                  (std::vector<Posted>{{"No microphone found", en.noMicrophoneBody}}));
-        EXPECT_TRUE(alerts.shown.empty());
-    }
-}
-
-TEST_F(OnboardingTest, AFailedRegistrationSaysWhatHappenedAndRetryTriesAgain) {
+// Retry registers again, or goes on with the operator's token the user saved by hand while the
+// alert was open (a service without registration); Quit stores nothing.
+TEST(Onboarding, AFailedRegistrationSaysWhatHappenedAndOffersRetryOrQuit) {
     struct Row {
         FakeTranscriptionService::Registration failure;
         std::string title;
-        std::string details;
+        std::string details;  // the alert's last line, after the service's address
+        std::size_t button;   // 0: Retry, 1: Quit
+        std::optional<std::string> savedMeanwhile;
+        std::optional<std::string> token;  // stored in the end
     };
     const auto notOffered = std::make_exception_ptr(RegistrationNotOffered(404));
+    const std::string notOfferedDetails = "HTTP 404 for v1/register; ";  // + the token file
     const Row rows[] = {
-        {APIError::network, en.serviceUnreachableTitle, "(http://127.0.0.1:8177: network)"},
-        {APIError::rateLimited, en.registrationRefusedTitle,
-         "(http://127.0.0.1:8177: rateLimited)"},
-        {notOffered, en.registrationNotOfferedTitle,
-         "(http://127.0.0.1:8177: HTTP 404 for v1/register; " + keychain.tokenFile().string() +
-             ")"},
+        {APIError::network, en.serviceUnreachableTitle, "network)", 0, {}, "second-token"},
+        {APIError::rateLimited, en.registrationRefusedTitle, "rateLimited)", 0, {}, "second-token"},
+        {notOffered, en.registrationNotOfferedTitle, notOfferedDetails, 0, {}, "second-token"},
+        {notOffered, en.registrationNotOfferedTitle, notOfferedDetails, 0, "from-the-operator",
+         "from-the-operator"},
+        {APIError::network, en.serviceUnreachableTitle, "network)", 1, {}, std::nullopt},
     };
     for (const Row& row : rows) {
-        keychain.deleteToken();
-        alerts.shown.clear();
-        done = 0;
-        transcription.scriptRegistration(row.failure);
-        transcription.scriptRegistration(std::string("second-token"));
-        start();
-        finishRegistration();
-        ASSERT_EQ(alerts.shown.size(), 1u) << row.title;
-        EXPECT_EQ(alerts.shown[0].message, row.title);
-        EXPECT_EQ(alerts.shown[0].buttons, (std::vector<std::string>{"Retry", "Quit"}));
-        const std::string& text = alerts.shown[0].informativeText;
-        EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.details);
-        EXPECT_EQ(done, 0);
-
-        EXPECT_EQ(tasks.size(), 1u);  // Retry: registering again
-        finishRegistration();
-        EXPECT_EQ(keychain.loadToken(), "second-token");
-        EXPECT_EQ(done, 1);
-        EXPECT_FALSE(loop.quitRequested());
+        SCOPED_TRACE(row.details);
+        OnboardingApp w;
+        auto& [service, tasks, h] = static_cast<FakeApp&>(w);
+        h.keychain.deleteToken();
+        h.alerts.answer(row.button);
+        h.alerts.onShown = [&](const Alert&) {
+            if (row.savedMeanwhile) {
+                h.keychain.saveToken(*row.savedMeanwhile);
+            }
+        };
+        service.scriptRegistration(row.failure);
+        if (row.token == "second-token") {
+            service.scriptRegistration(std::string("second-token"));
+        }
+        w.start();
+        w.finishWork();
+        ASSERT_EQ(h.alerts.messages(), std::vector{row.title});
+        const std::string& text = h.alerts.shown[0].informativeText;
+        EXPECT_EQ(text.substr(text.rfind('\n') + 1),
+                  "(http://127.0.0.1:8177: " + row.details +
+                      (row.details.ends_with("; ") ? h.keychain.tokenFile().string() + ")" : ""));
+        EXPECT_EQ(h.alerts.shown[0].buttons, (std::vector<std::string>{"Retry", "Quit"}));
+        w.finishWork();
+        EXPECT_EQ(h.keychain.loadToken(), row.token);
+        EXPECT_EQ(service.registrations, row.token == "second-token" ? 2 : 1);
+        EXPECT_EQ(w.done, row.token ? 1 : 0);
+        EXPECT_EQ(h.loop.quitRequested(), !row.token);
     }
 }
 
-TEST_F(OnboardingTest, QuitAfterAFailedRegistrationStoresNothing) {
-    keychain.deleteToken();
-    transcription.scriptRegistration(APIError::network);
-    alerts.answer(1);
-    start();
-    finishRegistration();
-    EXPECT_TRUE(loop.quitRequested());
-    EXPECT_EQ(tasks.size(), 0u);
-    EXPECT_EQ(keychain.loadToken(), std::nullopt);
-    EXPECT_EQ(done, 0);
-}
-
-// For a service without registration the user saves the operator's token by hand while the
-// alert is open; Retry then goes on with that token.
-TEST_F(OnboardingTest, RetryGoesOnWithATokenSavedMeanwhile) {
-    keychain.deleteToken();
-    transcription.scriptRegistration(std::make_exception_ptr(RegistrationNotOffered(405)));
-    alerts.onShown = [this](const Alert&) { keychain.saveToken("from-the-operator"); };
-    start();
-    finishRegistration();
-    EXPECT_EQ(transcription.registrationCalls(), 1);
-    EXPECT_EQ(keychain.loadToken(), "from-the-operator");
-    EXPECT_EQ(done, 1);
-}
-
 TEST_F(OnboardingTest, TheLocalServiceIsStartedFirstAndItsFailureOffersRetry) {
-    keychain.deleteToken();
-    local.local = true;
+    h.keychain.deleteToken();
+    h.localService.local = true;
     start();
-    EXPECT_EQ(local.ensureCalls, 1);
+    EXPECT_EQ(h.localService.ensureCalls, 1);
     EXPECT_EQ(tasks.size(), 0u);  // nothing is sent before the service answers
 
-    local.finish(false, "sayloft-server did not answer within 10 s");
-    ASSERT_EQ(alerts.shown.size(), 1u);
-    EXPECT_EQ(alerts.shown[0].message, "The transcription service is not running");
-    EXPECT_NE(alerts.shown[0].informativeText.find(
+    h.localService.finish(false, "sayloft-server did not answer within 10 s");
+    ASSERT_EQ(h.alerts.messages(),
+              std::vector<std::string>{"The transcription service is not running"});
+    EXPECT_NE(h.alerts.shown[0].informativeText.find(
                   "\n(http://127.0.0.1:8177: sayloft-server did not answer within 10 s)"),
               std::string::npos);
-    EXPECT_EQ(local.ensureCalls, 2);  // Retry
+    EXPECT_EQ(h.localService.ensureCalls, 2);  // Retry
     EXPECT_EQ(done, 0);
 
-    local.finish(true);
-    finishRegistration();
-    EXPECT_EQ(keychain.loadToken(), "registered-token");
+    h.localService.finish(true);
+    finishWork();
+    EXPECT_EQ(h.keychain.loadToken(), "registered-token");
     EXPECT_EQ(done, 1);
 }
 
 TEST_F(OnboardingTest, NothingRunsAfterTheOnboardingIsGone) {
-    keychain.deleteToken();
-    inputReady = false;
+    h.keychain.deleteToken();
+    h.keys.trusted = false;
     start();
     onboarding.reset();
-    EXPECT_EQ(loop.activeTimers(), 0u);
-    finishRegistration();
+    EXPECT_EQ(h.loop.activeTimers(), 0u);
+    finishWork();
     EXPECT_EQ(done, 0);
-    EXPECT_EQ(keychain.loadToken(), std::nullopt);
+    EXPECT_EQ(h.keychain.loadToken(), std::nullopt);
 }
 
 }  // namespace

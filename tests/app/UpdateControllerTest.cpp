@@ -2,18 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "AppHarness.h"
 #include "app/UpdateController.h"
 #include "core/update/UpdateError.h"
-#include "fakes/FakeAlerts.h"
-#include "fakes/FakeNotifications.h"
-#include "fakes/FakePackageInstaller.h"
-#include "fakes/FakeUpdateWindow.h"
-#include "fakes/FakeWorkspace.h"
-#include "fakes/ManualBackgroundTasks.h"
-#include "fakes/Script.h"
-#include "fakes/VirtualRunLoop.h"
 
-namespace sayloft {
+namespace sayloft::test {
 namespace {
 
 using Code = UpdateError::Code;
@@ -21,8 +14,8 @@ using Code = UpdateError::Code;
 // Answers each check and download with the next scripted result.
 class ScriptedSource final : public UpdateSource {
 public:
-    test::Script<std::optional<AppcastItem>> checks;
-    test::Script<std::filesystem::path> downloads;
+    Script<std::optional<AppcastItem>> checks;
+    Script<std::filesystem::path> downloads;
     int checkCount = 0;
 
     std::optional<AppcastItem> check(std::stop_token) override {
@@ -45,75 +38,58 @@ const AppcastItem release{.version = "1.3",
                           .signature = "s",
                           .notesUrl = "https://e.org/notes"};
 
-class UpdateControllerTest : public ::testing::Test {
+class UpdateControllerTest : public ::testing::Test, protected FakeApp {
 protected:
-    // Runs the background work and what it posted back.
-    void settle() {
-        tasks.runAll();
-        loop.runUntilIdle();
-    }
-    std::vector<std::string> titles() const {
-        std::vector<std::string> result;
-        for (const auto& page : window.pages) {
-            result.push_back(page.title);
-        }
-        return result;
-    }
-
-    test::VirtualRunLoop loop;
-    test::ManualBackgroundTasks tasks;
     ScriptedSource source;
-    test::FakeNotifications notifications;
-    test::FakeAlerts alerts;
-    test::FakeWorkspace workspace;
-    test::FakeUpdateWindow window;
-    test::FakePackageInstaller installer;
-    const UpdateTexts& texts = UpdateTexts::english();
-    UpdateController updates{{.runLoop = loop,
+    FakeUpdateWindow window;
+    FakePackageInstaller installer;
+    UpdateController updates{{.runLoop = h.loop,
                               .tasks = tasks,
                               .source = source,
-                              .notifications = notifications,
-                              .alerts = alerts,
-                              .workspace = workspace,
+                              .notifications = h.notifications,
+                              .alerts = h.alerts,
+                              .workspace = h.workspace,
                               .window = window,
                               .installer = installer,
-                              .texts = texts,
+                              .texts = UpdateTexts::english(),
                               .runningVersion = "1.2"}};
 };
 
 TEST_F(UpdateControllerTest, ScheduledChecksNotifyOncePerReleaseAndShowNoWindow) {
     source.checks.push({release, release, failure(Code::unreachable, "offline"), std::nullopt});
     updates.startScheduledChecks();
-    loop.advance(59);
-    settle();
+    h.loop.advance(59);
+    finishWork();
     EXPECT_EQ(source.checkCount, 0);
-    loop.advance(1);
-    settle();
-    ASSERT_EQ(notifications.posted.size(), 1u);
-    EXPECT_EQ(notifications.posted[0].title, "Sayloft 1.3 is available");
+    h.loop.advance(1);
+    finishWork();
+    ASSERT_EQ(h.notifications.posted.size(), 1u);
+    EXPECT_EQ(h.notifications.posted[0].title, "Sayloft 1.3 is available");
     for (int day = 0; day < 3; ++day) {
-        loop.advance(UpdateController::checkIntervalSeconds);
-        settle();
+        h.loop.advance(UpdateController::checkIntervalSeconds);
+        finishWork();
     }
     EXPECT_EQ(source.checkCount, 4);
-    EXPECT_EQ(notifications.posted.size(), 1u);  // the same release, a failure, up to date
+    EXPECT_EQ(h.notifications.posted.size(), 1u);  // the same release, a failure, up to date
     EXPECT_TRUE(window.pages.empty());
-    EXPECT_EQ(alerts.activations, 0);
+    EXPECT_EQ(h.alerts.activations, 0);
 }
 
+// Release notes open only over https; the window stays open meanwhile.
 TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
     struct Case {
-        test::Script<std::optional<AppcastItem>>::Answer answer;
+        Script<std::optional<AppcastItem>>::Answer answer;
         std::string title;
         std::string messagePart;
         std::vector<std::string> buttons;
     };
+    AppcastItem plain = release;
+    plain.notesUrl = "http://e.org/notes";
+    const std::string available = "Sayloft 1.3 is available";
     const Case cases[] = {
         {std::nullopt, "You're up to date", "Sayloft 1.2 is", {"OK"}},
-        {release,
-         "Sayloft 1.3 is available",
-         "version 1.2",
-         {"Release Notes", "Later", "Download"}},
+        {release, available, "version 1.2", {"Release Notes", "Later", "Download"}},
+        {plain, available, "version 1.2", {"Later", "Download"}},
         {failure(Code::unreachable, "no route"),
          "The update check failed",
          "internet connection",
@@ -124,17 +100,23 @@ TEST_F(UpdateControllerTest, AUserCheckShowsEachOutcomeInTheWindow) {
         updates.checkForUpdates();
         EXPECT_TRUE(window.current().busy);
         EXPECT_EQ(window.current().title, "Checking for updates…");
-        settle();
+        finishWork();
+        EXPECT_FALSE(window.current().busy);
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
             << window.current().message;
         EXPECT_EQ(window.current().buttons, c.buttons);
-        EXPECT_FALSE(window.current().busy);
-        EXPECT_TRUE(window.press(c.buttons[c.buttons.size() == 1 ? 0 : 1]));  // OK or Later
+        if (c.buttons.front() == "Release Notes") {
+            EXPECT_TRUE(window.press("Release Notes"));
+            EXPECT_TRUE(window.open);
+        }
+        const std::size_t okOrLater = c.buttons.size() == 1 ? 0 : c.buttons.size() - 2;
+        EXPECT_TRUE(window.press(c.buttons[okOrLater]));
         EXPECT_FALSE(window.open);
     }
-    EXPECT_TRUE(notifications.posted.empty());
-    EXPECT_GE(alerts.activations, 3);
+    EXPECT_EQ(h.workspace.opened, std::vector<std::string>{"https://e.org/notes"});
+    EXPECT_TRUE(h.notifications.posted.empty());
+    EXPECT_GE(h.alerts.activations, 4);
 }
 
 TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayWhereItIs) {
@@ -154,11 +136,10 @@ TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayW
     for (const auto& c : cases) {
         installer.available = c.installer;
         updates.checkForUpdates();
-        settle();
+        finishWork();
         ASSERT_TRUE(window.press("Download"));
         EXPECT_EQ(window.current().title, "Downloading the update…");
-        EXPECT_TRUE(window.current().busy);
-        settle();
+        finishWork();
         EXPECT_EQ(window.current().title, c.title);
         EXPECT_NE(window.current().message.find(c.messagePart), std::string::npos)
             << window.current().message;
@@ -166,33 +147,17 @@ TEST_F(UpdateControllerTest, DownloadsHandTheVerifiedPackageToTheInstallerOrSayW
     EXPECT_EQ(installer.opened, std::vector<std::string>{"/cache/sayloft_1.3_amd64.deb"});
 }
 
-TEST_F(UpdateControllerTest, ReleaseNotesOpenOnlyOverHttps) {
-    AppcastItem plain = release;
-    plain.notesUrl = "http://e.org/notes";
-    source.checks.push({release, plain});
-    updates.checkForUpdates();
-    settle();
-    ASSERT_TRUE(window.press("Release Notes"));
-    EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://e.org/notes"});
-    EXPECT_TRUE(window.open);
-    window.closeByUser();
-    updates.checkForUpdates();
-    settle();
-    EXPECT_FALSE(window.press("Release Notes"));
-    EXPECT_EQ(window.current().buttons, (std::vector<std::string>{"Later", "Download"}));
-}
-
 TEST_F(UpdateControllerTest, AUserCheckDuringAScheduledOneTakesOverItsResult) {
     source.checks.push({release});
     updates.startScheduledChecks();
-    loop.advance(UpdateController::firstCheckSeconds);
+    h.loop.advance(UpdateController::firstCheckSeconds);
     updates.checkForUpdates();  // the scheduled check is still running
     EXPECT_EQ(tasks.size(), 1u);
-    settle();
+    finishWork();
     EXPECT_EQ(source.checkCount, 1);
     EXPECT_EQ(window.current().title, "Sayloft 1.3 is available");
-    EXPECT_TRUE(notifications.posted.empty());
+    EXPECT_TRUE(h.notifications.posted.empty());
 }
 
 }  // namespace
-}  // namespace sayloft
+}  // namespace sayloft::test

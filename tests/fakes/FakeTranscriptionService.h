@@ -1,92 +1,91 @@
 #pragma once
 
-#include <atomic>
-#include <deque>
 #include <exception>
-#include <mutex>
-#include <stdexcept>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "Script.h"
 #include "app/TranscriptionService.h"
 #include "core/model/APIFailure.h"
-#include "fakes/FakeTranscriptionStream.h"
-#include "fakes/Script.h"
 
 namespace sayloft::test {
 
-// Answers transcriptions from a script, in order: a result, an APIError (thrown as an APIFailure)
-// or another exception. With the script empty it answers an empty transcript. Registrations have a
-// script of their own; with it empty they answer "registered-token". Records every call.
+// Answers transcriptions from a script, in order: a result, an APIError (thrown as the
+// APIFailure the real client throws) or another exception; with the script empty, an empty
+// transcript. Registrations have a script of their own ("registered-token" when empty). With
+// `streams` set, openStream() hands out streams whose finish() answers from a third script.
+// Records every call; everything runs on the test's thread.
 class FakeTranscriptionService final : public TranscriptionService {
 public:
     using Answer = std::variant<TranscribeResult, APIError, std::exception_ptr>;
     using Registration = std::variant<std::string, APIError, std::exception_ptr>;
-
     struct Call {
         std::string token;
         std::vector<std::uint8_t> wav;
         double audioSeconds;
     };
+    // What became of one stream; the test keeps it after the stream itself is gone.
+    struct Stream {
+        std::vector<std::int16_t> samples;
+        bool finished = false;
+        bool cancelled = false;
+    };
+
+    std::vector<Call> calls;
+    int pings = 0;
+    int registrations = 0;
+    bool streams = false;
+    std::vector<std::shared_ptr<Stream>> opened;
 
     void script(const Answer& answer) { answers_.push({scripted(answer)}); }
     void scriptText(const std::string& text, double duration = 1.0) {
         script(TranscribeResult{text, duration});
     }
     void scriptRegistration(const Registration& answer) { registrations_.push({scripted(answer)}); }
-    int registrationCalls() const { return registrationCalls_.load(); }
-
-    std::vector<Call> calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-    int pings() const { return pings_.load(); }
+    void scriptStream(const Answer& answer) { streamAnswers_.push({scripted(answer)}); }
 
     TranscribeResult transcribe(const std::string& token, std::span<const std::uint8_t> wav,
                                 double audioSeconds, std::stop_token) override {
-        {
-            std::lock_guard lock(mutex_);
-            calls_.push_back({token, {wav.begin(), wav.end()}, audioSeconds});
-        }
+        calls.push_back({token, {wav.begin(), wav.end()}, audioSeconds});
         return answers_.next(TranscribeResult{});
     }
-
-    // With streams set, every openStream() hands out a stream answering the next scripted stream
-    // answer (an empty transcript when none is left); streamsOpened() keeps their records.
-    bool streams = false;
-    void scriptStream(FakeStreamRecord::Answer answer) {
-        std::lock_guard lock(mutex_);
-        streamAnswers_.push_back(std::move(answer));
-    }
-    std::vector<std::shared_ptr<FakeStreamRecord>> streamsOpened() const {
-        std::lock_guard lock(mutex_);
-        return streamsOpened_;
-    }
-
     std::unique_ptr<TranscriptionStream> openStream(const std::string&) override {
         if (!streams) {
             return nullptr;
         }
-        auto record = std::make_shared<FakeStreamRecord>();
-        std::lock_guard lock(mutex_);
-        if (!streamAnswers_.empty()) {
-            record->answer = std::move(streamAnswers_.front());
-            streamAnswers_.pop_front();
-        }
-        streamsOpened_.push_back(record);
-        return std::make_unique<FakeTranscriptionStream>(record);
+        opened.push_back(std::make_shared<Stream>());
+        return std::make_unique<FakeStream>(*opened.back(), streamAnswers_);
     }
-
-    void ping(std::stop_token) noexcept override { ++pings_; }
-
+    void ping(std::stop_token) noexcept override { ++pings; }
     std::string registerDevice(std::stop_token) override {
-        ++registrationCalls_;
+        ++registrations;
         return registrations_.next("registered-token");
     }
 
 private:
-    // An APIError is thrown as the APIFailure the real client throws.
+    class FakeStream final : public TranscriptionStream {
+    public:
+        FakeStream(Stream& record, Script<TranscribeResult>& answers)
+            : record_(record), answers_(answers) {}
+        ~FakeStream() override { cancel(); }
+        void append(std::span<const std::int16_t> samples) override {
+            if (!record_.finished && !record_.cancelled) {
+                record_.samples.insert(record_.samples.end(), samples.begin(), samples.end());
+            }
+        }
+        TranscribeResult finish(std::stop_token) override {
+            record_.finished = true;
+            return answers_.next(TranscribeResult{});
+        }
+        void cancel() override { record_.cancelled = record_.cancelled || !record_.finished; }
+
+    private:
+        Stream& record_;
+        Script<TranscribeResult>& answers_;
+    };
+
     template <typename Value>
     static typename Script<Value>::Answer scripted(
         const std::variant<Value, APIError, std::exception_ptr>& answer) {
@@ -99,14 +98,9 @@ private:
         return std::get<Value>(answer);
     }
 
-    mutable std::mutex mutex_;
     Script<TranscribeResult> answers_;
-    std::vector<Call> calls_;
     Script<std::string> registrations_;
-    std::deque<FakeStreamRecord::Answer> streamAnswers_;
-    std::vector<std::shared_ptr<FakeStreamRecord>> streamsOpened_;
-    std::atomic<int> pings_{0};
-    std::atomic<int> registrationCalls_{0};
+    Script<TranscribeResult> streamAnswers_;
 };
 
 }  // namespace sayloft::test

@@ -7,9 +7,7 @@
 #include <QtDBus/QDBusConnection>
 #include <gtest/gtest.h>
 
-#include "FakeNotifications.h"
-#include "FakePasteboard.h"
-#include "FakeUserDefaults.h"
+#include "FakeDesktop.h"
 #include "PortalMock.h"
 #include "VirtualRunLoop.h"
 #include "platform/ModifierEvent.h"
