@@ -32,10 +32,6 @@ RawConnection::RawConnection(int port, const char* from) {
     }
 }
 
-RawConnection::~RawConnection() {
-    ::close(fd_);
-}
-
 bool RawConnection::send(const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include <httplib.h>
+#include <unistd.h>
 
 #include "LoopbackServer.h"
 
@@ -38,7 +39,7 @@ class RawConnection {
 public:
     // from: the local address to connect from (another loopback address plays another client).
     explicit RawConnection(int port, const char* from = nullptr);
-    ~RawConnection();
+    ~RawConnection() { ::close(fd_); }
     bool send(const std::string& bytes);
     // Reads until a whole response (headers and Content-Length body) or EOF or the timeout; ""
     // when the connection was reset or closed without an answer. Bytes of a next (pipelined)

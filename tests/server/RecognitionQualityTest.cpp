@@ -25,8 +25,7 @@ using nlohmann::json;
 const std::string librivox = "/usr/share/pocketsphinx/test/data/librivox/";
 
 struct Utterance {
-    std::string reference;
-    std::string wav;  // file bytes
+    std::string reference, wav;  // the words, and the WAV file's bytes
 };
 
 std::vector<Utterance> librivoxUtterances() {
@@ -75,10 +74,6 @@ const std::filesystem::path& evaluationSet() {
         !speak(folder.path(), "notes", "send the notes to sayloft today").empty();
     EXPECT_TRUE(spoken);
     return folder.path();
-}
-
-std::string meetWav() {
-    return TestForms::readFile((evaluationSet() / "meet.wav").string());
 }
 
 // One server with the built-in recogniser, with enough queue (and patience) for every request a
@@ -167,7 +162,7 @@ TEST(Recognition, StreamedInPiecesGivesTheWordsOfTheUpload) {
 
 TEST(Recognition, TheAnswerIsAWrittenSentenceAndItsDurationTheAudioLength) {
     // A sentence the recogniser hears word for word, so the whole answer can be compared.
-    const std::string wav = meetWav();
+    const std::string wav = TestForms::readFile((evaluationSet() / "meet.wav").string());
     const auto [text, duration] = transcribe(wav);
     EXPECT_EQ(text, "I think we can meet in May.");
     EXPECT_NEAR(duration, static_cast<double>(wav.size() - 44) / 32000.0, 0.01);
