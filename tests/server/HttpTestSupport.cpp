@@ -101,6 +101,11 @@ bool StreamingClient::sendSamples(std::string_view wav, std::size_t chunkBytes) 
     return true;
 }
 
+std::string StreamingClient::finish() {
+    send("0\r\n\r\n");
+    return readResponse(120'000);
+}
+
 int statusOf(const std::string& raw) {
     if (raw.size() < 12 || !raw.starts_with("HTTP/1.1 ")) {
         return 0;

@@ -64,7 +64,7 @@ public:
     // chunkBytes; false when the server closed.
     bool sendSamples(std::string_view wav, std::size_t chunkBytes);
     // The final zero chunk, then the raw answer ("" when none came within two minutes).
-    std::string finish() { return send("0\r\n\r\n"), readResponse(120'000); }
+    std::string finish();
 };
 
 // The status line's code of a raw response, or 0; a header's value ("" when absent); and what

@@ -1,7 +1,7 @@
 // Recognition through the whole service with the built-in recogniser: human recordings shipped
 // with their transcripts by Debian's pocketsphinx-testdata, and sentences spoken by flite's slt
 // voice. The thresholds sit a little above the word error rates measured when the tests were
-// written, so that a fault in the audio path (wrong rate, clipping, channels mixed wrong) fails.
+// written, so that a fault in the audio path (wrong rate, clipping, byte order) fails.
 // Also POST /v1/stream's share of the decoders, and the user's words through `--evaluate`.
 
 #include <cstdlib>
