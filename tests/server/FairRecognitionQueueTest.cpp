@@ -16,40 +16,33 @@ using namespace std::chrono_literals;
 constexpr auto patience = 10s;  // bound on every wait for another thread; never reached
 
 // Each recognition blocks until the test releases it; the first sample names the request.
-class ScriptedRecognizer : public SpeechRecognizer {
-public:
+struct ScriptedRecognizer : SpeechRecognizer {
     Result recognize(std::span<const std::int16_t> samples) override {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(mutex);
         const int tag = samples.front();
-        started_.push_back(tag);
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return everything_ || released_.contains(tag); });
+        started.push_back(tag);
+        changed.notify_all();
+        changed.wait(lock, [&] { return released.contains(tag) || released.contains(0); });
         return {true, std::to_string(tag), 0, {}};
     }
     std::string describe() const override { return "scripted"; }
 
     std::vector<int> awaitStarted(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, patience, [&] { return started_.size() >= count; });
-        return started_;
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, patience, [&] { return started.size() >= count; });
+        return started;
     }
+    // tag 0: every recognition, now and later.
     void release(int tag) {
-        std::lock_guard lock(mutex_);
-        released_.insert(tag);
-        changed_.notify_all();
-    }
-    void releaseEverything() {
-        std::lock_guard lock(mutex_);
-        everything_ = true;
-        changed_.notify_all();
+        std::lock_guard lock(mutex);
+        released.insert(tag);
+        changed.notify_all();
     }
 
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int> started_;
-    std::set<int> released_;
-    bool everything_ = false;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> started;
+    std::set<int> released;
 };
 
 using Answer = std::future<SpeechRecognizer::Result>;
@@ -64,7 +57,7 @@ struct FairRecognitionQueueTest : ::testing::Test {
     // A failed expectation must leave no thread blocked: every recognition is released, and
     // one more arrival after every deadline turns away whatever still waits.
     void TearDown() override {
-        recognizer.releaseEverything();
+        recognizer.release(0);
         if (queue) {
             nowMs += 3600000;
             queue->recognize("tear-down", utterance(0, 1));
@@ -142,8 +135,8 @@ TEST_F(FairRecognitionQueueTest, AnOwnerRunsAtMostItsLimitWhileAnotherStillGetsA
     EXPECT_EQ(answer(third).text, "3");
 }
 
-TEST_F(FairRecognitionQueueTest, RefusesAtOnceWhenTheWaitingAudioWouldExceedTheBound) {
-    start({.workers = 1, .maxQueuedSeconds = 30});
+TEST_F(FairRecognitionQueueTest, RefusesWhenTheWaitingAudioWouldExceedTheBoundOrWaitedTooLong) {
+    start({.workers = 1, .maxQueuedSeconds = 30, .queueTimeout = 30s});
     // The first recognition takes 10 s for 20 s of audio: half a second per audio second.
     auto& measured = send("a", 1, 20);
     recognizer.awaitStarted(1);
@@ -153,8 +146,8 @@ TEST_F(FairRecognitionQueueTest, RefusesAtOnceWhenTheWaitingAudioWouldExceedTheB
 
     send("a", 2, 10);
     recognizer.awaitStarted(2);
-    send("b", 3, 20);
-    send("c", 4, 10);
+    auto& waitingB = send("b", 3, 20);
+    auto& waitingC = send("c", 4, 10);
     awaitWaiting(2);  // 30 s waiting: exactly the bound
     // 10 s too many for one worker at half speed: room again in 5 s.
     const auto tooMuch = answer(send("d", 5, 10));
@@ -164,24 +157,18 @@ TEST_F(FairRecognitionQueueTest, RefusesAtOnceWhenTheWaitingAudioWouldExceedTheB
     EXPECT_EQ(tooMuch.retryAfterSeconds, 5);
     // A little too much still asks for at least a second.
     EXPECT_EQ(answer(send("d", 6, 0.1)).retryAfterSeconds, 1);
-    const auto stats = queue->stats();
-    EXPECT_DOUBLE_EQ(stats.queuedSeconds, 30.0);
-    EXPECT_EQ(stats.owners, 3u);  // the refused owner is not remembered
-}
+    EXPECT_DOUBLE_EQ(queue->stats().queuedSeconds, 30.0);
+    EXPECT_EQ(queue->stats().owners, 3u);  // the refused owner is not remembered
 
-TEST_F(FairRecognitionQueueTest, ARequestWaitingPastTheTimeoutIsRefusedInsteadOfStarted) {
-    start({.workers = 1, .queueTimeout = 30s});
-    auto& running = send("a", 1, 5);
-    recognizer.awaitStarted(1);
-    auto& late = send("b", 2, 5);
-    awaitWaiting(1);
+    // The worker comes free only after the waiting requests' deadline: they are refused.
     nowMs += 30001;
-    recognizer.release(1);  // the worker comes free only after b's deadline
-    EXPECT_TRUE(answer(running).ok);
-    const auto refused = answer(late);
-    EXPECT_EQ(refused.status, 503);
-    EXPECT_GE(refused.retryAfterSeconds, 1);
-    EXPECT_EQ(recognizer.awaitStarted(1).size(), 1u);
+    recognizer.release(2);
+    for (Answer* late : {&waitingB, &waitingC}) {
+        const auto refused = answer(*late);
+        EXPECT_EQ(refused.status, 503);
+        EXPECT_GE(refused.retryAfterSeconds, 1);
+    }
+    EXPECT_EQ(recognizer.awaitStarted(2).size(), 2u);
     EXPECT_EQ(queue->stats().owners, 0u);
 }
 

@@ -11,67 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "TestForms.h"
+
 namespace sayloft::test {
-
-FakeUpstream::FakeUpstream() {
-    server_.Post(
-        "/v1/audio/transcriptions", [this](const httplib::Request& req, httplib::Response& res) {
-            std::unique_lock lock(mutex_);
-            ++requests_;
-            model_ = req.has_file("model") ? req.get_file_value("model").content : "";
-            wav_ = req.has_file("file") ? req.get_file_value("file").content : "";
-            changed_.notify_all();
-            if (mode_ == Mode::hold) {
-                changed_.wait(lock, [this] { return released_; });
-            }
-            if (mode_ == Mode::fail500) {
-                res.status = 500;
-                res.set_content("{\"error\":\"boom\"}", "application/json");
-                return;
-            }
-            res.set_content(std::string("{\"text\":\"") + text + "\"}", "application/json");
-        });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-}
-
-FakeUpstream::~FakeUpstream() {
-    release();
-    server_.stop();
-    thread_.join();
-}
-
-void FakeUpstream::setMode(Mode mode) {
-    std::lock_guard lock(mutex_);
-    mode_ = mode;
-    released_ = false;
-}
-
-void FakeUpstream::release() {
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-    }
-    changed_.notify_all();
-}
-
-bool FakeUpstream::waitForRequests(int count, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_ >= count; });
-}
-
-int FakeUpstream::requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-std::string FakeUpstream::lastModel() const {
-    std::lock_guard lock(mutex_);
-    return model_;
-}
-std::string FakeUpstream::lastWav() const {
-    std::lock_guard lock(mutex_);
-    return wav_;
-}
 
 RawConnection::RawConnection(int port, const char* from) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -88,10 +30,6 @@ RawConnection::RawConnection(int port, const char* from) {
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("cannot connect");
     }
-}
-
-RawConnection::~RawConnection() {
-    ::close(fd_);
 }
 
 bool RawConnection::send(const std::string& bytes) {
@@ -128,6 +66,7 @@ std::string RawConnection::readResponse(int timeoutMs) {
         char buffer[4096];
         const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
         if (got <= 0) {
+            closed_ = true;
             return in;
         }
         in.append(buffer, static_cast<std::size_t>(got));
@@ -135,52 +74,36 @@ std::string RawConnection::readResponse(int timeoutMs) {
 }
 
 bool RawConnection::waitForClose(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        char buffer[4096];
-        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) {
-            return true;
-        }
+    while (!closed_ && !readResponse(timeoutMs).empty()) {
     }
+    return closed_;
 }
 
-StreamingClient::StreamingClient(int port, const std::string& token, const std::string& contentType,
-                                 const std::string& method)
-    : connection_(port) {
-    connection_.send(method + " /v1/stream HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
-                     token + "\r\nContent-Type: " + contentType +
-                     "\r\nTransfer-Encoding: chunked\r\n\r\n");
+StreamingClient::StreamingClient(int port, const std::string& token) : RawConnection(port) {
+    send("POST /v1/stream HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token +
+         "\r\nContent-Type: audio/L16; rate=16000; channels=1\r\nTransfer-Encoding: "
+         "chunked\r\n\r\n");
 }
 
-bool StreamingClient::send(std::string_view bytes, std::size_t chunkBytes) {
-    for (std::size_t at = 0; at < bytes.size(); at += chunkBytes) {
-        const auto piece = bytes.substr(at, chunkBytes);
+bool StreamingClient::sendSamples(std::string_view wav, std::size_t chunkBytes) {
+    std::string samples(wav.substr(44));
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
+        std::swap(samples[i], samples[i + 1]);
+    }
+    for (std::size_t at = 0; at < samples.size(); at += chunkBytes) {
+        const auto piece = samples.substr(at, chunkBytes);
         char size[32];
         std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        if (!connection_.send(size + std::string(piece) + "\r\n")) {
+        if (!send(size + piece + "\r\n")) {
             return false;
         }
     }
     return true;
 }
 
-std::string StreamingClient::finish(int timeoutMs) {
-    connection_.send("0\r\n\r\n");
-    return connection_.readResponse(timeoutMs);
-}
-
-std::string StreamingClient::bigEndian(std::string_view littleEndian) {
-    std::string out(littleEndian);
-    for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
-        std::swap(out[i], out[i + 1]);
-    }
-    return out;
+std::string StreamingClient::finish() {
+    send("0\r\n\r\n");
+    return readResponse(120'000);
 }
 
 int statusOf(const std::string& raw) {
@@ -188,6 +111,12 @@ int statusOf(const std::string& raw) {
         return 0;
     }
     return std::stoi(raw.substr(9, 3));
+}
+
+std::string headerOf(const std::string& raw, const std::string& name) {
+    const auto at = raw.find("\r\n" + name + ": ");
+    const auto from = at + name.size() + 4;
+    return at == std::string::npos ? "" : raw.substr(from, raw.find("\r\n", from) - from);
 }
 
 std::string bodyOf(const std::string& raw) {
@@ -199,6 +128,18 @@ std::string registerToken(int port) {
     httplib::Client c("127.0.0.1", port);
     const auto res = c.Post("/v1/register");
     return res && res->status == 200 ? nlohmann::json::parse(res->body).value("token", "") : "";
+}
+
+httplib::Result upload(int port, const std::string& token, const std::string& wav,
+                       httplib::Headers headers) {
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(std::chrono::seconds(120));
+    if (!token.empty()) {
+        headers.emplace("Authorization", "Bearer " + token);
+    }
+    const auto boundary = TestForms::newBoundary();
+    return c.Post("/v1/transcribe", headers, TestForms::transcribeBody(boundary, wav),
+                  TestForms::contentType(boundary).c_str());
 }
 
 }  // namespace sayloft::test

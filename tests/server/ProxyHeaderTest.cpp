@@ -15,20 +15,18 @@ using Status = ProxyHeader::Status;
 
 const Bytes signature{0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D, 0x0A, 0x51, 0x55, 0x49, 0x54, 0x0A};
 
-// A version 2 header: command byte, family byte, then `rest` (its length is filled in).
-Bytes header(std::uint8_t command, std::uint8_t family, const Bytes& rest) {
-    Bytes bytes = signature;
-    bytes.push_back(command);
-    bytes.push_back(family);
-    bytes.push_back(static_cast<std::uint8_t>(rest.size() >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(rest.size() & 0xFF));
-    bytes.insert(bytes.end(), rest.begin(), rest.end());
-    return bytes;
-}
-
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// A version 2 header: command byte, family byte, then `rest` (its length is filled in).
+Bytes header(std::uint8_t command, std::uint8_t family, const Bytes& rest) {
+    const auto size = static_cast<std::uint16_t>(rest.size());
+    return signature +
+           Bytes{command, family, static_cast<std::uint8_t>(size >> 8),
+                 static_cast<std::uint8_t>(size & 0xFF)} +
+           rest;
 }
 
 Bytes text(std::string_view s) {
