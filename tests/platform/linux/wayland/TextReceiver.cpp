@@ -2,56 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <unistd.h>
 
 namespace sayloft::test {
 namespace {
 
-constexpr auto patience = std::chrono::seconds(15);
-
-// Polls `done` until it holds or the patience runs out (waiting for other processes, not for
-// a timer).
-template <typename Done>
-bool waitUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        pollfd none{-1, 0, 0};
-        poll(&none, 0, 20);
-    }
-    return true;
-}
-
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::string swaySocket() {
-    if (const char* socket = std::getenv("SWAYSOCK")) {
-        return socket;
-    }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr) {
-        return {};
-    }
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("sway-ipc.", 0) == 0 && entry.is_socket()) {
-            return entry.path().string();
-        }
-    }
-    return {};
 }
 
 std::string focusedIn(const nlohmann::json& node) {
@@ -75,7 +37,7 @@ int counter = 0;
 }  // namespace
 
 std::string focusedAppId() {
-    const auto tree = runProgram({"swaymsg", "-s", swaySocket(), "-r", "-t", "get_tree"});
+    const auto tree = runProgram({"swaymsg", "-r", "-t", "get_tree"});
     if (!tree) {
         return {};
     }
@@ -121,7 +83,7 @@ std::string TextReceiver::received() const {
 }
 
 bool TextReceiver::waitUntilFocused() {
-    return waitUntil([&] {
+    return waitFor([&] {
         const bool ready = gtk_ ? readAll(home_.path() / "out").starts_with("ready\n")
                                 : std::filesystem::exists(home_.path() / "ready");
         return ready && lower(focusedAppId()) == appId_;
@@ -130,7 +92,7 @@ bool TextReceiver::waitUntilFocused() {
 
 std::string TextReceiver::waitForText(const std::string& expected) {
     std::string last;
-    waitUntil([&] {
+    waitFor([&] {
         last = received();
         return last == expected;
     });

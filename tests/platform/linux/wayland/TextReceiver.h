@@ -1,12 +1,30 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
+
+#include <poll.h>
 
 #include "ChildProcess.h"
 #include "TempHome.h"
 
 namespace sayloft::test {
+
+// Polls `done` until it holds or 15 s have passed (a bound on waiting for other processes, the
+// compositor's clients; never for a timer). These tests run no Qt event loop.
+template <typename Done>
+bool waitFor(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 20);
+    }
+    return true;
+}
 
 // A native Wayland application with a text field, started for one test, that writes what it
 // receives to a file: foot running `cat` on a terminal without line editing or echo, or the GTK 3

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,20 +18,6 @@ using test::TextReceiver;
 
 constexpr std::uint16_t carrierKey = 0;
 constexpr std::uint16_t insertKey = 114;
-
-// Where two long texts part, rather than two walls of escaped bytes.
-::testing::AssertionResult sameText(const std::string& received, const std::string& expected) {
-    if (received == expected) {
-        return ::testing::AssertionSuccess();
-    }
-    const auto at = static_cast<std::size_t>(
-        std::mismatch(received.begin(), received.end(), expected.begin(), expected.end()).first -
-        received.begin());
-    return ::testing::AssertionFailure()
-           << "received " << received.size() << " bytes, expected " << expected.size()
-           << "; they part at byte " << at << ": received \"" << received.substr(at, 24)
-           << "\", expected \"" << expected.substr(at, 24) << "\"";
-}
 
 // `count` distinct CJK ideographs spread over the block, as code points.
 std::vector<char32_t> ideographs(int count) {
@@ -149,7 +134,7 @@ TEST_F(VirtualKeyboardEventsTest, TypedTextArrivesWholeFirstCharacterIncluded) {
             typePiece(piece);
             expected += piece;
         }
-        EXPECT_TRUE(sameText(receiver.waitForText(expected), expected));
+        EXPECT_EQ(receiver.waitForText(expected), expected);
     }
 }
 
