@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "TextReceiver.h"
 #include "WaylandSession.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
 

@@ -15,7 +15,6 @@
 #include "../LineTool.h"
 #include "../qt/HudWith.h"
 #include "Screenshots.h"
-#include "TextReceiver.h"
 #include "WaylandSession.h"
 #include "app/Texts.h"
 #include "platform/linux/wayland/LayerShellPanel.h"

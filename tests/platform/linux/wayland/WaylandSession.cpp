@@ -1,4 +1,4 @@
-#include "TextReceiver.h"
+#include "WaylandSession.h"
 
 #include <algorithm>
 #include <cctype>
