@@ -23,7 +23,6 @@
 #include <memory>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -492,13 +491,10 @@ protected:
         return static_cast<double>(timer.nsecsElapsed()) / 1e6;
     }
 
-    std::vector<std::string> latencyLines() const {
-        std::istringstream in(test::readAll(home_.path() / "state" / "Sayloft" / "latency.log"));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+    QStringList latencyLines() const {
+        return QString::fromStdString(
+                   test::readAll(home_.path() / "state" / "Sayloft" / "latency.log"))
+            .split('\n', Qt::SkipEmptyParts);
     }
 
     void expectTheSentence(const std::string& text) {
@@ -555,12 +551,13 @@ void DictationEndToEnd::dictateOnceAndCheck() {
             << "the panel stays after the dictation";
     }
     const auto lines = latencyLines();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 1);
+    const std::string line = lines[0].toStdString();
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[0], match,
+    ASSERT_TRUE(std::regex_match(line, match,
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\taudio=(\d+\.\d)s\t)"
                                             R"(total=(\d+)ms)")))
-        << lines[0];
+        << line;
     // The recording spans the speech and its tail, and the key was held a little longer.
     EXPECT_GT(std::stod(match[1].str()), 2.0);
     EXPECT_LT(std::stod(match[1].str()), 15.0);
