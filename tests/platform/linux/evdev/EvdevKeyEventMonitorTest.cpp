@@ -27,10 +27,10 @@ constexpr std::uint64_t cmd = ModifierFlag::command;
 constexpr std::uint64_t ctl = ModifierFlag::control;
 
 input_event key(std::uint16_t code, std::int32_t value) {
-    return {.type = EV_KEY, .code = code, .value = value};
+    return {.time = {}, .type = EV_KEY, .code = code, .value = value};
 }
-const input_event report{.type = EV_SYN, .code = SYN_REPORT, .value = 0};
-const input_event dropped{.type = EV_SYN, .code = SYN_DROPPED, .value = 0};
+const input_event report{.time = {}, .type = EV_SYN, .code = SYN_REPORT, .value = 0};
+const input_event dropped{.time = {}, .type = EV_SYN, .code = SYN_DROPPED, .value = 0};
 
 // Keyboards as FIFOs in a temporary folder standing for /dev/input: the test holds each one open
 // for writing, so the monitor's reads find records or nothing, and closing it is the keyboard
