@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -46,16 +45,16 @@ std::string focusedAppId() {
 
 TextReceiver::TextReceiver(Kind kind) {
     appId_ = "sayloft-receiver-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    // Both say "ready" first in the out file; then foot's cat writes the text as it comes, the
+    // GTK field its lines ("text <hex>").
     const std::string out = (home_.path() / "out").string();
-    const std::string ready = (home_.path() / "ready").string();
     if (kind == Kind::foot) {
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
                 "foot", "--log-level=error", "--app-id=" + appId_, "sh", "-c",
-                "stty -icanon -echo && touch '" + ready + "' && exec cat > '" + out + "'"},
+                "stty -icanon -echo && echo ready > '" + out + "' && exec cat >> '" + out + "'"},
             std::map<std::string, std::string>{{"LC_ALL", "C.UTF-8"}});
     } else {
-        // The field's lines ("ready", "text <hex>") go to the out file.
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"sh", "-c",
                                      "exec /usr/bin/python3 '" SAYLOFT_TEST_TOOLS
@@ -66,11 +65,11 @@ TextReceiver::TextReceiver(Kind kind) {
     gtk_ = kind == Kind::gtk;
 }
 
-// What the field holds: foot's cat writes it as it comes, the GTK field as its last text line.
+// What the field holds: all foot's cat wrote after "ready", the GTK field's last text line.
 std::string TextReceiver::received() const {
     const std::string out = readAll(home_.path() / "out");
     if (!gtk_) {
-        return out;
+        return out.substr(std::min<std::size_t>(out.size(), 6));
     }
     const auto line = out.rfind("text ");
     const std::string hex =
@@ -84,9 +83,8 @@ std::string TextReceiver::received() const {
 
 bool TextReceiver::waitUntilFocused() {
     return waitFor([&] {
-        const bool ready = gtk_ ? readAll(home_.path() / "out").starts_with("ready\n")
-                                : std::filesystem::exists(home_.path() / "ready");
-        return ready && lower(focusedAppId()) == appId_;
+        return readAll(home_.path() / "out").starts_with("ready\n") &&
+               lower(focusedAppId()) == appId_;
     });
 }
 
