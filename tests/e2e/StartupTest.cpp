@@ -3,16 +3,19 @@
 // Qt's Wayland plugin. Each start is ended with SIGTERM, which must end it cleanly.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "qt/QtWait.h"
 
 namespace sayloft {
 namespace {
@@ -57,19 +60,14 @@ void startAndExpect(const Row& row) {
     ASSERT_TRUE(app.waitForStarted());
     QByteArray log;
     const auto saidAll = [&] {
-        for (const char* line : row.said) {
-            if (!log.contains(line)) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(row.said, [&](const char* line) { return log.contains(line); });
     };
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!saidAll() && app.state() == QProcess::Running && elapsed.elapsed() < 30000) {
-        app.waitForReadyRead(500);
-        log += app.readAll();
-    }
+    test::waitUntil(
+        [&] {
+            log += app.readAll();
+            return saidAll() || app.state() != QProcess::Running;
+        },
+        std::chrono::seconds(30));
     EXPECT_TRUE(saidAll()) << row.session << ":\n" << log.toStdString();
     ASSERT_EQ(app.state(), QProcess::Running) << row.session << ": it ended\n" << log.toStdString();
     app.terminate();

@@ -6,10 +6,8 @@ that sayloft_linux_x11_tests starts with --text-field, and speaking the same pro
     text <hex>       after each change, the whole text as UTF-8 in hexadecimal (unambiguous for
                      any text: CJK, emoji, new lines)
     click            at each press of a mouse button on the field
-    inactive         when the window loses the keyboard focus after "ready"
 
-Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--maximize] [--app-id ID]
-  --maximize     the window maximised, so that the field lies under any point of the screen
+Usage: /usr/bin/python3 tests/tools/gtk_text_field.py [--app-id ID]
   --app-id       the program name, which is the Wayland app_id and the window's title
 The backend follows GDK_BACKEND (x11 or wayland). Run it with Debian's /usr/bin/python3: the
 GObject bindings (python3-gi, gir1.2-gtk-3.0) are Debian modules. Ends on SIGTERM or SIGINT.
@@ -37,7 +35,6 @@ def say(line):
 
 def main():
     parser = argparse.ArgumentParser(description="A GTK text field for tests")
-    parser.add_argument("--maximize", action="store_true", help="maximise the window")
     parser.add_argument("--app-id", default="Sayloft GTK text field")
     options = parser.parse_args()
 
@@ -60,14 +57,8 @@ def main():
             say("ready")
         return False
 
-    def check_inactive(*_args):
-        if ready and not window.is_active():
-            say("inactive")
-        return False
-
     field.connect("focus-in-event", check_ready)
     window.connect("notify::is-active", check_ready)
-    window.connect("notify::is-active", check_inactive)
 
     def on_map(*_args):
         field.grab_focus()
@@ -79,8 +70,6 @@ def main():
     window.connect("map-event", on_map)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, Gtk.main_quit)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGINT, Gtk.main_quit)
-    if options.maximize:
-        window.maximize()
     window.show_all()
     Gtk.main()
     return 0

@@ -17,10 +17,10 @@ using State = GlobalShortcutsKeyEventMonitor::State;
 
 // A monitor proposing `trigger` for Right Alt, recording the presses and releases it delivers.
 struct Monitor {
-    explicit Monitor(std::string* trigger)
+    Monitor()
         : monitor(QDBusConnection::sessionBus(),
                   {.description = "Hold to talk",
-                   .preferredTrigger = [trigger] { return *trigger; },
+                   .preferredTrigger = [this] { return trigger; },
                    .eventFor =
                        [](bool down) {
                            return ModifierEvent{61, down ? 0x80000u : 0u};
@@ -34,6 +34,7 @@ struct Monitor {
         monitor.install([this](const ModifierEvent& event) { downs.push_back(event.flags != 0); });
     }
 
+    std::string trigger = "Alt_R";
     GlobalShortcutsKeyEventMonitor monitor;
     std::vector<bool> downs;
 };
@@ -57,8 +58,7 @@ std::pair<QString, QString> lastBinding(test::DBusMock& portal) {
 
 TEST_F(GlobalShortcutsTest, ActivatedAndDeactivatedAreOneHoldWhateverTheRepeats) {
     const auto portal = test::startPortal();
-    std::string trigger = "Alt_R";
-    Monitor hotkey(&trigger);
+    Monitor hotkey;
     ASSERT_TRUE(hotkey.startAndWait());
     ASSERT_EQ(hotkey.monitor.state(), State::bound) << hotkey.monitor.failure();
     EXPECT_TRUE(hotkey.monitor.isTrusted());
@@ -84,8 +84,7 @@ TEST_F(GlobalShortcutsTest, ActivatedAndDeactivatedAreOneHoldWhateverTheRepeats)
 
 TEST_F(GlobalShortcutsTest, ATriggerTheDesktopChoseIsShownAndAnotherHotkeyIsBoundAgain) {
     const auto portal = test::startPortal(QStringLiteral(R"({"trigger": "Ctrl+Alt+D"})"));
-    std::string trigger = "Alt_R";
-    Monitor hotkey(&trigger);
+    Monitor hotkey;
     ASSERT_TRUE(hotkey.startAndWait());
     EXPECT_EQ(hotkey.monitor.desktopTrigger(), "Ctrl+Alt+D");
     // The user changes it in the desktop's settings.
@@ -95,7 +94,7 @@ TEST_F(GlobalShortcutsTest, ATriggerTheDesktopChoseIsShownAndAnotherHotkeyIsBoun
     ASSERT_TRUE(waitUntil([&] { return changes > 0; }));
     EXPECT_EQ(hotkey.monitor.desktopTrigger(), "Meta+Space");
 
-    trigger = "Control_R";
+    hotkey.trigger = "Control_R";
     hotkey.monitor.rebind();
     ASSERT_TRUE(waitUntil([&] {
         return portal->calls(QStringLiteral("BindShortcuts")).size() == 2 &&
@@ -122,8 +121,7 @@ TEST_F(GlobalShortcutsTest, WithoutAShortcutTheRouteSaysWhyAndInstallsNothing) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const auto portal = row.portal ? test::startPortal(QString::fromUtf8(row.portal)) : nullptr;
-        std::string trigger = "Alt_R";
-        Monitor hotkey(&trigger);
+        Monitor hotkey;
         ASSERT_TRUE(hotkey.startAndWait());
         EXPECT_EQ(hotkey.monitor.state(), State::failed);
         EXPECT_NE(hotkey.monitor.failure().find(row.why), std::string::npos)

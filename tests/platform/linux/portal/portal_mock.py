@@ -8,8 +8,7 @@ Parameters:
   bind_response (u, 0): the BindShortcuts answer; 1 cancelled, 2 failed
   trigger (s, ''): the trigger_description of the bound shortcut ('' : the preferred trigger)
   start_response (u, 0): the RemoteDesktop Start answer (the permission dialog)
-  restore_token (s, 'token-1'): the token Start hands out; each Start appends a count
-  registry (b, True): offer org.freedesktop.host.portal.Registry
+  Start hands out the restore token 'token-1-<count of Starts>' (version 2)
 
 Extra methods on org.freedesktop.DBus.Mock: Press(b down) emits Activated or Deactivated for the
 shortcut of the newest GlobalShortcuts session; ChangeTrigger(s trigger) emits ShortcutsChanged
@@ -38,20 +37,17 @@ SESSION = 'org.freedesktop.portal.Session'
 def load(mock, parameters):
     mock.settings = {
         'globalshortcuts_version': 1, 'remotedesktop_version': 2, 'bind_response': 0,
-        'trigger': '', 'start_response': 0, 'restore_token': 'token-1', 'registry': True,
+        'trigger': '', 'start_response': 0,
     }
     mock.settings.update(parameters)
     mock.sessions = []  # (interface, path), oldest first
     mock.starts = 0
-    mock.bound = {}
-    props = {}
+    props = {REGISTRY: {'version': dbus.UInt32(1)}}
     if mock.settings['globalshortcuts_version']:
         props[SHORTCUTS] = {'version': dbus.UInt32(mock.settings['globalshortcuts_version'])}
     if mock.settings['remotedesktop_version']:
         props[REMOTE] = {'version': dbus.UInt32(mock.settings['remotedesktop_version']),
                          'AvailableDeviceTypes': dbus.UInt32(7)}
-    if mock.settings['registry']:
-        props[REGISTRY] = {'version': dbus.UInt32(1)}
     for interface, values in props.items():
         mock.AddProperties(interface, values)
     _add_remote_create_session(mock)
@@ -84,6 +80,16 @@ def _respond(mock, path, code, results):
     return dbus.ObjectPath(path)
 
 
+def _shortcut(shortcut_id, description, trigger):
+    return dbus.Struct((shortcut_id, dbus.Dictionary(
+        {'description': description, 'trigger_description': trigger}, signature='sv')),
+        signature='sa{sv}')
+
+
+def _newest_shortcuts_session(mock):
+    return dbus.ObjectPath([path for interface, path in mock.sessions if interface == SHORTCUTS][-1])
+
+
 def _refuse_without(mock, interface):
     key = {SHORTCUTS: 'globalshortcuts_version', REMOTE: 'remotedesktop_version'}[interface]
     if not mock.settings[key]:
@@ -103,9 +109,7 @@ def _create_session(mock, interface, options, sender):
 
 @dbus.service.method(REGISTRY, in_signature='sa{sv}', out_signature='')
 def Register(self, app_id, options):
-    if not self.settings['registry']:
-        raise dbus.exceptions.DBusException('no registry',
-                                            name='org.freedesktop.DBus.Error.UnknownMethod')
+    pass
 
 
 @dbus.service.method(SHORTCUTS, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
@@ -116,13 +120,9 @@ def CreateSession(self, options, sender=None):
 @dbus.service.method(SHORTCUTS, in_signature='oa(sa{sv})sa{sv}', out_signature='o',
                      sender_keyword='sender')
 def BindShortcuts(self, session, shortcuts, parent_window, options, sender=None):
-    answered = []
-    for shortcut_id, properties in shortcuts:
-        trigger = self.settings['trigger'] or str(properties.get('preferred_trigger', ''))
-        answered.append(dbus.Struct((shortcut_id, dbus.Dictionary(
-            {'description': properties.get('description', ''),
-             'trigger_description': trigger}, signature='sv')), signature='sa{sv}'))
-    self.bound[str(session)] = answered
+    answered = [_shortcut(shortcut_id, properties.get('description', ''),
+                          self.settings['trigger'] or str(properties.get('preferred_trigger', '')))
+                for shortcut_id, properties in shortcuts]
     return _respond(self, _handle('request', sender, options['handle_token']),
                     self.settings['bind_response'],
                     {'shortcuts': dbus.Array(answered, signature='(sa{sv})')})
@@ -138,7 +138,7 @@ def Start(self, session, parent_window, options, sender=None):
     self.starts += 1
     results = {'devices': dbus.UInt32(1)}
     if self.settings['remotedesktop_version'] >= 2:
-        results['restore_token'] = '%s-%d' % (self.settings['restore_token'], self.starts)
+        results['restore_token'] = 'token-1-%d' % self.starts
     return _respond(self, _handle('request', sender, options['handle_token']),
                     self.settings['start_response'], results)
 
@@ -155,19 +155,15 @@ def NotifyKeyboardKeycode(self, session, options, keycode, state):
 
 @dbus.service.method(MOCK_IFACE, in_signature='b', out_signature='')
 def Press(self, down):
-    session = [path for interface, path in self.sessions if interface == SHORTCUTS][-1]
     self.EmitSignal(SHORTCUTS, 'Activated' if down else 'Deactivated', 'osta{sv}',
-                    [dbus.ObjectPath(session), 'hold-to-talk', dbus.UInt64(0), {}])
+                    [_newest_shortcuts_session(self), 'hold-to-talk', dbus.UInt64(0), {}])
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
 def ChangeTrigger(self, trigger):
-    session = [path for interface, path in self.sessions if interface == SHORTCUTS][-1]
-    shortcut = dbus.Struct(('hold-to-talk', dbus.Dictionary(
-        {'description': 'changed', 'trigger_description': trigger}, signature='sv')),
-        signature='sa{sv}')
+    shortcuts = dbus.Array([_shortcut('hold-to-talk', 'changed', trigger)], signature='(sa{sv})')
     self.EmitSignal(SHORTCUTS, 'ShortcutsChanged', 'oa(sa{sv})',
-                    [dbus.ObjectPath(session), dbus.Array([shortcut], signature='(sa{sv})')])
+                    [_newest_shortcuts_session(self), shortcuts])
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')

@@ -1,57 +1,18 @@
-#include "TextReceiver.h"
+#include "WaylandSession.h"
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <unistd.h>
 
 namespace sayloft::test {
 namespace {
 
-constexpr auto patience = std::chrono::seconds(15);
-
-// Polls `done` until it holds or the patience runs out (waiting for other processes, not for
-// a timer).
-template <typename Done>
-bool waitUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        pollfd none{-1, 0, 0};
-        poll(&none, 0, 20);
-    }
-    return true;
-}
-
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::string swaySocket() {
-    if (const char* socket = std::getenv("SWAYSOCK")) {
-        return socket;
-    }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr) {
-        return {};
-    }
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("sway-ipc.", 0) == 0 && entry.is_socket()) {
-            return entry.path().string();
-        }
-    }
-    return {};
 }
 
 std::string focusedIn(const nlohmann::json& node) {
@@ -75,7 +36,7 @@ int counter = 0;
 }  // namespace
 
 std::string focusedAppId() {
-    const auto tree = runProgram({"swaymsg", "-s", swaySocket(), "-r", "-t", "get_tree"});
+    const auto tree = runProgram({"swaymsg", "-r", "-t", "get_tree"});
     if (!tree) {
         return {};
     }
@@ -84,16 +45,16 @@ std::string focusedAppId() {
 
 TextReceiver::TextReceiver(Kind kind) {
     appId_ = "sayloft-receiver-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    // Both say "ready" first in the out file; then foot's cat writes the text as it comes, the
+    // GTK field its lines ("text <hex>").
     const std::string out = (home_.path() / "out").string();
-    const std::string ready = (home_.path() / "ready").string();
     if (kind == Kind::foot) {
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{
                 "foot", "--log-level=error", "--app-id=" + appId_, "sh", "-c",
-                "stty -icanon -echo && touch '" + ready + "' && exec cat > '" + out + "'"},
+                "stty -icanon -echo && echo ready > '" + out + "' && exec cat >> '" + out + "'"},
             std::map<std::string, std::string>{{"LC_ALL", "C.UTF-8"}});
     } else {
-        // The field's lines ("ready", "text <hex>") go to the out file.
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"sh", "-c",
                                      "exec /usr/bin/python3 '" SAYLOFT_TEST_TOOLS
@@ -104,11 +65,11 @@ TextReceiver::TextReceiver(Kind kind) {
     gtk_ = kind == Kind::gtk;
 }
 
-// What the field holds: foot's cat writes it as it comes, the GTK field as its last text line.
+// What the field holds: all foot's cat wrote after "ready", the GTK field's last text line.
 std::string TextReceiver::received() const {
     const std::string out = readAll(home_.path() / "out");
     if (!gtk_) {
-        return out;
+        return out.substr(std::min<std::size_t>(out.size(), 6));
     }
     const auto line = out.rfind("text ");
     const std::string hex =
@@ -121,16 +82,15 @@ std::string TextReceiver::received() const {
 }
 
 bool TextReceiver::waitUntilFocused() {
-    return waitUntil([&] {
-        const bool ready = gtk_ ? readAll(home_.path() / "out").starts_with("ready\n")
-                                : std::filesystem::exists(home_.path() / "ready");
-        return ready && lower(focusedAppId()) == appId_;
+    return waitFor([&] {
+        return readAll(home_.path() / "out").starts_with("ready\n") &&
+               lower(focusedAppId()) == appId_;
     });
 }
 
 std::string TextReceiver::waitForText(const std::string& expected) {
     std::string last;
-    waitUntil([&] {
+    waitFor([&] {
         last = received();
         return last == expected;
     });
