@@ -565,26 +565,17 @@ void DictationEndToEnd::dictateOnceAndCheck() {
     EXPECT_EQ(endApp(), 0);
 }
 
-class FirstDictation : public DictationEndToEnd {
+// The same driver on another desktop, or from a fresh home.
+template <const Desktop& desktop, bool firstRun = false>
+class DictationOn : public DictationEndToEnd {
 protected:
-    FirstDictation() : DictationEndToEnd(x11, true) {}
+    DictationOn() : DictationEndToEnd(desktop, firstRun) {}
 };
-class DictationOnSway : public DictationEndToEnd {
-protected:
-    DictationOnSway() : DictationEndToEnd(sway) {}
-};
-class DictationOnGnome : public DictationEndToEnd {
-protected:
-    DictationOnGnome() : DictationEndToEnd(gnome) {}
-};
-class DictationOnKWin : public DictationEndToEnd {
-protected:
-    DictationOnKWin() : DictationEndToEnd(kde) {}
-};
-class DictationThroughThePortals : public DictationEndToEnd {
-protected:
-    DictationThroughThePortals() : DictationEndToEnd(portals) {}
-};
+using FirstDictation = DictationOn<x11, true>;
+using DictationOnSway = DictationOn<sway>;
+using DictationOnGnome = DictationOn<gnome>;
+using DictationOnKWin = DictationOn<kde>;
+using DictationThroughThePortals = DictationOn<portals>;
 
 TEST_F(DictationEndToEnd, SpokenSentenceArrivesInTheFocusedField) {
     dictateOnceAndCheck();
