@@ -34,8 +34,7 @@
 #include "Screenshots.h"
 #include "ServerProcess.h"
 #include "TempHome.h"
-#include "core/audio/Recorder.h"
-#include "core/audio/WavReader.h"
+#include "TestForms.h"
 #include "server/WordErrorRate.h"
 
 namespace sayloft {
@@ -72,20 +71,9 @@ std::optional<std::string> run(
 // flite's WAV (16 kHz mono 16-bit) with half a second of silence after the speech, so that the
 // last spoken sound has reached the recorder when the playback ends.
 void writeWithTail(const std::filesystem::path& from, const std::filesystem::path& to) {
-    const std::string flite = test::readAll(from);
-    const std::vector<std::uint8_t> wavBytes(flite.begin(), flite.end());
-    std::string error;
-    const auto wav = WavReader::decode(wavBytes, &error);
-    if (!wav || wav->channels != 1) {
-        throw std::runtime_error("flite wrote an unexpected WAV: " + error);
-    }
-    std::vector<std::int16_t> samples(wav->samples.size() + wav->sampleRate / 2, 0);
-    std::transform(wav->samples.begin(), wav->samples.end(), samples.begin(),
-                   [](float s) { return static_cast<std::int16_t>(s * 32767.0f); });
-    const auto bytes = Recorder::encodeWav(samples, static_cast<std::int32_t>(wav->sampleRate));
-    std::ofstream(to, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    std::vector<std::int16_t> samples = test::TestForms::readWav16(from.string());
+    samples.resize(samples.size() + 8000);
+    std::ofstream(to, std::ios::binary) << test::TestForms::wav16(samples, 16000);
 }
 
 // The id of the visible, enabled item labelled `label` at or below a com.canonical.dbusmenu
@@ -497,11 +485,14 @@ protected:
             .split('\n', Qt::SkipEmptyParts);
     }
 
+    // The words arrived, not how well they were recognised (the recognition tests measure that on
+    // fixed audio): where the capture starts before the speech shifts the recogniser's blocks,
+    // and on sway the same run gave from 0.09 to 0.29.
     void expectTheSentence(const std::string& text) {
         const double wer = static_cast<double>(WordErrorRate::errors(sentence, text)) /
                            static_cast<double>(WordErrorRate::words(sentence).size());
         std::printf("typed: \"%s\" (word error rate %.3f)\n", text.c_str(), wer);
-        EXPECT_LT(wer, 0.25) << "heard \"" << text << "\"";
+        EXPECT_LT(wer, 0.4) << "heard \"" << text << "\"";
     }
 
     void dictateOnceAndCheck();
@@ -565,26 +556,17 @@ void DictationEndToEnd::dictateOnceAndCheck() {
     EXPECT_EQ(endApp(), 0);
 }
 
-class FirstDictation : public DictationEndToEnd {
+// The same driver on another desktop, or from a fresh home.
+template <const Desktop& desktop, bool firstRun = false>
+class DictationOn : public DictationEndToEnd {
 protected:
-    FirstDictation() : DictationEndToEnd(x11, true) {}
+    DictationOn() : DictationEndToEnd(desktop, firstRun) {}
 };
-class DictationOnSway : public DictationEndToEnd {
-protected:
-    DictationOnSway() : DictationEndToEnd(sway) {}
-};
-class DictationOnGnome : public DictationEndToEnd {
-protected:
-    DictationOnGnome() : DictationEndToEnd(gnome) {}
-};
-class DictationOnKWin : public DictationEndToEnd {
-protected:
-    DictationOnKWin() : DictationEndToEnd(kde) {}
-};
-class DictationThroughThePortals : public DictationEndToEnd {
-protected:
-    DictationThroughThePortals() : DictationEndToEnd(portals) {}
-};
+using FirstDictation = DictationOn<x11, true>;
+using DictationOnSway = DictationOn<sway>;
+using DictationOnGnome = DictationOn<gnome>;
+using DictationOnKWin = DictationOn<kde>;
+using DictationThroughThePortals = DictationOn<portals>;
 
 TEST_F(DictationEndToEnd, SpokenSentenceArrivesInTheFocusedField) {
     dictateOnceAndCheck();
