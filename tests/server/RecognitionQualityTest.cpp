@@ -132,7 +132,7 @@ double wordErrorRate(const std::vector<Utterance>& set) {
     return static_cast<double>(errors) / static_cast<double>(words);
 }
 
-// PcmConverterTest holds the conversion of other rates and layouts to 16 kHz mono.
+// tests/core/AudioTest.cpp holds the conversion of other rates and layouts to 16 kHz mono.
 TEST(Recognition, HumanRecordings) {
     const auto set = librivoxUtterances();
     ASSERT_EQ(set.size(), 5u) << "Debian package pocketsphinx-testdata is needed";

@@ -80,20 +80,31 @@ QVariantList DBusMock::mock(const QString& method, const QVariantList& arguments
     return reply.arguments();
 }
 
-std::vector<QVariantList> DBusMock::calls(const QString& method) {
-    const QVariantList reply = mock(QStringLiteral("GetMethodCalls"), {method});
-    std::vector<QVariantList> result;
+std::vector<std::pair<QString, QVariantList>> DBusMock::allCalls() {
+    const QVariantList reply = mock(QStringLiteral("GetCalls"), {});
+    std::vector<std::pair<QString, QVariantList>> calls;
     const auto list = reply.value(0).value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
         quint64 time = 0;
+        QString method;
         QVariantList arguments;
         list.beginStructure();
-        list >> time >> arguments;
+        list >> time >> method >> arguments;
         list.endStructure();
-        result.push_back(arguments);
+        calls.emplace_back(method, arguments);
     }
     list.endArray();
+    return calls;
+}
+
+std::vector<QVariantList> DBusMock::calls(const QString& method) {
+    std::vector<QVariantList> result;
+    for (auto& [name, arguments] : allCalls()) {
+        if (name == method) {
+            result.push_back(std::move(arguments));
+        }
+    }
     return result;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
+#include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <QtCore/QProcess>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtCore/QVariantList>
 #include <QtDBus/QDBusConnection>
+#include <gtest/gtest.h>
 
 #include "qt/QtWait.h"
 
@@ -36,7 +38,9 @@ public:
     QVariantList mock(const QString& method, const QVariantList& arguments,
                       const QString& path = {});
 
-    // The calls of `method` the mock has received, each as its argument list.
+    // Every call the mock received, in order: the method's name and its arguments; those of
+    // `method`, each as its argument list.
+    std::vector<std::pair<QString, QVariantList>> allCalls();
     std::vector<QVariantList> calls(const QString& method);
 
     void freeze();  // SIGSTOP: the mock keeps its name but never answers again
@@ -51,6 +55,17 @@ private:
     QString path_;
     QProcess process_;
     bool frozen_ = false;
+};
+
+// The mocks take names on the buses: only on the private ones of scripts/desktop-session, never
+// on the user's own.
+class PrivateBusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
+            GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
+        }
+    }
 };
 
 }  // namespace sayloft::test

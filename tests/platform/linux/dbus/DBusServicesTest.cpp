@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,19 +38,10 @@ using namespace std::chrono_literals;
 using test::DBusMock;
 using test::waitUntil;
 
-// The mocks take names on the buses: only on the private ones, never on the user's own.
-class PrivateBuses : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (std::getenv("DBUS_SYSTEM_BUS_ADDRESS") == nullptr) {
-            GTEST_SKIP() << "needs the private buses of scripts/desktop-session";
-        }
-    }
-};
-using DBusHotkeyServiceTest = PrivateBuses;
-using DBusNotificationsTest = PrivateBuses;
-using DBusSessionEventsTest = PrivateBuses;
-using MprisMediaPlayersTest = PrivateBuses;
+using DBusHotkeyServiceTest = test::PrivateBusTest;
+using DBusNotificationsTest = test::PrivateBusTest;
+using DBusSessionEventsTest = test::PrivateBusTest;
+using MprisMediaPlayersTest = test::PrivateBusTest;
 
 // Runs `sayloft-cli hotkey ACTION` with the given runtime folder, the event loop running meanwhile
 // (the service answers from it), and checks its exit status and that its error output holds

@@ -39,7 +39,7 @@ struct Monitor {
     std::vector<bool> downs;
 };
 
-class GlobalShortcutsTest : public test::PortalTest {};
+class GlobalShortcutsTest : public test::PrivateBusTest {};
 
 // The shortcut proposed in the last BindShortcuts call: its id and preferred trigger.
 std::pair<QString, QString> lastBinding(test::DBusMock& portal) {

@@ -61,7 +61,7 @@ struct Desktop {
     }
 };
 
-class RemoteDesktopTest : public test::PortalTest {};
+class RemoteDesktopTest : public test::PrivateBusTest {};
 
 // The key events the portal received, in order: "k42+" for a key code pressed, "s104-" for a
 // keysym released.
@@ -69,7 +69,7 @@ std::vector<std::string> keyEvents(test::DBusMock& portal, std::size_t count) {
     std::vector<std::string> events;
     waitUntil([&] {
         events.clear();
-        for (const auto& [method, arguments] : test::allCalls(portal)) {
+        for (const auto& [method, arguments] : portal.allCalls()) {
             // Composed with QString: GCC 12 at -O3 warns of a string overlap that cannot happen.
             const QString kind = method == QStringLiteral("NotifyKeyboardKeycode")  ? "k"
                                  : method == QStringLiteral("NotifyKeyboardKeysym") ? "s"
