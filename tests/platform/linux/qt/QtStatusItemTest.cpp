@@ -39,7 +39,7 @@ TEST(QtStatusItem, MenuShowsHiddenDisabledCheckedAndShortcutsAndUpdatesInPlace) 
     menu.items[2].submenu = {entry("Right Alt (default)", 61), entry("Left Alt", 58)};
     menu.items[2].submenu[0].checked = true;
     menu.items[3].enabled = false;
-    menu.items[4].shortcut = "q";
+    menu.items[4].shortcut = std::string("q");
     item.setMenu(menu);
     const auto actions = [&] { return item.qmenu()->actions(); };
     ASSERT_EQ(actions().size(), 5);
@@ -79,7 +79,7 @@ TEST(QtStatusItemDrawnBySayloft, CtrlQChoosesQuitWhileTheMenuIsOpen) {
         Menu menu;
         menu.items = {entry("Hotkey"), entry("Quit")};
         menu.items[0].submenu = {entry("Right Alt (default)", 61)};
-        menu.items[1].shortcut = "q";
+        menu.items[1].shortcut = std::string("q");
         menu.items[1].action = [&] { ++quits; };
         item.setMenu(menu);
 
